@@ -1,0 +1,21 @@
+#include "bridge/ExternalMethods.h"
+
+#include "core/CommandLine.h"
+#include "core/Framework.h"
+#include "core/ResumeRecord.h"
+
+namespace stubframework {
+
+ExternalMethods::ExternalMethods(StubFramework& framework) : framework_(framework) {
+    core::FrameworkCore& core = framework_.Core();
+    core.Properties().AttachLock(&propertyLock_);
+    core::ApplyResumeRecord(core, core::ResumeModeFromArguments(core::CommandLineArguments()),
+                            framework_.Log());
+}
+
+ExternalMethods::~ExternalMethods() {
+    // The framework may already be gone (the table is destroyed last); the
+    // store went with it and nothing holds the lock any more.
+}
+
+}  // namespace stubframework

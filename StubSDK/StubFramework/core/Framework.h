@@ -1,0 +1,33 @@
+// The root object: one per process, owning the log and the core. Every
+// handler reaches the rest of the stub through it.
+#pragma once
+
+#include <memory>
+
+#include "core/FrameworkCore.h"
+#include "core/InstallerLog.h"
+#include "core/ProductValues.h"
+
+namespace stubframework {
+
+class StubFramework {
+public:
+    // Builds the members in order: the log first, so the others can log.
+    explicit StubFramework(const core::ProductValues& product);
+    ~StubFramework();
+    StubFramework(const StubFramework&) = delete;
+    StubFramework& operator=(const StubFramework&) = delete;
+
+    // Null once the teardown has destroyed it.
+    debug::InstallerLog* Log() const { return log_.get(); }
+    core::FrameworkCore& Core() const { return *core_; }
+
+    // Destroys the members in the teardown order: core, then log.
+    void DestroyMembers();
+
+private:
+    std::unique_ptr<debug::InstallerLog> log_;
+    std::unique_ptr<core::FrameworkCore> core_;
+};
+
+}  // namespace stubframework

@@ -1,0 +1,105 @@
+#include "core/MainSequence.h"
+
+#include <cstdlib>
+
+#include "StubFramework.h"
+#include "core/RegistryText.h"
+#include "core/ResumeRecord.h"
+#include "core/TempFolder.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+
+namespace stubframework {
+namespace {
+
+namespace fs = platform::fs;
+
+void DumpProperties(StubFramework& framework) {
+    for (const auto& [name, value] : framework.Core().Properties().Snapshot()) {
+        debug::LogDebugMessage(framework.Log(), "Property %s: %s\n", name.c_str(), value.c_str());
+    }
+}
+
+// The log's own folder goes with the framework; this copy is the one that lasts.
+void KeepLogCopy(StubFramework& framework) {
+    const debug::InstallerLog* log = framework.Log();
+    const std::string temp = core::LongTempPath();
+    if (log == nullptr || log->FilePath().empty() || temp.empty()) {
+        return;
+    }
+    const std::string folder = temp + framework.Core().ProductId() + "_log";
+    if (fs::CreateFolderTree(folder) != platform::kErrorSuccess) {
+        return;
+    }
+    fs::CopyFile(log->FilePath(), folder + fs::kPathSeparator + fs::FileName(log->FilePath()),
+                 false);
+}
+
+void DeleteExtractionFolders(core::FrameworkCore& core) {
+    for (const auto& [name, value] : core.Properties().Snapshot()) {
+        if (name.find(core::kUnzipFolderSuffix) != std::string::npos) {
+            core::DeleteFolderTree(value);
+        }
+    }
+}
+
+}  // namespace
+
+namespace core {
+
+std::int32_t AdjustStatus(std::int32_t status, const std::string& uninstallOption) {
+    if (status > CANCEL) {
+        return status;
+    }
+    std::int32_t adjusted = status == NOTSTART ? CANCEL : status;
+    if (uninstallOption == "Modify") {
+        adjusted += 70;
+    } else if (uninstallOption == "Repair") {
+        adjusted += 80;
+    } else if (uninstallOption == "Remove") {
+        adjusted += 90;
+    }
+    return adjusted;
+}
+
+}  // namespace core
+
+std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
+    return std::make_unique<StubFramework>(product);
+}
+
+void Run(StubFramework& framework, ExternalMethods& /*methods*/) {
+    core::FrameworkCore& core = framework.Core();
+    // Without a page package there is nothing to show: the run is a failure.
+    const bool pagePackageLoaded = false;
+    if (!pagePackageLoaded) {
+        core.SetStatus(ERROR);
+    }
+    const std::int32_t status = core.Status();
+    if (status <= CANCEL) {
+        core.SetStatus(core::AdjustStatus(status, core.Properties().Get("uninstallOption")));
+    }
+    if (status == ERROR) {
+        DumpProperties(framework);
+        framework.Log()->Close();
+    }
+    KeepLogCopy(framework);
+    DeleteExtractionFolders(core);
+}
+
+void Teardown(std::unique_ptr<StubFramework> framework) {
+    core::FrameworkCore& core = framework->Core();
+    std::string text;
+    if (core.ExitCode() == core::kUnset &&
+        core::ReadRegistryText(core.RegistryBase(), "selfupdate_code", text)) {
+        core.SetExitCode(static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+    }
+    const std::int32_t exitCode = core.ExitCode();
+    framework.reset();
+    if (exitCode == kSelfUpdateExitCode) {
+        platform::process::ExitProcess(kSelfUpdateExitCode);
+    }
+}
+
+}  // namespace stubframework

@@ -1,0 +1,52 @@
+// Files and folders. Paths are UTF-8; every call returns a Win32 error code
+// (kErrorSuccess on success) or a plain result where failure has one meaning.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace stubframework::platform::fs {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The user's temporary folder with a trailing separator (GetTempPath).
+std::optional<std::string> TempPath();
+// The long form of an existing path (GetLongPathName); nothing when the
+// path does not exist.
+std::optional<std::string> LongPathName(const std::string& path);
+
+bool Exists(const std::string& path);
+bool IsFolder(const std::string& path);
+
+// Creates one folder; kErrorAlreadyExists when something is already there.
+std::uint32_t CreateFolder(const std::string& path);
+// Creates the folder and every missing parent.
+std::uint32_t CreateFolderTree(const std::string& path);
+std::uint32_t DeleteFile(const std::string& path);
+// Removes an empty folder.
+std::uint32_t RemoveFolder(const std::string& path);
+
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false;  // a link is never a folder here: it is removed, not descended
+};
+std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
+
+// Copies a file; with failIfExists an existing target gives kErrorFileExists.
+std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+
+// Opens a file for appending with reading allowed, not inherited by child
+// processes. Binary: callers write the exact bytes they want stored.
+std::FILE* OpenForAppend(const std::string& path);
+
+// The last path component and the folder before it.
+std::string FileName(const std::string& path);
+
+}  // namespace stubframework::platform::fs

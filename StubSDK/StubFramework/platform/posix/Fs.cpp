@@ -1,0 +1,178 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/error.h"
+#include "platform/fs.h"
+
+namespace stubframework::platform::fs {
+namespace {
+
+std::uint32_t LastError() { return Win32ErrorFromErrno(errno); }
+
+struct FdCloser {
+    int fd = -1;
+    ~FdCloser() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> TempPath() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+    if (path.back() != kPathSeparator) {
+        path += kPathSeparator;
+    }
+    return path;
+}
+
+std::optional<std::string> LongPathName(const std::string& path) {
+    // Linux names have no short form; the long form is the path itself.
+    if (!Exists(path)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::uint32_t CreateFolder(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0 ? kErrorSuccess : LastError();
+}
+
+std::uint32_t CreateFolderTree(const std::string& path) {
+    if (path.empty()) {
+        return kErrorPathNotFound;
+    }
+    if (IsFolder(path)) {
+        return kErrorSuccess;
+    }
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == kPathSeparator) {
+        trimmed.pop_back();
+    }
+    const std::size_t slash = trimmed.rfind(kPathSeparator);
+    if (slash != std::string::npos && slash > 0) {
+        const std::uint32_t parent = CreateFolderTree(trimmed.substr(0, slash));
+        if (parent != kErrorSuccess) {
+            return parent;
+        }
+    }
+    const std::uint32_t result = CreateFolder(trimmed);
+    return result == kErrorAlreadyExists && IsFolder(trimmed) ? kErrorSuccess : result;
+}
+
+std::uint32_t DeleteFile(const std::string& path) {
+    return unlink(path.c_str()) == 0 ? kErrorSuccess : LastError();
+}
+
+std::uint32_t RemoveFolder(const std::string& path) {
+    return rmdir(path.c_str()) == 0 ? kErrorSuccess : LastError();
+}
+
+std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    const std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
+    if (!dir) {
+        return LastError();
+    }
+    std::string prefix = path;
+    if (prefix.back() != kPathSeparator) {
+        prefix += kPathSeparator;
+    }
+    errno = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        FolderEntry item{entry->d_name, false};
+        if (entry->d_type == DT_DIR) {
+            item.isFolder = true;
+        } else if (entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            item.isFolder =
+                lstat((prefix + item.name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        }
+        entries.push_back(std::move(item));
+    }
+    return errno == 0 ? kErrorSuccess : LastError();
+}
+
+std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    FdCloser source{open(from.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (source.fd < 0) {
+        return LastError();
+    }
+    struct stat info {};
+    if (fstat(source.fd, &info) != 0) {
+        return LastError();
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return kErrorAccessDenied;
+    }
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    FdCloser target{open(to.c_str(), flags, info.st_mode & 0777)};
+    if (target.fd < 0) {
+        return errno == EEXIST ? kErrorFileExists : LastError();
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = read(source.fd, buffer, sizeof buffer);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || !WriteAll(target.fd, buffer, static_cast<std::size_t>(got))) {
+            const std::uint32_t error = LastError();
+            unlink(to.c_str());  // never leave a half-written copy behind
+            return error;
+        }
+    }
+    // Keep the executable bits of a program we copy even when the umask dropped them.
+    fchmod(target.fd, info.st_mode & 0777);
+    return kErrorSuccess;
+}
+
+std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a+e"); }
+
+std::string FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace stubframework::platform::fs

@@ -1,0 +1,113 @@
+#include <chrono>
+#include <deque>
+#include <thread>
+#include <vector>
+
+#include "platform/thread.h"
+
+namespace stubframework::platform {
+
+Event::Event(bool manualReset, bool initiallySet) : manualReset_(manualReset), set_(initiallySet) {}
+
+void Event::Set() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        set_ = true;
+    }
+    if (manualReset_) {
+        signalled_.notify_all();
+    } else {
+        signalled_.notify_one();
+    }
+}
+
+void Event::Reset() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    set_ = false;
+}
+
+bool Event::Wait(std::uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto isSet = [this] { return set_; };
+    if (timeoutMs == kInfinite) {
+        signalled_.wait(lock, isSet);
+    } else if (!signalled_.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSet)) {
+        return false;
+    }
+    if (!manualReset_) {
+        set_ = false;
+    }
+    return true;
+}
+
+namespace {
+
+// A fixed set of threads draining one queue. Items still queued when the
+// process ends are run before the threads are joined.
+class ThreadPool {
+public:
+    ThreadPool() {
+        const unsigned count = std::max(2u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < count; ++i) {
+            threads_.emplace_back([this] { Drain(); });
+        }
+    }
+
+    ~ThreadPool() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto& thread : threads_) {
+            thread.join();
+        }
+    }
+
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
+
+    bool Queue(std::function<void()> work) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                return false;
+            }
+            queue_.push_back(std::move(work));
+        }
+        wake_.notify_one();
+        return true;
+    }
+
+private:
+    void Drain() {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) {
+                    return;
+                }
+                work = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            work();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::thread> threads_;
+    bool stopping_ = false;
+};
+
+}  // namespace
+
+bool QueueWorkItem(std::function<void()> work) {
+    static ThreadPool pool;
+    return pool.Queue(std::move(work));
+}
+
+}  // namespace stubframework::platform
