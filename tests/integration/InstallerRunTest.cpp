@@ -22,9 +22,9 @@ class InstallerRunTest : public ::testing::Test {
 protected:
     // The exit status of the installer run with `arguments`.
     int RunInstaller(const std::string& arguments = "") {
-        const std::string command = "TMPDIR='" + tmp_ + "' STUB_REGISTRY_DIR='" +
-                                    registry_.Path() + "' '" + STUB_BIN_DIR +
-                                    "/BrindlemarkInstall' " + arguments + " >/dev/null 2>&1";
+        const std::string command = "TMPDIR='" + tmp_ + "' STUB_REGISTRY_DIR='" + registry_.Path() +
+                                    "' '" + STUB_BIN_DIR + "/BrindlemarkInstall' " + arguments +
+                                    " >/dev/null 2>&1";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

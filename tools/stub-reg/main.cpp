@@ -1,6 +1,7 @@
 // stub-reg: prints and edits the stub's registry, with the commands and the
 // output of the Windows reg tool.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -121,8 +122,8 @@ Failure Syntax(const std::string& detail) {
 }
 
 bool IsSwitch(const std::string& word, bool addCommand) {
-    static const char* const kSwitches[] = {"V", "VE", "VA", "S", "T", "D", "F", "Y", "REG:32",
-                                            "REG:64"};
+    static const char* const kSwitches[] = {"V", "VE", "VA", "S",      "T",
+                                            "D", "F",  "Y",  "REG:32", "REG:64"};
     if (word.size() < 2 || (word[0] != '/' && word[0] != '-')) {
         return false;
     }
@@ -214,9 +215,9 @@ bool Confirm(const std::string& question) {
 
 std::optional<std::uint32_t> TypeFromName(const std::string& name) {
     static const std::pair<const char*, std::uint32_t> kTypes[] = {
-        {"REG_NONE", reg::kRegNone},         {"REG_SZ", reg::kRegSz},
+        {"REG_NONE", reg::kRegNone},          {"REG_SZ", reg::kRegSz},
         {"REG_EXPAND_SZ", reg::kRegExpandSz}, {"REG_BINARY", reg::kRegBinary},
-        {"REG_DWORD", reg::kRegDword},       {"REG_MULTI_SZ", reg::kRegMultiSz},
+        {"REG_DWORD", reg::kRegDword},        {"REG_MULTI_SZ", reg::kRegMultiSz},
         {"REG_QWORD", reg::kRegQword},
     };
     const std::string folded = Upper(name);
@@ -399,8 +400,8 @@ std::vector<std::uint8_t> EncodeData(std::uint32_t type, const Options& options)
 
 void PrintValue(const std::string& name, std::uint32_t type,
                 const std::vector<std::uint8_t>& data) {
-    std::cout << "    " << (name.empty() ? "(Default)" : name) << "    " << TypeName(type)
-              << "    " << DisplayData(type, data) << "\n";
+    std::cout << "    " << (name.empty() ? "(Default)" : name) << "    " << TypeName(type) << "    "
+              << DisplayData(type, data) << "\n";
 }
 
 void ForEachSubKey(const reg::Key& key, const std::function<void(const reg::Key&)>& visit) {
@@ -549,11 +550,10 @@ void DeleteValues(reg::Root root, const reg::Key& key, const Options& options) {
         return;
     }
     std::vector<std::string> names;
-    ForEachValue(key, [&](const std::string& name, std::uint32_t, const auto&) {
-        names.push_back(name);
-    });
-    if (!options.force &&
-        !Confirm("Delete all values under the registry key " + FullPath(root, key) + " (Yes/No)?")) {
+    ForEachValue(
+        key, [&](const std::string& name, std::uint32_t, const auto&) { names.push_back(name); });
+    if (!options.force && !Confirm("Delete all values under the registry key " +
+                                   FullPath(root, key) + " (Yes/No)?")) {
         Cancelled();
     }
     for (const std::string& name : names) {
@@ -668,6 +668,17 @@ std::string Utf16File(const std::string& text) {
     return bytes;
 }
 
+// The mode a file created with open() would get, or the mode of the file replaced.
+mode_t TargetMode(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        return info.st_mode & 07777;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
 // Written beside the target and renamed over it, so a failed export never
 // leaves a cut-off file in place of an older one.
 void WriteWhole(const std::string& path, const std::string& bytes) {
@@ -677,21 +688,25 @@ void WriteWhole(const std::string& path, const std::string& bytes) {
         throw Failure("Cannot write " + path + ": " + std::strerror(errno));
     }
     std::size_t written = 0;
-    while (written < bytes.size()) {
+    int error = 0;
+    while (written < bytes.size() && error == 0) {
         const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            error = errno;
         }
-        if (n <= 0) {
-            break;
-        }
-        written += static_cast<std::size_t>(n);
     }
-    const bool ok = written == bytes.size() && fsync(fd) == 0;
-    const int savedErrno = errno;
-    close(fd);
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = ok ? errno : savedErrno;
+    if (error == 0 && (fchmod(fd, TargetMode(path)) != 0 || fsync(fd) != 0)) {
+        error = errno;
+    }
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
         unlink(temp.c_str());
         throw Failure("Cannot write " + path + ": " + std::strerror(error));
     }

@@ -6,7 +6,9 @@
 namespace stubframework::core {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 bool NeedsQuotes(std::string_view argument) {
     return argument.empty() || argument.find_first_of(" \t\n\v\"") != std::string_view::npos;
@@ -61,8 +63,8 @@ std::string BuildCommandLine(const std::vector<std::string>& arguments) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (i == 0) {
             // A program name cannot hold a quote; blanks need the quotes.
-            const bool blank = arguments[0].find_first_of(" \t") != std::string::npos ||
-                               arguments[0].empty();
+            const bool blank =
+                arguments[0].find_first_of(" \t") != std::string::npos || arguments[0].empty();
             line += blank ? "\"" + arguments[0] + "\"" : arguments[0];
             continue;
         }

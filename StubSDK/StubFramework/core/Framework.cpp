@@ -6,7 +6,9 @@ StubFramework::StubFramework(const core::ProductValues& product)
     : log_(std::make_unique<debug::InstallerLog>()),
       core_(std::make_unique<core::FrameworkCore>(product)) {}
 
-StubFramework::~StubFramework() { DestroyMembers(); }
+StubFramework::~StubFramework() {
+    DestroyMembers();
+}
 
 void StubFramework::DestroyMembers() {
     core_.reset();

@@ -12,7 +12,8 @@
 namespace stubframework::core {
 
 inline constexpr std::int32_t kUnset = 2147483647;
-inline constexpr const char* kStubRegistryRoot = "HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework";
+inline constexpr const char* kStubRegistryRoot =
+    "HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework";
 
 // "...\stubframework\<product id>\<major version>"
 std::string StubRegistryKey(const std::string& productId, const std::string& version);

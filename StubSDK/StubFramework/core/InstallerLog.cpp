@@ -45,6 +45,7 @@ std::string FormatV(const char* format, std::va_list arguments) {
         return {};
     }
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller started it
     std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
@@ -58,10 +59,9 @@ std::string Format(const char* format, ...) {
 }
 
 std::string InstallerLog::FileNameFor(const platform::SystemTime& time) {
-    return Format("installer_log_%s.txt",
-                  Format("%4d%02d%02d%02d%02d%02d", time.year, time.month, time.day, time.hour,
-                         time.minute, time.second)
-                      .c_str());
+    return Format("installer_log_%s.txt", Format("%4d%02d%02d%02d%02d%02d", time.year, time.month,
+                                                 time.day, time.hour, time.minute, time.second)
+                                              .c_str());
 }
 
 std::string InstallerLog::HeaderFor(const platform::SystemTime& time, int level) {
@@ -107,18 +107,15 @@ void InstallerLog::WriteV(int level, const char* format, std::va_list arguments)
         return;
     }
     const std::string header = HeaderFor(platform::UtcNow(), level);
-    std::fputs(header.c_str(), file_);
-    std::fwrite(message.data(), 1, message.size(), file_);
-    std::fputs(kLineEnd, file_);
-    std::fflush(file_);
+    std::fputs(header.c_str(), file_.get());
+    std::fwrite(message.data(), 1, message.size(), file_.get());
+    std::fputs(kLineEnd, file_.get());
+    std::fflush(file_.get());
 }
 
 void InstallerLog::Close() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    file_.reset();
 }
 
 namespace {
@@ -127,6 +124,7 @@ InstallerLog* LogOf(const StubFramework* framework) {
     return framework != nullptr ? framework->Log() : nullptr;
 }
 
+STUB_PRINTF_FORMAT(3, 0)
 void WriteTo(InstallerLog* log, int level, const char* format, std::va_list arguments) {
     if (log != nullptr) {
         log->WriteV(level, format, arguments);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/fs.h"
 
 #define STUB_PRINTF_FORMAT(formatIndex, firstArg) \
     __attribute__((format(printf, formatIndex, firstArg)))
@@ -35,7 +36,7 @@ public:
     InstallerLog& operator=(const InstallerLog&) = delete;
 
     void Write(int level, const char* format, ...) STUB_PRINTF_FORMAT(3, 4);
-    void WriteV(int level, const char* format, std::va_list arguments);
+    void WriteV(int level, const char* format, std::va_list arguments) STUB_PRINTF_FORMAT(3, 0);
     // Later messages are dropped; one already being written finishes first.
     void Close();
 
@@ -51,7 +52,7 @@ private:
     std::string filePath_;
     std::string folder_;
     int threshold_ = kDebug;
-    std::FILE* file_ = nullptr;
+    platform::fs::File file_;
     std::mutex mutex_;  // one whole line at a time, and never after Close
 };
 
@@ -67,7 +68,7 @@ void LogTraceMessage(InstallerLog* log, const char* source, const char* format, 
     STUB_PRINTF_FORMAT(3, 4);
 
 // printf into a std::string.
-std::string FormatV(const char* format, std::va_list arguments);
+std::string FormatV(const char* format, std::va_list arguments) STUB_PRINTF_FORMAT(1, 0);
 std::string Format(const char* format, ...) STUB_PRINTF_FORMAT(1, 2);
 
 }  // namespace stubframework::debug

@@ -66,8 +66,8 @@ bool WriteRegistryText(std::string_view keyPath, std::string_view name, std::str
 
 bool DeleteRegistryKey(std::string_view keyPath) {
     const std::optional<RegistryPath> path = ParseRegistryPath(keyPath);
-    return path && reg::DeleteKey(path->root, path->subKey, reg::View::Wow64_32) ==
-                       platform::kErrorSuccess;
+    return path &&
+           reg::DeleteKey(path->root, path->subKey, reg::View::Wow64_32) == platform::kErrorSuccess;
 }
 
 }  // namespace stubframework::core

@@ -113,7 +113,7 @@ void ApplyResumeRecord(FrameworkCore& core, ResumeMode mode, debug::InstallerLog
             }
             debug::LogDebugMessage(log, "Reset properties for Resume Mode");
             for (const auto& [name, value] : record) {
-                debug::LogDebugMessage(log, "%s", (name + ":" + value).c_str());
+                debug::LogDebugMessage(log, "%s:%s", name.c_str(), value.c_str());
                 core.Properties().Set(name, value);
             }
         }

@@ -32,8 +32,7 @@ ResumeManagerRecord LoadResumeManager(const std::string& registryBase, bool resu
 
 // The command lines the registration step runs after a restart; reading
 // them removes the product's GUID key.
-std::vector<std::string> RegistrationApplications(const std::string& registryBase,
-                                                  ResumeMode mode);
+std::vector<std::string> RegistrationApplications(const std::string& registryBase, ResumeMode mode);
 
 // Pours the extraction folders recorded before a restart back into the
 // property store (in a resume mode) and removes the record in every mode.

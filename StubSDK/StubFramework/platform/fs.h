@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,9 +43,14 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
 // Copies a file; with failIfExists an existing target gives kErrorFileExists.
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
 // Opens a file for appending with reading allowed, not inherited by child
 // processes. Binary: callers write the exact bytes they want stored.
-std::FILE* OpenForAppend(const std::string& path);
+File OpenForAppend(const std::string& path);
 
 // The last path component and the folder before it.
 std::string FileName(const std::string& path);

@@ -24,8 +24,9 @@ TEST(CommandLineTest, SplitsByTheWindowsRules) {
 }
 
 TEST(CommandLineTest, QuotingRoundTripsAnyArgument) {
-    const Args arguments{"/opt/my app/stub", "plain", "", "two words", R"(quote"in)",
-                         R"(trailing\)",       R"(both\ "x"\\)", "tab\there", "passthrough=\"A=1\""};
+    const Args arguments{"/opt/my app/stub", "plain",       "",
+                         "two words",        R"(quote"in)", R"(trailing\)",
+                         R"(both\ "x"\\)",   "tab\there",   "passthrough=\"A=1\""};
     EXPECT_EQ(SplitCommandLine(BuildCommandLine(arguments)), arguments);
 }
 

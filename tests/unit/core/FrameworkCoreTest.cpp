@@ -99,10 +99,10 @@ TEST_F(FrameworkCoreTest, StatusIsPersistedAndAnUnsetStatusReadsTheRegistry) {
     // A DWORD written by someone else reads back as its number.
     core.SetStatus(kUnset);
     reg::Key key;
-    ASSERT_EQ(reg::CreateKey(reg::Root::CurrentUser,
-                             "SOFTWARE\\Zelvo\\stubframework\\Brindlemark\\24", reg::View::Wow64_64,
-                             key),
-              stubframework::platform::kErrorSuccess);
+    ASSERT_EQ(
+        reg::CreateKey(reg::Root::CurrentUser, "SOFTWARE\\Zelvo\\stubframework\\Brindlemark\\24",
+                       reg::View::Wow64_64, key),
+        stubframework::platform::kErrorSuccess);
     const std::uint32_t seven = 7;
     ASSERT_EQ(reg::SetValue(key, "status", reg::kRegDword,
                             {reinterpret_cast<const std::uint8_t*>(&seven), sizeof seven}),
@@ -120,10 +120,10 @@ TEST_F(FrameworkCoreTest, RegistryTextLimitsAndTypes) {
     EXPECT_FALSE(ReadRegistryText("HKEY_NOWHERE\\x", "v", text));
 
     reg::Key key;
-    ASSERT_EQ(reg::OpenKey(reg::Root::CurrentUser,
-                           "SOFTWARE\\Zelvo\\stubframework\\Brindlemark\\24", reg::View::Wow64_32,
-                           reg::Access::All, key),
-              stubframework::platform::kErrorSuccess);
+    ASSERT_EQ(
+        reg::OpenKey(reg::Root::CurrentUser, "SOFTWARE\\Zelvo\\stubframework\\Brindlemark\\24",
+                     reg::View::Wow64_32, reg::Access::All, key),
+        stubframework::platform::kErrorSuccess);
     const std::uint32_t minusOne = 0xFFFFFFFF;
     reg::SetValue(key, "dword", reg::kRegDword,
                   {reinterpret_cast<const std::uint8_t*>(&minusOne), sizeof minusOne});

@@ -25,6 +25,15 @@ using reg::View;
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Each child exits 0 when all its calls succeeded.
+void ExpectChildrenSucceed(const std::vector<pid_t>& children) {
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+}
+
 class RegistryTest : public ::testing::Test {
 protected:
     static reg::Key Create(Root root, const std::string& path, View view = View::Default) {
@@ -224,8 +233,6 @@ TEST_F(RegistryEnumTest, SubKeysComeInUpperCasedNameOrder) {
     reg::Key parent = Create(Root::LocalMachine, "Order", View::Wow64_64);
     // Upper-casing puts letters before '_' (0x5F); lower-casing would not.
     for (const char* name : {"_under", "b", "Äpfel", "C", "a", "B2", "Zebra"}) {
-        reg::Key child;
-        ASSERT_EQ(reg::OpenSubKey(parent, "", Access::All, child), platform::kErrorSuccess);
         Create(Root::LocalMachine, std::string("Order\\") + name, View::Wow64_64);
     }
     EXPECT_EQ(SubKeys(parent),
@@ -519,11 +526,7 @@ TEST_F(RegistryStorageTest, ProcessesWritingAtOnceLoseNothing) {
         }
         children.push_back(pid);
     }
-    for (const pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    ExpectChildrenSucceed(children);
     reg::Key key;
     ASSERT_EQ(Open(Root::LocalMachine, "SOFTWARE\\Procs", View::Default, key),
               platform::kErrorSuccess);
@@ -531,6 +534,33 @@ TEST_F(RegistryStorageTest, ProcessesWritingAtOnceLoseNothing) {
     EXPECT_EQ(names.size(), 200u);
     for (int p = 0; p < 4; ++p) {
         EXPECT_EQ(GetText(key, std::to_string(p) + "_49"), std::to_string(p) + "_49");
+    }
+}
+
+TEST_F(RegistryStorageTest, NewFileOpenedByManyProcessesAtOnce) {
+    // The switch of a new file to WAL races between the first openers.
+    for (int round = 0; round < 25; ++round) {
+        const std::string folder = folder_ / std::to_string(round);
+        std::vector<pid_t> children;
+        for (int p = 0; p < 4; ++p) {
+            const pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                setenv("STUB_REGISTRY_DIR", folder.c_str(), 1);
+                reg::Key key;
+                const bool ok = reg::CreateKey(Root::CurrentUser, "K", View::Default, key) ==
+                                    platform::kErrorSuccess &&
+                                reg::SetValue(key, std::to_string(p), reg::kRegNone, {}) ==
+                                    platform::kErrorSuccess;
+                _exit(ok ? 0 : 1);
+            }
+            children.push_back(pid);
+        }
+        ExpectChildrenSucceed(children);
+        stubtest::ScopedEnv here("STUB_REGISTRY_DIR", folder);
+        reg::Key key;
+        ASSERT_EQ(Open(Root::CurrentUser, "K", View::Default, key), platform::kErrorSuccess);
+        EXPECT_EQ(ValueNames(key).size(), 4u) << round;
     }
 }
 
@@ -607,23 +637,24 @@ protected:
 
 TEST_F(StubRegToolTest, AddThenQueryPrintsLikeTheWindowsTool) {
     EXPECT_EQ(Run({"add", "HKLM\\SOFTWARE\\Zelvo", "/v", "Name", "/d", "Grüße"}).exitCode, 0);
-    EXPECT_EQ(Run({"add", "HKLM\\SOFTWARE\\Zelvo", "/v", "Count", "/t", "REG_DWORD", "/d",
-                   "4294967295"})
-                  .exitCode,
-              0);
+    EXPECT_EQ(
+        Run({"add", "HKLM\\SOFTWARE\\Zelvo", "/v", "Count", "/t", "REG_DWORD", "/d", "4294967295"})
+            .exitCode,
+        0);
     EXPECT_EQ(Run({"add", "HKLM\\SOFTWARE\\Zelvo\\Sub", "/ve", "/d", "x"}).exitCode, 0);
 
     const Result query = Run({"query", "hklm\\software\\zelvo"});
     EXPECT_EQ(query.exitCode, 0);
     EXPECT_EQ(query.out,
-              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\zelvo\n"
+              "\nHKEY_LOCAL_MACHINE\\software\\WOW6432Node\\zelvo\n"
               "    Name    REG_SZ    Grüße\n"
               "    Count    REG_DWORD    0xffffffff\n\n"
-              "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\zelvo\\Sub\n");
+              "HKEY_LOCAL_MACHINE\\software\\WOW6432Node\\zelvo\\Sub\n");
 
     const Result one = Run({"query", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\Sub", "/ve"});
-    EXPECT_EQ(one.out, "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Zelvo\\Sub\n"
-                       "    (Default)    REG_SZ    x\n\n");
+    EXPECT_EQ(one.out,
+              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Zelvo\\Sub\n"
+              "    (Default)    REG_SZ    x\n\n");
 
     // What the tool wrote is what the API reads.
     reg::Key key;
@@ -691,7 +722,7 @@ TEST_F(StubRegToolTest, DeleteAllValuesKeepsSubKeys) {
 TEST_F(StubRegToolTest, ExportWritesARegFile) {
     reg::Key key = Create(Root::CurrentUser, "Software\\Zelvo");
     SetText(key, "", "quote\" and \\ back");
-    SetText(key, "multi\nline", "a\r\nb");  // cannot sit between quotes
+    SetText(key, "multi", "a\r\nb");  // cannot sit between quotes
     ASSERT_EQ(reg::SetValue(key, "dw", reg::kRegDword, Bytes{0x0A, 0, 0, 0}),
               platform::kErrorSuccess);
     ASSERT_EQ(reg::SetValue(key, "q", reg::kRegQword, Bytes{1, 0, 0, 0, 0, 0, 0, 0}),
@@ -700,8 +731,7 @@ TEST_F(StubRegToolTest, ExportWritesARegFile) {
               platform::kErrorSuccess);
     ASSERT_EQ(reg::SetValue(key, "e", reg::kRegExpandSz, reg::TextData("%A%")),
               platform::kErrorSuccess);
-    ASSERT_EQ(reg::SetValue(key, "bin", reg::kRegBinary, Bytes(30, 0xAB)),
-              platform::kErrorSuccess);
+    ASSERT_EQ(reg::SetValue(key, "bin", reg::kRegBinary, Bytes(30, 0xAB)), platform::kErrorSuccess);
     Create(Root::CurrentUser, "Software\\Zelvo\\Child");
 
     const std::string file = folder_ / "out.reg";
@@ -710,13 +740,13 @@ TEST_F(StubRegToolTest, ExportWritesARegFile) {
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Zelvo]\r\n"
         "@=\"quote\\\" and \\\\ back\"\r\n"
-        "\"multi\nline\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\r\n"
+        "\"multi\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\r\n"
         "\"dw\"=dword:0000000a\r\n"
         "\"q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
         "\"m\"=hex(7):61,00,00,00\r\n"
         "\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-        "\"bin\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\r\n"
-        "  ab,ab,ab,ab,ab,ab,ab,ab\r\n"
+        "\"bin\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\r\n"
+        "  ab,ab,ab,ab,ab,ab,ab\r\n"
         "\r\n"
         "[HKEY_CURRENT_USER\\Software\\Zelvo\\Child]\r\n"
         "\r\n";

@@ -13,7 +13,9 @@
 namespace stubframework::platform::fs {
 namespace {
 
-std::uint32_t LastError() { return Win32ErrorFromErrno(errno); }
+std::uint32_t LastError() {
+    return Win32ErrorFromErrno(errno);
+}
 
 struct FdCloser {
     int fd = -1;
@@ -168,7 +170,7 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to, bool fail
     return kErrorSuccess;
 }
 
-std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a+e"); }
+File OpenForAppend(const std::string& path) { return File(std::fopen(path.c_str(), "a+e")); }
 
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");

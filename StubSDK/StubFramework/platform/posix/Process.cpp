@@ -21,7 +21,9 @@ void SetArguments(int argc, char** argv) {
     arguments.assign(argv, argv + argc);
 }
 
-const std::vector<std::string>& Arguments() { return StoredArguments(); }
+const std::vector<std::string>& Arguments() {
+    return StoredArguments();
+}
 
 std::string ExecutablePath() {
     char buffer[PATH_MAX];
@@ -32,7 +34,9 @@ std::string ExecutablePath() {
     return std::string(buffer, static_cast<std::size_t>(length));
 }
 
-std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(getpid());
+}
 
 void ExitProcess(std::uint32_t exitCode) {
     std::fflush(nullptr);

@@ -1,19 +1,23 @@
 // The registry over the SQLite store of RegistryStore.h.
 //
 // Paths: components are separated by single backslashes. A leading backslash
-// or an empty component ("a\\\\b") is kErrorBadKey; one trailing backslash is
-// ignored, as Windows does. Names end at the first null character, as they
-// would at a Win32 call. A key name is at most 255 UTF-16 units, a value name
-// at most 16383, and a path at most 512 keys deep (kErrorInvalidParameter).
+// or an empty component (two backslashes in a row) is kErrorBadKey; one
+// trailing backslash is ignored, as Windows does. Names end at the first null
+// character, as they would at a Win32 call. A key name is at most 255 UTF-16
+// units, a value name at most 16383, and a path at most 512 keys deep
+// (kErrorInvalidParameter).
 //
 // HKEY_DYN_DATA has no storage on Windows NT and none here: every call on it
 // gives kErrorInvalidHandle, what NT answers for that root.
+//
+// After fork() a child gets kErrorInvalidHandle for its parent's handles and
+// for files its parent has open: SQLite's locks belong to a process.
 #include "platform/registry.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "platform/error.h"
 #include "platform/posix/RegistryStore.h"
@@ -135,8 +139,8 @@ std::uint32_t OpenRootHive(Root root, std::shared_ptr<Database>& out) {
 
 // Follows `parts` from `from` (inside the caller's transaction), creating the
 // missing keys when `create` is set.
-std::uint32_t Walk(Database& db, std::int64_t from, std::span<const std::string> parts,
-                   bool create, std::int64_t& id, bool* created) {
+std::uint32_t Walk(Database& db, std::int64_t from, std::span<const std::string> parts, bool create,
+                   std::int64_t& id, bool* created) {
     id = from;
     bool madeAny = false;
     for (const std::string& part : parts) {
@@ -420,7 +424,8 @@ std::uint32_t DeleteValue(const Key& key, std::string_view name) {
             return call.Error();
         }
         bool removed = false;
-        if (const std::uint32_t error = call.Db().RemoveValue(call.Id(), CleanName(name), removed)) {
+        if (const std::uint32_t error =
+                call.Db().RemoveValue(call.Id(), CleanName(name), removed)) {
             return error;
         }
         return removed ? call.Commit() : kErrorFileNotFound;
@@ -441,8 +446,8 @@ std::uint32_t EnumKey(const Key& key, std::uint32_t index, std::string& name) {
     });
 }
 
-std::uint32_t EnumValue(const Key& key, std::uint32_t index, std::string& name,
-                        std::uint32_t* type, std::vector<std::uint8_t>* data) {
+std::uint32_t EnumValue(const Key& key, std::uint32_t index, std::string& name, std::uint32_t* type,
+                        std::vector<std::uint8_t>* data) {
     return Guarded([&] {
         KeyCall call(key, false);
         if (call.Error() != kErrorSuccess) {

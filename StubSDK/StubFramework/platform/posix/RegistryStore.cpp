@@ -6,8 +6,10 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "platform/error.h"
 #include "platform/registry.h"
@@ -108,11 +110,13 @@ public:
     std::string Text(int column) const {
         const auto* text = sqlite3_column_text(handle_.get(), column);
         const int size = sqlite3_column_bytes(handle_.get(), column);
-        return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text),
-                                                             static_cast<std::size_t>(size));
+        return text == nullptr ? std::string()
+                               : std::string(reinterpret_cast<const char*>(text),
+                                             static_cast<std::size_t>(size));
     }
     std::vector<std::uint8_t> Blob(int column) const {
-        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(handle_.get(), column));
+        const auto* data =
+            static_cast<const std::uint8_t*>(sqlite3_column_blob(handle_.get(), column));
         const int size = sqlite3_column_bytes(handle_.get(), column);
         return data == nullptr ? std::vector<std::uint8_t>()
                                : std::vector<std::uint8_t>(data, data + size);
@@ -264,8 +268,8 @@ bool Database::OwnedByThisProcess() const {
 std::uint32_t Database::Open(const std::string& path, std::span<const char* const> roots,
                              std::unique_ptr<Database>& out) {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     SqliteHandle handle(raw);
     if (rc != SQLITE_OK) {
         return SqliteError(raw, rc, false);
@@ -304,9 +308,28 @@ std::uint32_t Database::ReadHeader(std::int64_t& applicationId, std::int64_t& ve
     return kErrorSuccess;
 }
 
+std::uint32_t Database::EnableWal() {
+    // Two connections switching a new file to WAL at once: the loser upgrades
+    // its read lock and SQLite answers BUSY without calling the busy handler,
+    // so the wait is ours.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    while (true) {
+        Statement statement(handle_.get(), "PRAGMA journal_mode=WAL");
+        const int rc = statement.Step();
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+            return kErrorSuccess;
+        }
+        if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+            return SqliteError(handle_.get(), rc, false);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 std::uint32_t Database::PrepareSchema(std::span<const char* const> roots) {
     // WAL lets readers run beside a writer; FULL sync makes each commit durable.
-    if (const std::uint32_t error = Execute("PRAGMA journal_mode=WAL", false)) {
+    if (const std::uint32_t error = EnableWal()) {
         return error;
     }
     if (const std::uint32_t error = Execute("PRAGMA synchronous=FULL", false)) {
@@ -551,9 +574,9 @@ std::uint32_t OpenHive(Hive hive, std::shared_ptr<Database>& out) {
         return error;
     }
     const std::string path = (folder / (hive == Hive::User ? "user.db" : "machine.db")).string();
-    const std::span<const char* const> roots =
-        hive == Hive::User ? std::span<const char* const>(kUserRoots)
-                           : std::span<const char* const>(kMachineRoots);
+    const std::span<const char* const> roots = hive == Hive::User
+                                                   ? std::span<const char* const>(kUserRoots)
+                                                   : std::span<const char* const>(kMachineRoots);
 
     ConnectionCache& cache = Cache();
     const std::lock_guard lock(cache.mutex);

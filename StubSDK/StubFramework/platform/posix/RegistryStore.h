@@ -66,8 +66,7 @@ public:
     std::uint32_t InsertChild(std::int64_t parent, std::string_view name, std::int64_t& child);
     std::uint32_t HasChildren(std::int64_t id, bool& has);
     // `name` stays empty and `found` false past the last subkey.
-    std::uint32_t ChildAt(std::int64_t parent, std::uint32_t index, std::string& name,
-                          bool& found);
+    std::uint32_t ChildAt(std::int64_t parent, std::uint32_t index, std::string& name, bool& found);
 
     std::uint32_t FindValue(std::int64_t key, std::string_view name, std::optional<ValueRow>& out);
     std::uint32_t PutValue(std::int64_t key, std::string_view name, std::uint32_t type,
@@ -85,6 +84,7 @@ private:
     friend class Transaction;
 
     std::uint32_t Execute(const char* sql, bool writing);
+    std::uint32_t EnableWal();
     std::uint32_t PrepareSchema(std::span<const char* const> roots);
     std::uint32_t CreateSchema(std::span<const char* const> roots);
     std::uint32_t ReadHeader(std::int64_t& applicationId, std::int64_t& version);

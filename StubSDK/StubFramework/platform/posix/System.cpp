@@ -107,9 +107,13 @@ std::uint16_t NativeProcessorArchitecture() {
     return kProcessorArchitectureUnknown;
 }
 
-std::uint16_t UserDefaultUILanguage() { return posix::LanguageIdFromLocale(MessagesLocale()); }
+std::uint16_t UserDefaultUILanguage() {
+    return posix::LanguageIdFromLocale(MessagesLocale());
+}
 
-std::int32_t UserGeoId() { return posix::GeoIdFromLocale(TerritoryLocale()); }
+std::int32_t UserGeoId() {
+    return posix::GeoIdFromLocale(TerritoryLocale());
+}
 
 std::string DefaultBrowserName() {
     for (const std::string& list : MimeAppsLists()) {
@@ -125,6 +129,8 @@ std::string DefaultBrowserName() {
     return slash == std::string::npos ? browser : browser.substr(slash + 1);
 }
 
-std::optional<WindowsVersion> OsVersion() { return std::nullopt; }
+std::optional<WindowsVersion> OsVersion() {
+    return std::nullopt;
+}
 
 }  // namespace stubframework::platform::system

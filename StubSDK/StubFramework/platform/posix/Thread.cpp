@@ -10,10 +10,10 @@ namespace stubframework::platform {
 Event::Event(bool manualReset, bool initiallySet) : manualReset_(manualReset), set_(initiallySet) {}
 
 void Event::Set() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-    }
+    // Notify under the lock: a waiter that wakes may destroy the event at
+    // once, as callers of a Windows event are used to doing.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    set_ = true;
     if (manualReset_) {
         signalled_.notify_all();
     } else {
@@ -92,7 +92,11 @@ private:
                 work = std::move(queue_.front());
                 queue_.pop_front();
             }
-            work();
+            // A pool thread is a thread entry point: nothing may escape it.
+            try {
+                work();
+            } catch (...) {
+            }
         }
     }
 

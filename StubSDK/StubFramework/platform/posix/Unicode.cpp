@@ -76,7 +76,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
 // The C.UTF-8 locale carries the full Unicode case tables, whatever the
 // process locale is.
 locale_t Utf8Locale() {
-    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     return locale;
 }
 
@@ -132,7 +132,7 @@ std::string FoldCase(std::string_view text) {
             if (cp >= 'a' && cp <= 'z') {
                 cp -= 'a' - 'A';
             }
-        } else if (locale != static_cast<locale_t>(0)) {
+        } else if (locale != nullptr) {
             cp = static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), locale));
         }
         AppendUtf8(out, cp);
