@@ -1,59 +1,37 @@
 // Runs the installer executable the way a user would, against a scratch
 // temporary folder and registry.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/RegistryText.h"
-#include "support/TestFolder.h"
+#include "support/Sandbox.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
 using stubframework::core::ReadRegistryText;
 using stubframework::core::WriteRegistryText;
+using Names = std::vector<std::string>;
 
 constexpr const char* kBase = "HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework\\Brindlemark\\24";
 
 class InstallerRunTest : public ::testing::Test {
 protected:
-    // The exit status of the installer run with `arguments`.
-    int RunInstaller(const std::string& arguments = "") {
-        const std::string command = "TMPDIR='" + tmp_ + "' STUB_REGISTRY_DIR='" + registry_.Path() +
-                                    "' '" + STUB_BIN_DIR + "/BrindlemarkInstall' " + arguments +
-                                    " >/dev/null 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::string KeptLog() const {
+        const std::vector<std::string> logs = sandbox_.KeptLogs();
+        return logs.empty() ? std::string() : logs.back();
     }
 
-    std::vector<std::string> TmpEntries() {
-        std::vector<std::string> names;
-        for (const auto& entry : stdfs::directory_iterator(tmp_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    std::string KeptLog() {
-        for (const auto& entry : stdfs::directory_iterator(tmp_ + "/Brindlemark_log")) {
-            return stubtest::ReadFile(entry.path().string());
-        }
-        return {};
-    }
-
-    stubtest::TestFolder scratch_;
-    stubtest::TestFolder registry_;
-    std::string tmp_ = scratch_.Path();
-    stubtest::ScopedEnv registryDir_{"STUB_REGISTRY_DIR", registry_.Path()};
+    stubtest::Sandbox sandbox_;
 };
 
 TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyAndKeepsItsLog) {
-    ASSERT_EQ(RunInstaller(), 0);
+    ASSERT_EQ(sandbox_.Run("BrindlemarkInstall"), 0);
 
-    EXPECT_EQ(TmpEntries(), std::vector<std::string>{"Brindlemark_log"});
+    EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
     const std::string log = KeptLog();
     EXPECT_NE(log.find("DEBUG] Property lang: en\n\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("DEBUG] Property osbits: 64\n\r\n"), std::string::npos);
@@ -68,14 +46,14 @@ TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyAndKeepsItsLog) {
 }
 
 TEST_F(InstallerRunTest, ResumeRunRestoresAndThenRemovesExtractionFolders) {
-    const std::string extracted = tmp_ + "/1a2b";
+    const std::string extracted = sandbox_.Tmp() + "/1a2b";
     stdfs::create_directories(extracted + "/sub");
     stubtest::WriteFile(extracted + "/sub/setup.exe", "x");
     const std::string record = std::string(kBase) + "\\ResumeRecord\\ExtractFolders";
     ASSERT_TRUE(WriteRegistryText(record, "Pkg__ZIP_Unzip_Folder__", extracted + "/"));
     ASSERT_TRUE(WriteRegistryText(record, "Pkg__ZIP_EXE_Path__", extracted + "/sub/setup.exe"));
 
-    ASSERT_EQ(RunInstaller("RESUME=INSTALLING"), 0);
+    ASSERT_EQ(sandbox_.Run("BrindlemarkInstall", "RESUME=INSTALLING"), 0);
 
     EXPECT_FALSE(stdfs::exists(extracted));
     const std::string log = KeptLog();
@@ -85,14 +63,16 @@ TEST_F(InstallerRunTest, ResumeRunRestoresAndThenRemovesExtractionFolders) {
     EXPECT_FALSE(ReadRegistryText(record, "Pkg__ZIP_Unzip_Folder__", ignored));
 }
 
-TEST_F(InstallerRunTest, StoredSelfUpdateCodeBecomesTheExitCode) {
+TEST_F(InstallerRunTest, StoredSelfUpdateCodeBecomesTheWorkingCopysExitCode) {
     ASSERT_TRUE(WriteRegistryText(kBase, "selfupdate_code", "197800"));
     // POSIX keeps the low 8 bits of 197800.
-    EXPECT_EQ(RunInstaller(), 197800 & 0xFF);
-    EXPECT_EQ(TmpEntries(), std::vector<std::string>{"Brindlemark_log"});
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall", "run=1"), 197800 & 0xFF);
+    // The launcher finds no new version to hand over to and ends normally.
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall"), 0);
+    EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
 
     ASSERT_TRUE(WriteRegistryText(kBase, "selfupdate_code", "5"));
-    EXPECT_EQ(RunInstaller(), 0);
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall", "run=1"), 0);
 }
 
 }  // namespace

@@ -1,139 +1,35 @@
 #include "core/CommandLine.h"
 
+#include "platform/commandline.h"
 #include "platform/process.h"
 #include "platform/unicode.h"
 
 namespace stubframework::core {
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
+bool EqualsIgnoringCase(std::string_view text, std::string_view upperCase) {
+    return platform::FoldCase(text) == upperCase;
 }
 
-bool NeedsQuotes(std::string_view argument) {
-    return argument.empty() || argument.find_first_of(" \t\n\v\"") != std::string_view::npos;
+// A separator of either kind: paths handed over by Windows-minded callers
+// may use backslashes.
+std::size_t LastSeparator(const std::string& path) {
+    return path.find_last_of("\\/");
 }
 
-// The program name ends at the next quote when it starts with one, else at
-// the first blank; no escapes apply to it.
-std::size_t SplitProgramName(std::string_view line, std::vector<std::string>& out) {
-    std::size_t i = 0;
-    if (!line.empty() && line[0] == '"') {
-        const std::size_t close = line.find('"', 1);
-        const std::size_t end = close == std::string_view::npos ? line.size() : close;
-        out.emplace_back(line.substr(1, end - 1));
-        i = close == std::string_view::npos ? line.size() : close + 1;
-    } else {
-        while (i < line.size() && !IsBlank(line[i])) {
-            ++i;
+bool HasArgumentAfterProgram(const Arguments& arguments, std::string_view upperCase) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (EqualsIgnoringCase(arguments[i], upperCase)) {
+            return true;
         }
-        out.emplace_back(line.substr(0, i));
     }
-    return i;
+    return false;
 }
 
 }  // namespace
 
-std::string QuoteArgument(std::string_view argument) {
-    if (!NeedsQuotes(argument)) {
-        return std::string(argument);
-    }
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (const char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            quoted.append(backslashes * 2 + 1, '\\');
-        } else {
-            quoted.append(backslashes, '\\');
-        }
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
-}
-
-std::string BuildCommandLine(const std::vector<std::string>& arguments) {
-    std::string line;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (i == 0) {
-            // A program name cannot hold a quote; blanks need the quotes.
-            const bool blank =
-                arguments[0].find_first_of(" \t") != std::string::npos || arguments[0].empty();
-            line += blank ? "\"" + arguments[0] + "\"" : arguments[0];
-            continue;
-        }
-        line += ' ';
-        line += QuoteArgument(arguments[i]);
-    }
-    return line;
-}
-
-std::vector<std::string> SplitCommandLine(std::string_view line) {
-    std::vector<std::string> out;
-    std::size_t i = SplitProgramName(line, out);
-    for (;;) {
-        while (i < line.size() && IsBlank(line[i])) {
-            ++i;
-        }
-        if (i >= line.size()) {
-            return out;
-        }
-        std::string argument;
-        std::size_t backslashes = 0;
-        int quotes = 0;  // 1 inside a quoted part
-        for (; i < line.size(); ++i) {
-            const char c = line[i];
-            if (IsBlank(c) && quotes == 0) {
-                break;
-            }
-            if (c == '\\') {
-                ++backslashes;
-                argument += c;
-                continue;
-            }
-            if (c != '"') {
-                backslashes = 0;
-                argument += c;
-                continue;
-            }
-            // 2n backslashes and a quote: n backslashes, the quote toggles;
-            // 2n+1 backslashes and a quote: n backslashes and a literal quote.
-            argument.resize(argument.size() - backslashes / 2 - (backslashes % 2));
-            if (backslashes % 2 == 1) {
-                argument += '"';
-            } else {
-                ++quotes;
-            }
-            backslashes = 0;
-            // Runs of quotes: every third one is a literal quote.
-            while (i + 1 < line.size() && line[i + 1] == '"') {
-                ++i;
-                if (++quotes == 3) {
-                    argument += '"';
-                    quotes = 0;
-                }
-            }
-            if (quotes == 2) {
-                quotes = 0;
-            }
-        }
-        out.push_back(std::move(argument));
-    }
-}
-
-const std::string& RawCommandLine() {
-    static const std::string raw = BuildCommandLine(platform::process::Arguments());
-    return raw;
-}
-
-const std::vector<std::string>& CommandLineArguments() {
-    static const std::vector<std::string> arguments = SplitCommandLine(RawCommandLine());
+const Arguments& CommandLineArguments() {
+    static const Arguments arguments = platform::SplitCommandLine(platform::RawCommandLine());
     return arguments;
 }
 
@@ -182,6 +78,57 @@ ResumeMode ResumeModeFromArguments(const std::vector<std::string>& arguments) {
         }
     }
     return NONE;
+}
+
+bool ShortcutPath(const Arguments& arguments, std::string& path) {
+    constexpr std::string_view kPrefix = "shortcut=";
+    for (const std::string& argument : arguments) {
+        if (argument.starts_with(kPrefix)) {
+            path = argument.substr(kPrefix.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string LauncherFolder(const Arguments& arguments) {
+    std::string path;
+    if (!ShortcutPath(arguments, path)) {
+        path = platform::process::ExecutablePath();
+    }
+    const std::size_t separator = LastSeparator(path);
+    return separator == std::string::npos ? path : path.substr(0, separator);
+}
+
+bool IsWorkingCopy(const Arguments& arguments) {
+    return HasArgumentAfterProgram(arguments, "RUN=1");
+}
+
+bool IsSkipSelfUpdate(const Arguments& arguments) {
+    return HasArgumentAfterProgram(arguments, "UPDATE=0");
+}
+
+bool IsSilentLaunch(const Arguments& arguments) {
+    for (const std::string& argument : arguments) {
+        if (EqualsIgnoringCase(argument, "/QN")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string UninstallModeFromArguments(const Arguments& arguments) {
+    for (const std::string& argument : arguments) {
+        // Lower case by folding to upper: the same test without a second table.
+        const std::string folded = platform::FoldCase(argument);
+        if (folded.find("/UNINSTALL") != std::string::npos) {
+            return "uninstall";
+        }
+        if (folded.find("/MODIFY") != std::string::npos) {
+            return "modify";
+        }
+    }
+    return {};
 }
 
 }  // namespace stubframework::core

@@ -7,13 +7,16 @@
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
 #include "core/ProductValues.h"
+#include "platform/instance.h"
 
 namespace stubframework {
 
 class StubFramework {
 public:
     // Builds the members in order: the log first, so the others can log.
-    explicit StubFramework(const core::ProductValues& product);
+    // Keeps the single-instance mutex, which may be null.
+    StubFramework(const core::ProductValues& product,
+                  std::unique_ptr<platform::InstanceMutex> mutex);
     ~StubFramework();
     StubFramework(const StubFramework&) = delete;
     StubFramework& operator=(const StubFramework&) = delete;
@@ -22,12 +25,16 @@ public:
     debug::InstallerLog* Log() const { return log_.get(); }
     core::FrameworkCore& Core() const { return *core_; }
 
-    // Destroys the members in the teardown order: core, then log.
+    // Answers later instances that ask for our window.
+    void ListenForActivation();
+
+    // Destroys the members in the teardown order: core, log, then the mutex.
     void DestroyMembers();
 
 private:
     std::unique_ptr<debug::InstallerLog> log_;
     std::unique_ptr<core::FrameworkCore> core_;
+    std::unique_ptr<platform::InstanceMutex> mutex_;
 };
 
 }  // namespace stubframework

@@ -6,6 +6,7 @@
 #include "core/CommandLine.h"
 #include "core/LanguageTable.h"
 #include "core/RegistryText.h"
+#include "platform/commandline.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -117,7 +118,7 @@ FrameworkCore::FrameworkCore(const ProductValues& product)
       uiLanguageIndex_(LanguageNumberFromId(sys::UserDefaultUILanguage())),
       defaultBrowser_(ReadDefaultBrowser()),
       machineIdentifier_(kMachineIdentifierMask),
-      passThrough_(PassThroughText(RawCommandLine())) {
+      passThrough_(PassThroughText(platform::RawCommandLine())) {
     const std::uint16_t architecture = sys::NativeProcessorArchitecture();
     architecture_ = architecture == sys::kProcessorArchitectureAmd64 ||
                             architecture == sys::kProcessorArchitectureIa64

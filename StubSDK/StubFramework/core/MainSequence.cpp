@@ -6,14 +6,20 @@
 #include "core/RegistryText.h"
 #include "core/ResumeRecord.h"
 #include "core/TempFolder.h"
+#include "core/WorkingCopy.h"
+#include "platform/commandline.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/instance.h"
 #include "platform/process.h"
 
 namespace stubframework {
 namespace {
 
 namespace fs = platform::fs;
+
+constexpr const char* kMutexName = "ZelvoStubFramework";
+constexpr const char* kWindowClass = "HTMLUI";
 
 void DumpProperties(StubFramework& framework) {
     for (const auto& [name, value] : framework.Core().Properties().Snapshot()) {
@@ -66,7 +72,19 @@ std::int32_t AdjustStatus(std::int32_t status, const std::string& uninstallOptio
 }  // namespace core
 
 std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
-    return std::make_unique<StubFramework>(product);
+    if (core::RunWorkingCopy(product.productId, product.version) == core::GateResult::Stop) {
+        return nullptr;
+    }
+    std::unique_ptr<platform::InstanceMutex> mutex = platform::CreateInstanceMutex(kMutexName);
+    if (mutex && mutex->AlreadyExisted()) {
+        platform::ActivateExistingWindow(kMutexName, kWindowClass);
+        return nullptr;
+    }
+    auto framework = std::make_unique<StubFramework>(product, std::move(mutex));
+    debug::LogDebugMessage(framework->Log(), "Command line: %s",
+                           platform::RawCommandLine().c_str());
+    framework->ListenForActivation();
+    return framework;
 }
 
 void Run(StubFramework& framework, ExternalMethods& /*methods*/) {

@@ -40,6 +40,10 @@ struct FolderEntry {
 };
 std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
 
+// Moves a file, replacing the target in one step (MoveFileEx with
+// MOVEFILE_REPLACE_EXISTING): readers see the old file or the new, never none.
+std::uint32_t MoveReplacing(const std::string& from, const std::string& to);
+
 // Copies a file; with failIfExists an existing target gives kErrorFileExists.
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 

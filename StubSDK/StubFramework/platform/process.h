@@ -22,8 +22,34 @@ std::string EnvironmentVariable(const char* name);
 
 namespace stubframework::platform::process {
 
-// Ends the process at once with the exit code. POSIX keeps only the low 8
-// bits of it (197800 arrives as 168).
+// The bits of an exit code that reach the parent: all 32 on Windows, the
+// low 8 on POSIX (197800 arrives as 168).
+#ifdef _WIN32
+inline constexpr std::uint32_t kExitCodeMask = 0xFFFFFFFFu;
+#else
+inline constexpr std::uint32_t kExitCodeMask = 0xFFu;
+#endif
+
+// Ends the process at once with the exit code.
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
+
+// A path the running executable's bytes can be copied from, even after its
+// file was removed or replaced (Linux lets that happen to a running program).
+std::string RunningImagePath();
+
+// CreateProcess: starts `application` (the first element of the command line
+// when empty) with that command line in `currentDirectory`, with the parent's
+// environment and no inherited handles. With `wait`, blocks until it ends and
+// gives its exit code. False when it could not be started.
+bool RunProcess(const std::string& application, const std::string& commandLine,
+                const std::string& currentDirectory, bool wait, std::uint32_t& exitCode);
+
+// Blocks until the process with this identifier has ended. False, at once,
+// when no such process can be opened.
+bool WaitForProcessExit(std::uint32_t processId);
+
+// Loads a system library by full path before anything else can plant one
+// beside the executable. Nothing to do where libraries are not searched there.
+void PreloadSystemLibrary(const char* name);
 
 }  // namespace stubframework::platform::process

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -133,6 +134,10 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
     return errno == 0 ? kErrorSuccess : LastError();
 }
 
+std::uint32_t MoveReplacing(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : LastError();
+}
+
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
     FdCloser source{open(from.c_str(), O_RDONLY | O_CLOEXEC)};
     if (source.fd < 0) {
@@ -170,7 +175,9 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to, bool fail
     return kErrorSuccess;
 }
 
-File OpenForAppend(const std::string& path) { return File(std::fopen(path.c_str(), "a+e")); }
+File OpenForAppend(const std::string& path) {
+    return File(std::fopen(path.c_str(), "a+e"));
+}
 
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
