@@ -1,5 +1,6 @@
 #include "bridge/ExternalMethods.h"
 
+#include "bridge/BuiltInMethods.h"
 #include "core/CommandLine.h"
 #include "core/Framework.h"
 #include "core/ResumeRecord.h"
@@ -11,11 +12,15 @@ ExternalMethods::ExternalMethods(StubFramework& framework) : framework_(framewor
     core.Properties().AttachLock(&propertyLock_);
     core::ApplyResumeRecord(core, core::ResumeModeFromArguments(core::CommandLineArguments()),
                             framework_.Log());
+    RegisterBuiltInMethods(*this);
 }
 
-ExternalMethods::~ExternalMethods() {
-    // The framework may already be gone (the table is destroyed last); the
-    // store went with it and nothing holds the lock any more.
+// The framework may already be gone (the table is destroyed last); the
+// store went with it and nothing holds the lock any more.
+ExternalMethods::~ExternalMethods() = default;
+
+void ExternalMethods::RegisterMethod(const std::string& name, MethodHandler handler) {
+    methods_[name] = handler;
 }
 
 }  // namespace stubframework

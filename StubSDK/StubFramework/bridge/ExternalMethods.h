@@ -1,8 +1,14 @@
-// The table of script-callable methods. It owns the lock of the property
-// store, so the store is usable from other threads exactly while it lives.
+// The table of script-callable methods: names in code-unit order, each with
+// its handler. It owns the lock of the property store, so the store is
+// usable from other threads exactly while the table lives.
 #pragma once
 
+#include <map>
 #include <mutex>
+#include <string>
+
+#include "bridge/MethodHandler.h"
+#include "htmlui/MSHTMLExternal.h"
 
 namespace stubframework {
 
@@ -10,18 +16,30 @@ class StubFramework;
 
 class ExternalMethods {
 public:
-    // Keeps the framework, takes over the property-store lock and pours the
-    // resume record into the store before any page exists.
+    // Keeps the framework, takes over the property-store lock, pours the
+    // resume record into the store, then registers the built-in methods.
     explicit ExternalMethods(StubFramework& framework);
     virtual ~ExternalMethods();
     ExternalMethods(const ExternalMethods&) = delete;
     ExternalMethods& operator=(const ExternalMethods&) = delete;
 
+    // The window that owns message boxes and dialogs and that the window
+    // methods act on.
+    virtual void SetHostWindow(htmlui::WindowHandle window) { window_ = window; }
+    htmlui::WindowHandle HostWindow() const { return window_; }
+
+    // Inserts the method or replaces its handler. Only before the dispatch
+    // table is built: the names are fixed from then on.
+    void RegisterMethod(const std::string& name, MethodHandler handler);
+    const std::map<std::string, MethodHandler>& Methods() const { return methods_; }
+
     StubFramework& Framework() const { return framework_; }
 
 private:
     StubFramework& framework_;
+    htmlui::WindowHandle window_ = nullptr;
     std::mutex propertyLock_;
+    std::map<std::string, MethodHandler> methods_;  // UTF-8 byte order is code-point order
 };
 
 }  // namespace stubframework

@@ -6,7 +6,8 @@ StubFramework::StubFramework(const core::ProductValues& product,
                              std::unique_ptr<platform::InstanceMutex> mutex)
     : log_(std::make_unique<debug::InstallerLog>()),
       core_(std::make_unique<core::FrameworkCore>(product)),
-      mutex_(std::move(mutex)) {}
+      mutex_(std::move(mutex)),
+      dispatch_(platform::com::Ptr<core::HtmlExternal>::Attach(core::HtmlExternal::Create(*this))) {}
 
 StubFramework::~StubFramework() {
     DestroyMembers();
@@ -31,6 +32,7 @@ void StubFramework::DestroyMembers() {
     core_.reset();
     log_.reset();
     mutex_.reset();
+    dispatch_.Reset();
 }
 
 }  // namespace stubframework

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "bridge/HtmlExternal.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
 #include "core/ProductValues.h"
@@ -24,17 +25,21 @@ public:
     // Null once the teardown has destroyed it.
     debug::InstallerLog* Log() const { return log_.get(); }
     core::FrameworkCore& Core() const { return *core_; }
+    // window.external; the framework holds one reference until the teardown.
+    core::HtmlExternal& Dispatch() const { return *dispatch_.Get(); }
 
     // Answers later instances that ask for our window.
     void ListenForActivation();
 
-    // Destroys the members in the teardown order: core, log, then the mutex.
+    // Destroys the members in the teardown order: core, log, the mutex, and
+    // the framework's reference to the dispatch object last.
     void DestroyMembers();
 
 private:
     std::unique_ptr<debug::InstallerLog> log_;
     std::unique_ptr<core::FrameworkCore> core_;
     std::unique_ptr<platform::InstanceMutex> mutex_;
+    platform::com::Ptr<core::HtmlExternal> dispatch_;
 };
 
 }  // namespace stubframework

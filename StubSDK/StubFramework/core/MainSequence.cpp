@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/instance.h"
 #include "platform/process.h"
+#include "platform/windowthread.h"
 
 namespace stubframework {
 namespace {
@@ -20,6 +21,7 @@ namespace fs = platform::fs;
 
 constexpr const char* kMutexName = "ZelvoStubFramework";
 constexpr const char* kWindowClass = "HTMLUI";
+constexpr std::uint32_t kWorkerGraceMs = 60000;
 
 void DumpProperties(StubFramework& framework) {
     for (const auto& [name, value] : framework.Core().Properties().Snapshot()) {
@@ -87,13 +89,18 @@ std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
     return framework;
 }
 
-void Run(StubFramework& framework, ExternalMethods& /*methods*/) {
+void Run(StubFramework& framework, ExternalMethods& methods) {
     core::FrameworkCore& core = framework.Core();
+    framework.Dispatch().BuildDispatchTable(methods);
+    platform::OpenWindowThread();
     // Without a page package there is nothing to show: the run is a failure.
     const bool pagePackageLoaded = false;
     if (!pagePackageLoaded) {
         core.SetStatus(ERROR);
     }
+    // The page is gone: calls from workers still running are dropped.
+    platform::CloseWindowThread();
+
     const std::int32_t status = core.Status();
     if (status <= CANCEL) {
         core.SetStatus(core::AdjustStatus(status, core.Properties().Get("uninstallOption")));
@@ -114,6 +121,13 @@ void Teardown(std::unique_ptr<StubFramework> framework) {
         core.SetExitCode(static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10)));
     }
     const std::int32_t exitCode = core.ExitCode();
+    // Workers must not outlive the framework: ask downloads to stop and wait.
+    core::HtmlExternal& dispatch = framework->Dispatch();
+    dispatch.SetStopDownload(1);
+    if (!dispatch.WaitForWorkers(kWorkerGraceMs)) {
+        debug::LogErrorMessage(framework->Log(), "Workers still running at exit, ending now");
+        platform::process::ExitProcess(static_cast<std::uint32_t>(exitCode == core::kUnset ? 0 : exitCode));
+    }
     framework.reset();
     if (exitCode == kSelfUpdateExitCode) {
         platform::process::ExitProcess(kSelfUpdateExitCode);

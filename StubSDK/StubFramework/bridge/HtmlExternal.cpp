@@ -1,0 +1,95 @@
+#include "bridge/HtmlExternal.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "bridge/ExternalMethods.h"
+#include "core/Framework.h"
+
+namespace stubframework::core {
+
+HtmlExternal* HtmlExternal::Create(StubFramework& framework) {
+    return new HtmlExternal(framework);  // reference-counted: Release deletes it
+}
+
+void HtmlExternal::BuildDispatchTable(ExternalMethods& methods) {
+    methods_ = &methods;
+    table_.clear();
+    handlers_.clear();
+    // The names point into the method map, which no longer changes.
+    for (const auto& [name, handler] : methods.Methods()) {
+        table_.push_back({name.c_str(), &HtmlExternal::Trampoline});
+        handlers_.push_back(handler);
+    }
+    ResetDownloadProgress();
+    ResetInstallProgress();
+}
+
+HRESULT HtmlExternal::Trampoline(void* owner, std::uint32_t row, WORD flags, DISPPARAMS* params,
+                                 VARIANT* result) {
+    auto* self = static_cast<HtmlExternal*>(owner);
+    return self->handlers_[row](*self->methods_, flags, params, result);
+}
+
+htmlui::MethodTableView HtmlExternal::GetMethodTable() {
+    return {table_.data(), static_cast<std::uint32_t>(table_.size()), this};
+}
+
+void HtmlExternal::SetHostWindow(htmlui::WindowHandle window) {
+    if (window == HostWindow()) {
+        return;
+    }
+    MSHTMLExternal::SetHostWindow(window);
+    if (methods_ != nullptr) {
+        methods_->SetHostWindow(window);
+    }
+}
+
+void HtmlExternal::OnEntry(std::uint32_t index, std::uint32_t count) {
+    SetProgress(kInstallCurrent, index / 10);
+    SetProgress(kInstallTotal, count);
+}
+
+void HtmlExternal::SetLastWindowSize(int width, int height) {
+    lastWindowWidth_ = width;
+    lastWindowHeight_ = height;
+}
+
+void HtmlExternal::SetProgress(const char* name, std::uint32_t value) {
+    framework_.Core().Properties().Set(name, std::to_string(value));
+}
+
+std::int32_t HtmlExternal::GetProgress(const char* name) {
+    const std::string text = framework_.Core().Properties().Get(name);
+    return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+void HtmlExternal::ResetDownloadProgress() {
+    SetProgress(kDownloadTotal, 1);
+    SetProgress(kDownloadCurrent, 0);
+}
+
+void HtmlExternal::ResetInstallProgress() {
+    SetProgress(kInstallTotal, 1);
+    SetProgress(kInstallCurrent, 0);
+}
+
+void HtmlExternal::WorkerStarted() {
+    const std::lock_guard<std::mutex> lock(workersLock_);
+    ++workers_;
+}
+
+void HtmlExternal::WorkerEnded() {
+    // Notify under the lock: the waiter may release this object at once.
+    const std::lock_guard<std::mutex> lock(workersLock_);
+    --workers_;
+    workersDone_.notify_all();
+}
+
+bool HtmlExternal::WaitForWorkers(std::uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(workersLock_);
+    return workersDone_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return workers_ == 0; });
+}
+
+}  // namespace stubframework::core
