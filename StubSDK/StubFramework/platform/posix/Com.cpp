@@ -12,14 +12,18 @@
 const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_IDispatchEx = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
+const IID IID_IDispatchEx = {
+    0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
 
-bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool operator==(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // A BSTR points just past a 32-bit byte count and ends with a null unit.
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     const std::size_t bytes = static_cast<std::size_t>(length) * sizeof(OLECHAR);
-    auto* block = static_cast<std::uint8_t*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
+    auto* block =
+        static_cast<std::uint8_t*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
     if (block == nullptr) {
         return nullptr;
     }
@@ -105,7 +109,9 @@ HRESULT VariantCopy(VARIANT* target, const VARIANT* source) {
 
 // Apartments are implicit here: the window thread is the one
 // single-threaded apartment, every other thread is in the free one.
-HRESULT CoInitializeEx(void* /*reserved*/, DWORD /*flags*/) { return S_OK; }
+HRESULT CoInitializeEx(void* /*reserved*/, DWORD /*flags*/) {
+    return S_OK;
+}
 void CoUninitialize() {}
 
 namespace {
@@ -143,6 +149,18 @@ HRESULT CallOnWindowThread(const std::function<HRESULT()>& call) {
     return pending->result;
 }
 
+// Releases the reference it holds when it goes away.
+class ReleaseOnDestruction {
+public:
+    explicit ReleaseOnDestruction(IUnknown* object) : object_(object) {}
+    ~ReleaseOnDestruction() { object_->Release(); }
+    ReleaseOnDestruction(const ReleaseOnDestruction&) = delete;
+    ReleaseOnDestruction& operator=(const ReleaseOnDestruction&) = delete;
+
+private:
+    IUnknown* object_;
+};
+
 // The other threads' view of an IDispatch that lives on the window thread.
 class DispatchProxy final : public IDispatch {
 public:
@@ -166,12 +184,12 @@ public:
     ULONG Release() override {
         const ULONG left = --references_;
         if (left == 0) {
-            // The object belongs to the window thread; once that has closed
-            // nothing else runs there and the reference can go from here.
-            IDispatch* target = target_;
-            if (!stubframework::platform::PostToWindowThread([target] { target->Release(); })) {
-                target->Release();
-            }
+            // The object belongs to the window thread. The reference goes
+            // there, or, when the window thread closes before it runs the
+            // release (or is closed already), wherever that happens: nothing
+            // else runs on it then.
+            auto release = std::make_shared<ReleaseOnDestruction>(target_);
+            stubframework::platform::PostToWindowThread([release]() mutable { release.reset(); });
             delete this;
         }
         return left;
@@ -290,7 +308,8 @@ BSTR AllocString(std::string_view utf8) {
 }
 
 std::string ToUtf8(BSTR text) {
-    return text == nullptr ? std::string() : Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
+    return text == nullptr ? std::string()
+                           : Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
 }
 
 }  // namespace stubframework::platform::com

@@ -1,0 +1,180 @@
+#include "bridge/Workers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/windowthread.h"
+#include "support/BridgeFixture.h"
+
+namespace {
+
+using namespace stubframework;
+using stubtest::RecordingCallback;
+
+// What the scripted engine of the test worker does.
+struct Script {
+    std::int32_t total = 1000;
+    bool extract = false;
+    std::int32_t result = NoError;
+};
+Script gScript;
+
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+}
+
+// A download worker whose transfer and extraction are scripted.
+void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
+    ComApartment apartment;
+    ExternalMethods& owner = *request->owner;
+    const auto callback =
+        WorkerPrologue(owner, request->callback,
+                       "ScriptedDownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: ");
+    if (!callback) {
+        return;
+    }
+    core::HtmlExternal& host = owner.Framework().Dispatch();
+    ProgressJob job(host, callback.Get(), request->url);
+    if (gScript.extract) {
+        host.Framework().Core().Properties().Set("__Extract_ZIP_In_Download_Progress__", "true");
+    }
+    job.StartProgress(DownloadProgressThreadFunc);
+    // No size known yet for a while.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (gScript.result != NoError) {
+        job.SetState(gScript.result);
+    } else {
+        host.SetProgress(core::kDownloadTotal, static_cast<std::uint32_t>(gScript.total));
+        for (std::int32_t current = 0; current <= gScript.total; current += gScript.total / 10) {
+            host.SetProgress(core::kDownloadCurrent, static_cast<std::uint32_t>(current));
+            Pause();
+        }
+        job.WaitUntilReported();
+    }
+    job.JoinProgress();
+    if (gScript.extract && gScript.result == NoError) {
+        job.SetState(Running);
+        job.StartProgress(InstallProgressThreadFunc);
+        for (std::uint32_t entry = 0; entry <= 20; ++entry) {
+            host.OnEntry(entry, 20);
+            Pause();
+        }
+        job.WaitUntilReported();
+        job.JoinProgress();
+        host.SetProgress(core::kDownloadCurrent,
+                         static_cast<std::uint32_t>(host.GetProgress(core::kDownloadTotal)));
+        host.Framework().Core().Properties().Set("__Extract_ZIP_In_Download_Progress__", "false");
+    }
+    job.Complete(gScript.result, ProgressPair::Download);
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gScript = Script{};
+        platform::OpenWindowThread();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(10000));
+        platform::CloseWindowThread();
+    }
+
+    HRESULT StartScripted(IDispatch* callback) {
+        VARIANT argument;
+        VariantInit(&argument);
+        argument.vt = VT_DISPATCH;
+        argument.pdispVal = callback;
+        auto request = std::make_unique<DownloadRequest>();
+        request->owner = &bridge_.Methods();
+        request->url = "http://127.0.0.1/package.zip";
+        return StartWorker(bridge_.Methods(), std::move(request), argument,
+                           ScriptedDownloadThreadFunc,
+                           "EMTest: CoMarshalInterThreadInterfaceInStream failed with ");
+    }
+
+    // Runs one operation with the test thread as the window thread.
+    std::vector<RecordingCallback::Call> RunOperation() {
+        auto callback = RecordingCallback::Create();
+        EXPECT_EQ(StartScripted(callback.Get()), S_OK);
+        EXPECT_TRUE(platform::PumpWindowThreadUntil([&] { return callback->Finished(); }, 20000));
+        return callback->Calls();
+    }
+
+    void ExpectOneFinalCallLast(const std::vector<RecordingCallback::Call>& calls,
+                                std::int32_t result) {
+        ASSERT_FALSE(calls.empty());
+        int finals = 0;
+        for (const auto& call : calls) {
+            EXPECT_EQ(call.thread, std::this_thread::get_id());
+            ASSERT_EQ(call.arguments.size(), 3u);
+            finals += call.arguments[0] != Running ? 1 : 0;
+        }
+        EXPECT_EQ(finals, 1);
+        EXPECT_EQ(calls.back().arguments[0], result);
+        EXPECT_EQ(bridge_.Framework().Core().Properties().Get("downloadTotal"), "1");
+        EXPECT_EQ(bridge_.Framework().Core().Properties().Get("downloadCurrent"), "0");
+    }
+
+    stubtest::BridgeFixture bridge_;
+};
+
+TEST_F(WorkerTest, ProgressAndTheFinalResultArriveOnTheWindowThread) {
+    const auto calls = RunOperation();
+    ExpectOneFinalCallLast(calls, NoError);
+    EXPECT_EQ(calls.front().arguments, (std::vector<LONG>{Running, 1, 0}));
+    LONG last = 0;
+    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+        EXPECT_GE(calls[i].arguments[2], last);
+        last = calls[i].arguments[2];
+    }
+    // The last progress call shows the whole transfer.
+    EXPECT_EQ(calls[calls.size() - 2].arguments, (std::vector<LONG>{Running, 1000, 1000}));
+}
+
+TEST_F(WorkerTest, ExtractionFillsTheLastFivePercentOfTheDownloadBar) {
+    gScript.extract = true;
+    const auto calls = RunOperation();
+    ExpectOneFinalCallLast(calls, NoError);
+    bool sawDownloadEnd = false;
+    LONG last = 0;
+    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+        const LONG current = calls[i].arguments[2];
+        EXPECT_GE(current, last);
+        // The download phase never passes 95 %; only the extraction goes on.
+        if (current > 950) {
+            EXPECT_TRUE(sawDownloadEnd);
+        }
+        sawDownloadEnd = sawDownloadEnd || current == 950;
+        last = current;
+    }
+    EXPECT_TRUE(sawDownloadEnd);
+    EXPECT_EQ(calls[calls.size() - 2].arguments, (std::vector<LONG>{Running, 1000, 1000}));
+    EXPECT_EQ(bridge_.Framework().Core().Properties().Get("__Extract_ZIP_In_Download_Progress__"),
+              "false");
+}
+
+TEST_F(WorkerTest, AFailureEndsTheProgressAndIsReportedOnce) {
+    gScript.result = Md5Error;
+    const auto calls = RunOperation();
+    ExpectOneFinalCallLast(calls, Md5Error);
+}
+
+TEST_F(WorkerTest, ClosingTheWindowThreadDropsPageCallsWithoutHangingTheWorker) {
+    auto callback = RecordingCallback::Create();
+    ASSERT_EQ(StartScripted(callback.Get()), S_OK);
+    platform::CloseWindowThread();
+    EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(10000));
+    EXPECT_TRUE(callback->Calls().empty());
+}
+
+TEST_F(WorkerTest, AFailedMarshallingStartsNothing) {
+    EXPECT_EQ(StartScripted(nullptr), E_INVALIDARG);
+    EXPECT_NE(bridge_.LogText().find(
+                  "EMTest: CoMarshalInterThreadInterfaceInStream failed with 80070057"),
+              std::string::npos);
+}
+
+}  // namespace
