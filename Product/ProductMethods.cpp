@@ -6,16 +6,25 @@ namespace myexternalmethods {
 
 using stubframework::NotBuiltYet;
 
+namespace {
+
+template <const MethodSpec& Spec>
+void Register(stubframework::ExternalMethods& methods, const char* name) {
+    methods.RegisterMethod(name, NotBuiltYet<Spec>, stubframework::ScriptFlags(Spec));
+}
+
+}  // namespace
+
 void RegisterProductMethods(stubframework::ExternalMethods& methods) {
-    methods.RegisterMethod("getSourceID", NotBuiltYet<kGetSourceID>);
-    methods.RegisterMethod("minimizedWindow", NotBuiltYet<kMinimizedWindow>);
-    methods.RegisterMethod("trackingByAnalyticsSDK", NotBuiltYet<kTrackingByAnalyticsSDK>);
-    methods.RegisterMethod("setTrackingProperty", NotBuiltYet<kSetTrackingProperty>);
-    methods.RegisterMethod("getFileVersionEx", NotBuiltYet<kGetFileVersionEx>);
-    methods.RegisterMethod("getSystemFolder", NotBuiltYet<kGetSystemFolder>);
-    methods.RegisterMethod("getSystemFolderEx", NotBuiltYet<kGetSystemFolder>);
-    methods.RegisterMethod("getOfficeVersion", NotBuiltYet<kGetOfficeVersion>);
-    methods.RegisterMethod("isRunning", NotBuiltYet<kIsRunning>);
+    Register<kGetSourceID>(methods, "getSourceID");
+    Register<kMinimizedWindow>(methods, "minimizedWindow");
+    Register<kTrackingByAnalyticsSDK>(methods, "trackingByAnalyticsSDK");
+    Register<kSetTrackingProperty>(methods, "setTrackingProperty");
+    Register<kGetFileVersionEx>(methods, "getFileVersionEx");
+    Register<kGetSystemFolder>(methods, "getSystemFolder");
+    Register<kGetSystemFolder>(methods, "getSystemFolderEx");
+    Register<kGetOfficeVersion>(methods, "getOfficeVersion");
+    Register<kIsRunning>(methods, "isRunning");
 }
 
 }  // namespace myexternalmethods

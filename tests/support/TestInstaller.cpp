@@ -3,13 +3,20 @@
 //  - keep its "window" open while the file named by STUB_TEST_HOLD_FILE exists;
 //  - act as the pages do when they choose to self-update: put the program
 //    named by STUB_TEST_NEW_VERSION beside itself, record it, and end with the
-//    self-update code, or with STUB_TEST_EXIT_CODE when that is set.
+//    self-update code, or with STUB_TEST_EXIT_CODE when that is set;
+//  - run testProgress(durationMs, callback): a worker whose transfer takes
+//    durationMs, reporting through the real progress machinery, and counting
+//    the calls it makes into the property "testCalls".
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include "bridge/ExternalMethods.h"
+#include "bridge/MethodSpec.h"
+#include "bridge/Workers.h"
+#include "core/Framework.h"
 #include "core/MainSequence.h"
 #include "core/RegistryText.h"
 #include "platform/fs.h"
@@ -38,6 +45,87 @@ void StageSelfUpdate(stubframework::core::FrameworkCore& core, const std::string
     core.SetExitCode(stubframework::kSelfUpdateExitCode);
 }
 
+// Passes every page call on and counts it.
+class CountingCallback final : public IDispatch {
+public:
+    explicit CountingCallback(IDispatch* inner) : inner_(inner) {}
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        return inner_->QueryInterface(riid, object);
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT GetTypeInfoCount(UINT* count) override { return inner_->GetTypeInfoCount(count); }
+    HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
+        return inner_->GetTypeInfo(index, locale, info);
+    }
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
+                          DISPID* ids) override {
+        return inner_->GetIDsOfNames(riid, names, count, locale, ids);
+    }
+    HRESULT Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
+        ++calls_;
+        return inner_->Invoke(id, riid, locale, flags, params, result, exception, argumentError);
+    }
+    int Calls() const { return calls_; }
+
+private:
+    IDispatch* inner_;
+    std::atomic<int> calls_{0};
+};
+
+void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> request) {
+    using namespace stubframework;
+    ComApartment apartment;
+    ExternalMethods& owner = *request->owner;
+    const auto callback = WorkerPrologue(owner, request->callback, "TestProgressThreadFunc: ");
+    if (!callback) {
+        return;
+    }
+    CountingCallback counting(callback.Get());
+    core::HtmlExternal& host = owner.Framework().Dispatch();
+    const auto duration = static_cast<std::uint32_t>(request->estimatedTime);
+    {
+        ProgressJob job(host, &counting, "testProgress");
+        host.SetProgress(core::kDownloadTotal, duration);
+        job.StartProgress(DownloadProgressThreadFunc);
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            const auto elapsed =
+                static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count());
+            host.SetProgress(core::kDownloadCurrent, std::min(elapsed, duration));
+            if (elapsed >= duration) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        job.WaitUntilReported();
+        job.JoinProgress();
+        // The final call is counted too.
+        host.Framework().Core().Properties().Set("testCalls", std::to_string(counting.Calls() + 1));
+        job.Complete(stubframework::NoError, ProgressPair::Download);
+    }
+}
+
+constexpr stubframework::MethodSpec kTestProgress{
+    "testProgress", stubframework::kMethod, {VT_I4, VT_DISPATCH}};
+
+HRESULT EMTestProgress(stubframework::ExternalMethods& owner, WORD flags, DISPPARAMS* params,
+                       VARIANT* /*result*/) {
+    const HRESULT hr = stubframework::CheckCall(owner, kTestProgress, flags, params);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    auto request = std::make_unique<stubframework::InstallRequest>();
+    request->owner = &owner;
+    request->estimatedTime = stubframework::IntArgument(params, 0);
+    return stubframework::StartWorker(owner, std::move(request),
+                                      stubframework::ScriptArgument(params, 1),
+                                      TestProgressThreadFunc, "EMTestProgress: failed with ");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +135,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     auto methods = std::make_unique<stubframework::ExternalMethods>(*framework);
+    methods->RegisterMethod("testProgress", EMTestProgress);
     if (const std::string hold = process::EnvironmentVariable("STUB_TEST_HOLD_FILE");
         !hold.empty()) {
         HoldWhileFileExists(hold);

@@ -2,6 +2,7 @@
 
 #include "bridge/ExternalMethods.h"
 #include "bridge/PropertyMethods.h"
+#include "bridge/WindowMethods.h"
 
 namespace stubframework {
 namespace {
@@ -20,19 +21,19 @@ void RegisterBuiltInMethods(ExternalMethods& methods) {
         {methods::kDownload, NotBuiltYet<methods::kDownload>},
         {methods::kStopDownload, NotBuiltYet<methods::kStopDownload>},
         {methods::kInstall, NotBuiltYet<methods::kInstall>},
-        {methods::kCloseWindow, NotBuiltYet<methods::kCloseWindow>},
-        {methods::kDragWindow, NotBuiltYet<methods::kDragWindow>},
-        {methods::kHideWindow, NotBuiltYet<methods::kHideWindow>},
-        {methods::kShowWindow, NotBuiltYet<methods::kShowWindow>},
-        {methods::kTerminateWindow, NotBuiltYet<methods::kTerminateWindow>},
-        {methods::kSelectFolder, NotBuiltYet<methods::kSelectFolder>},
+        {methods::kCloseWindow, ZSClose},
+        {methods::kDragWindow, ZSDragWindow},
+        {methods::kHideWindow, EMHideWindow},
+        {methods::kShowWindow, EMShowWindow},
+        {methods::kTerminateWindow, EMTerminateWindow},
+        {methods::kSelectFolder, EMSelectFolder},
         {methods::kStartProgram, NotBuiltYet<methods::kStartProgram>},
-        {methods::kMessageBox, NotBuiltYet<methods::kMessageBox>},
+        {methods::kMessageBox, ZSMessageBox},
         {methods::kRestartSystem, NotBuiltYet<methods::kRestartSystem>},
         {methods::kDeleteRegKey, NotBuiltYet<methods::kDeleteRegKey>},
         {methods::kRunAfterReboot, NotBuiltYet<methods::kRunAfterReboot>},
         {methods::kUndoRunAfterReboot, NotBuiltYet<methods::kUndoRunAfterReboot>},
-        {methods::kSetWindowSize, NotBuiltYet<methods::kSetWindowSize>},
+        {methods::kSetWindowSize, ZSWindowSize},
         {methods::kSetProperty, EMSetProperty},
         {methods::kSetLang, NotBuiltYet<methods::kSetLang>},
         {methods::kSetInstallStatus, NotBuiltYet<methods::kSetInstallStatus>},
@@ -47,8 +48,8 @@ void RegisterBuiltInMethods(ExternalMethods& methods) {
         {methods::kInitDownloadSize, NotBuiltYet<methods::kInitDownloadSize>},
         {methods::kTrackUserActivity, NotBuiltYet<methods::kTrackUserActivity>},
         {methods::kOpenPage, NotBuiltYet<methods::kOpenPage>},
-        {methods::kRunApplication, NotBuiltYet<methods::kRunApplication>},
-        {methods::kExecuteCommand, NotBuiltYet<methods::kExecuteCommand>},
+        {methods::kRunApplication, EMRunApplication},
+        {methods::kExecuteCommand, EMExecuteCommand},
         {methods::kUpdateInstallerList, NotBuiltYet<methods::kUpdateInstallerList>},
         {methods::kStartRegApps, NotBuiltYet<methods::kStartRegApps>},
         {methods::kSearchRegKey, NotBuiltYet<methods::kSearchRegKey>},
@@ -71,20 +72,24 @@ void RegisterBuiltInMethods(ExternalMethods& methods) {
         {methods::kGetLastInstallError, NotBuiltYet<methods::kGetLastInstallError>},
         {methods::kCheckOS, NotBuiltYet<methods::kCheckOS>},
         {methods::kGetMachineId, NotBuiltYet<methods::kGetMachineId>},
-        {methods::kSetUninstallRegistryFromStub, NotBuiltYet<methods::kSetUninstallRegistryFromStub>},
+        {methods::kSetUninstallRegistryFromStub,
+         NotBuiltYet<methods::kSetUninstallRegistryFromStub>},
         {methods::kIsUninstallModeLaunch, NotBuiltYet<methods::kIsUninstallModeLaunch>},
-        {methods::kConfirmMessageBox, NotBuiltYet<methods::kConfirmMessageBox>},
+        {methods::kConfirmMessageBox, EMConfirmMessageBox},
         {methods::kRemoveProgram, NotBuiltYet<methods::kRemoveProgram>},
         {methods::kRepairProgram, NotBuiltYet<methods::kRepairProgram>},
-        {methods::kVerifyFileInSpecialDirectory, NotBuiltYet<methods::kVerifyFileInSpecialDirectory>},
+        {methods::kVerifyFileInSpecialDirectory,
+         NotBuiltYet<methods::kVerifyFileInSpecialDirectory>},
         {methods::kCancelVerifyThread, NotBuiltYet<methods::kCancelVerifyThread>},
         {methods::kIsInEmbargoedCountry, NotBuiltYet<methods::kIsInEmbargoedCountry>},
         {methods::kIsInternetConnected, NotBuiltYet<methods::kIsInternetConnected>},
-        {methods::kGetEmbeddedDataFromCurrentExe, NotBuiltYet<methods::kGetEmbeddedDataFromCurrentExe>},
+        {methods::kGetEmbeddedDataFromCurrentExe,
+         NotBuiltYet<methods::kGetEmbeddedDataFromCurrentExe>},
         {methods::kRenameFile, NotBuiltYet<methods::kRenameFile>},
     };
     for (const Registration& registration : registrations) {
-        methods.RegisterMethod(std::string(registration.spec.name), registration.handler);
+        methods.RegisterMethod(std::string(registration.spec.name), registration.handler,
+                               ScriptFlags(registration.spec));
     }
 }
 

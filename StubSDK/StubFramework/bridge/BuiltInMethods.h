@@ -7,7 +7,8 @@
 
 namespace stubframework::methods {
 
-inline constexpr MethodSpec kDownload{"download", kMethod, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH}, "EMDownload"};
+inline constexpr MethodSpec kDownload{
+    "download", kMethod, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH}, "EMDownload"};
 inline constexpr MethodSpec kStopDownload{"stopDownload", kMethod, {}};
 inline constexpr MethodSpec kInstall{"install", kMethod, {VT_BSTR, VT_BSTR, VT_I4, VT_DISPATCH}};
 inline constexpr MethodSpec kCloseWindow{"closeWindow", kMethod, {}};
@@ -15,41 +16,52 @@ inline constexpr MethodSpec kDragWindow{"dragWindow", kMethod, {}};
 inline constexpr MethodSpec kHideWindow{"hideWindow", kMethod, {}};
 inline constexpr MethodSpec kShowWindow{"showWindow", kMethod, {}};
 inline constexpr MethodSpec kTerminateWindow{"terminateWindow", kMethod, {}};
-inline constexpr MethodSpec kSelectFolder{"selectFolder", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSpec kSelectFolder{
+    "selectFolder", kMethodOrGet, {VT_BSTR}, "EMSelectFolder"};
 inline constexpr MethodSpec kStartProgram{"startProgram", kMethod, {VT_BSTR, VT_BSTR}};
 inline constexpr MethodSpec kMessageBox{"messageBox", kMethod, {VT_BSTR, VT_BSTR}};
 inline constexpr MethodSpec kRestartSystem{"restartSystem", kMethod, {VT_BSTR, VT_BSTR}};
-inline constexpr MethodSpec kDeleteRegKey{"deleteRegKey", kMethod, {VT_BSTR, VT_BOOL}, "EMDeleteRegKey"};
+inline constexpr MethodSpec kDeleteRegKey{
+    "deleteRegKey", kMethod, {VT_BSTR, VT_BOOL}, "EMDeleteRegKey"};
 inline constexpr MethodSpec kRunAfterReboot{"runAfterReboot", kMethod, {VT_BSTR}};
 inline constexpr MethodSpec kUndoRunAfterReboot{"undoRunAfterReboot", kMethod, {}};
 inline constexpr MethodSpec kSetWindowSize{"setWindowSize", kMethod, {VT_I4, VT_I4}};
-inline constexpr MethodSpec kSetProperty{"setProperty", kMethod, {VT_BSTR, VT_BSTR}, "EMSetProperty"};
+inline constexpr MethodSpec kSetProperty{
+    "setProperty", kMethod, {VT_BSTR, VT_BSTR}, "EMSetProperty"};
 inline constexpr MethodSpec kSetLang{"setLang", kMethod, {VT_I4}};
 inline constexpr MethodSpec kSetInstallStatus{"setInstallStatus", kMethod, {VT_I4}};
 inline constexpr MethodSpec kSetChannel{"setChannel", kMethod, {VT_BSTR}};
-inline constexpr MethodSpec kSetDataToReg{"setDataToReg", kMethod, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL}, "EMSetDataToReg"};
+inline constexpr MethodSpec kSetDataToReg{
+    "setDataToReg", kMethod, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL}, "EMSetDataToReg"};
 inline constexpr MethodSpec kIsFileExists{"isFileExists", kMethodOrGet, {VT_BSTR}};
 inline constexpr MethodSpec kIsSkipSelfUpdate{"isSkipSelfUpdate", kMethod, {}};
 inline constexpr MethodSpec kIsNeedSelfUpdate{"isNeedSelfUpdate", kMethodOrGet, {VT_BSTR}};
 inline constexpr MethodSpec kIsSilentLaunchStub{"isSilentLaunchStub", kMethod, {}};
 inline constexpr MethodSpec kSelfUpdate{"selfUpdate", kMethod, {VT_BSTR, VT_DISPATCH}};
 inline constexpr MethodSpec kCreateDirectory{"createDirectory", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kInitDownloadSize{"initDownloadSize", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL}};
+inline constexpr MethodSpec kInitDownloadSize{
+    "initDownloadSize", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL}};
 inline constexpr MethodSpec kTrackUserActivity{"trackUserActivity", kMethod, {VT_BSTR}};
 inline constexpr MethodSpec kOpenPage{"openPage", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kRunApplication{"runApplication", kMethodOrGet, {VT_BSTR}, nullptr,
-                                                  false};
+inline constexpr MethodSpec kRunApplication{
+    "runApplication", kMethodOrGet, {VT_BSTR}, nullptr, false};
 inline constexpr MethodSpec kExecuteCommand{"executeCommand", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kUpdateInstallerList{"updateInstallerList", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH}};
+inline constexpr MethodSpec kUpdateInstallerList{
+    "updateInstallerList", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH}};
 inline constexpr MethodSpec kStartRegApps{"startRegApps", kMethod, {}};
-inline constexpr MethodSpec kSearchRegKey{"searchRegKey", kMethodOrGet, {VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR}, "EMSearchRegKey"};
+inline constexpr MethodSpec kSearchRegKey{
+    "searchRegKey", kMethodOrGet, {VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR}, "EMSearchRegKey"};
 inline constexpr MethodSpec kGetProperty{"getProperty", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kGetDiskAvailableSpace{"getDiskAvailableSpace", kMethodOrGet, {VT_BSTR}, "EMGetDiskAvailableSpace"};
+inline constexpr MethodSpec kGetDiskAvailableSpace{
+    "getDiskAvailableSpace", kMethodOrGet, {VT_BSTR}, "EMGetDiskAvailableSpace"};
 inline constexpr MethodSpec kGetOSLang{"getOSLang", kMethod, {}};
 inline constexpr MethodSpec kGetLanguageByID{"getLanguageByID", kMethodOrGet, {VT_I4}};
-inline constexpr MethodSpec kGetParsedInstallLanguage{"getParsedInstallLanguage", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kGetFileVersion{"getFileVersion", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMGetMSIFileVersion"};
-inline constexpr MethodSpec kGetDataFromReg{"getDataFromReg", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMGetDataFromReg"};
+inline constexpr MethodSpec kGetParsedInstallLanguage{
+    "getParsedInstallLanguage", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSpec kGetFileVersion{
+    "getFileVersion", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMGetMSIFileVersion"};
+inline constexpr MethodSpec kGetDataFromReg{
+    "getDataFromReg", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMGetDataFromReg"};
 inline constexpr MethodSpec kGetCrc{"getCrc", kMethodOrGet, {VT_BSTR}};
 inline constexpr MethodSpec kGetOSVersion{"getOSVersion", kMethod, {}};
 inline constexpr MethodSpec kGetResumeMode{"getResumeMode", kMethod, {}};
@@ -62,17 +74,24 @@ inline constexpr MethodSpec kGetFileSize{"getFileSize", kMethodOrGet, {VT_BSTR},
 inline constexpr MethodSpec kGetLastInstallError{"getLastInstallError", kMethod, {}};
 inline constexpr MethodSpec kCheckOS{"checkOS", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMCheckOS"};
 inline constexpr MethodSpec kGetMachineId{"getMachineId", kMethod, {}, "EMGetMachineId"};
-inline constexpr MethodSpec kSetUninstallRegistryFromStub{"setUninstallRegistryFromStub", kMethod, {VT_BSTR, VT_BOOL}};
+inline constexpr MethodSpec kSetUninstallRegistryFromStub{
+    "setUninstallRegistryFromStub", kMethod, {VT_BSTR, VT_BOOL}};
 inline constexpr MethodSpec kIsUninstallModeLaunch{"isUninstallModeLaunch", kMethod, {}};
-inline constexpr MethodSpec kConfirmMessageBox{"confirmMessageBox", kMethodOrGet, {VT_BSTR, VT_BSTR}};
-inline constexpr MethodSpec kRemoveProgram{"removeProgram", kMethod, {VT_BSTR, VT_BOOL, VT_BSTR, VT_DISPATCH}};
-inline constexpr MethodSpec kRepairProgram{"repairProgram", kMethod, {VT_BSTR, VT_BSTR, VT_DISPATCH}};
-inline constexpr MethodSpec kVerifyFileInSpecialDirectory{"verifyFileInSpecialDirectory", kMethod, {VT_BSTR, VT_BSTR, VT_DISPATCH}};
+inline constexpr MethodSpec kConfirmMessageBox{
+    "confirmMessageBox", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMConfirmMessageBox"};
+inline constexpr MethodSpec kRemoveProgram{
+    "removeProgram", kMethod, {VT_BSTR, VT_BOOL, VT_BSTR, VT_DISPATCH}};
+inline constexpr MethodSpec kRepairProgram{
+    "repairProgram", kMethod, {VT_BSTR, VT_BSTR, VT_DISPATCH}};
+inline constexpr MethodSpec kVerifyFileInSpecialDirectory{
+    "verifyFileInSpecialDirectory", kMethod, {VT_BSTR, VT_BSTR, VT_DISPATCH}};
 inline constexpr MethodSpec kCancelVerifyThread{"cancelVerifyThread", kMethod, {}};
 inline constexpr MethodSpec kIsInEmbargoedCountry{"isInEmbargoedCountry", kMethod, {}};
 inline constexpr MethodSpec kIsInternetConnected{"isInternetConnected", kMethod, {}};
-inline constexpr MethodSpec kGetEmbeddedDataFromCurrentExe{"getEmbeddedDataFromCurrentExe", kMethodOrGet, {VT_I4}};
-inline constexpr MethodSpec kRenameFile{"renameFile", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMRenameFile"};
+inline constexpr MethodSpec kGetEmbeddedDataFromCurrentExe{
+    "getEmbeddedDataFromCurrentExe", kMethodOrGet, {VT_I4}};
+inline constexpr MethodSpec kRenameFile{
+    "renameFile", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMRenameFile"};
 
 }  // namespace stubframework::methods
 

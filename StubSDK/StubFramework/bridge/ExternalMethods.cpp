@@ -19,8 +19,9 @@ ExternalMethods::ExternalMethods(StubFramework& framework) : framework_(framewor
 // store went with it and nothing holds the lock any more.
 ExternalMethods::~ExternalMethods() = default;
 
-void ExternalMethods::RegisterMethod(const std::string& name, MethodHandler handler) {
-    methods_[name] = handler;
+void ExternalMethods::RegisterMethod(const std::string& name, MethodHandler handler,
+                                     WORD scriptFlags) {
+    methods_[name] = Method{handler, scriptFlags};
 }
 
 }  // namespace stubframework

@@ -28,10 +28,16 @@ public:
     virtual void SetHostWindow(htmlui::WindowHandle window) { window_ = window; }
     htmlui::WindowHandle HostWindow() const { return window_; }
 
+    struct Method {
+        MethodHandler handler;
+        WORD scriptFlags;  // what a typed script engine passes when it calls the method
+    };
+
     // Inserts the method or replaces its handler. Only before the dispatch
     // table is built: the names are fixed from then on.
-    void RegisterMethod(const std::string& name, MethodHandler handler);
-    const std::map<std::string, MethodHandler>& Methods() const { return methods_; }
+    void RegisterMethod(const std::string& name, MethodHandler handler,
+                        WORD scriptFlags = DISPATCH_METHOD);
+    const std::map<std::string, Method>& Methods() const { return methods_; }
 
     StubFramework& Framework() const { return framework_; }
 
@@ -39,7 +45,7 @@ private:
     StubFramework& framework_;
     htmlui::WindowHandle window_ = nullptr;
     std::mutex propertyLock_;
-    std::map<std::string, MethodHandler> methods_;  // UTF-8 byte order is code-point order
+    std::map<std::string, Method> methods_;  // UTF-8 byte order is code-point order
 };
 
 }  // namespace stubframework

@@ -4,7 +4,9 @@
 #include <cstdlib>
 
 #include "bridge/ExternalMethods.h"
+#include "bridge/WindowPlacement.h"
 #include "core/Framework.h"
+#include "platform/window.h"
 
 namespace stubframework::core {
 
@@ -16,10 +18,12 @@ void HtmlExternal::BuildDispatchTable(ExternalMethods& methods) {
     methods_ = &methods;
     table_.clear();
     handlers_.clear();
+    scriptMethods_.clear();
     // The names point into the method map, which no longer changes.
-    for (const auto& [name, handler] : methods.Methods()) {
+    for (const auto& [name, method] : methods.Methods()) {
         table_.push_back({name.c_str(), &HtmlExternal::Trampoline});
-        handlers_.push_back(handler);
+        handlers_.push_back(method.handler);
+        scriptMethods_.emplace_back(name, method.scriptFlags);
     }
     ResetDownloadProgress();
     ResetInstallProgress();
@@ -43,6 +47,14 @@ void HtmlExternal::SetHostWindow(htmlui::WindowHandle window) {
     if (methods_ != nullptr) {
         methods_->SetHostWindow(window);
     }
+}
+
+void HtmlExternal::FitInitialWindow() {
+    const platform::window::Rect client = platform::window::ClientRect(HostWindow());
+    if (client.Width() != 0 && client.Height() != 0) {
+        return;
+    }
+    platform::window::SetPosition(HostWindow(), PlaceWindow(HostWindow(), 400, 200));
 }
 
 void HtmlExternal::OnEntry(std::uint32_t index, std::uint32_t count) {

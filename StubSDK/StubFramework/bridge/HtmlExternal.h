@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/MethodHandler.h"
@@ -35,8 +37,13 @@ public:
     void BuildDispatchTable(ExternalMethods& methods);
 
     void SetHostWindow(htmlui::WindowHandle window) override;
-    void FitInitialWindow() override {}
+    // A page that has not sized the window by now gets 400 x 200.
+    void FitInitialWindow() override;
     htmlui::MethodTableView GetMethodTable() override;
+    // The names of the dispatch table with the flags a script engine uses.
+    const std::vector<std::pair<std::string, unsigned>>& ScriptMethods() const {
+        return scriptMethods_;
+    }
 
     // Flags written by one thread and polled by another.
     virtual void SetSizeProbe(std::uint8_t on) { sizeProbe_ = on; }
@@ -81,6 +88,7 @@ private:
     ExternalMethods* methods_ = nullptr;
     std::vector<htmlui::MethodEntry> table_;
     std::vector<MethodHandler> handlers_;
+    std::vector<std::pair<std::string, unsigned>> scriptMethods_;
     int lastWindowWidth_ = 0;
     int lastWindowHeight_ = 0;
     std::atomic<std::uint32_t> lastInstallError_{0};

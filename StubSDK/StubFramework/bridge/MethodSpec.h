@@ -38,6 +38,12 @@ struct MethodSpec {
     bool typesChecked;     // false: flags and count only
 };
 
+// The flags a typed script engine passes for the method: the table's value,
+// or a call that wants the result when the method takes any.
+constexpr WORD ScriptFlags(const MethodSpec& spec) {
+    return spec.flags == kAnyFlags ? kMethodOrGet : spec.flags;
+}
+
 // The preamble: the log name when it comes first, then the flags, the
 // argument count and the argument types. S_OK when the handler may go on.
 HRESULT CheckCall(ExternalMethods& owner, const MethodSpec& spec, WORD flags, DISPPARAMS* params);

@@ -1,5 +1,8 @@
 #include "core/Framework.h"
 
+#include "platform/window.h"
+#include "platform/windowthread.h"
+
 namespace stubframework {
 
 StubFramework::StubFramework(const core::ProductValues& product,
@@ -7,7 +10,8 @@ StubFramework::StubFramework(const core::ProductValues& product,
     : log_(std::make_unique<debug::InstallerLog>()),
       core_(std::make_unique<core::FrameworkCore>(product)),
       mutex_(std::move(mutex)),
-      dispatch_(platform::com::Ptr<core::HtmlExternal>::Attach(core::HtmlExternal::Create(*this))) {}
+      dispatch_(platform::com::Ptr<core::HtmlExternal>::Attach(core::HtmlExternal::Create(*this))) {
+}
 
 StubFramework::~StubFramework() {
     DestroyMembers();
@@ -17,10 +21,13 @@ void StubFramework::ListenForActivation() {
     if (!mutex_) {
         return;
     }
-    mutex_->Listen([this](const std::string& windowClass) {
+    core::HtmlExternal* dispatch = dispatch_.Get();
+    mutex_->Listen([this, dispatch](const std::string& windowClass) {
         debug::LogDebugMessage(log_.get(), "Activation requested by another instance for %s",
                                windowClass.c_str());
-        return false;  // no window of ours is shown yet
+        // The window belongs to the window thread: bring it forward from there.
+        return platform::PostToWindowThread(
+            [dispatch] { platform::window::Activate(dispatch->HostWindow()); });
     });
 }
 

@@ -3,10 +3,12 @@
 #include <cstdlib>
 
 #include "StubFramework.h"
+#include "core/CommandLine.h"
 #include "core/RegistryText.h"
 #include "core/ResumeRecord.h"
 #include "core/TempFolder.h"
 #include "core/WorkingCopy.h"
+#include "htmlui/HostWindow.h"
 #include "platform/commandline.h"
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -52,6 +54,20 @@ void DeleteExtractionFolders(core::FrameworkCore& core) {
     }
 }
 
+// The folder the pages are shown from, with a trailing separator; empty when
+// there are none. STUB_PAGES_DIR shows a page folder as it is, for page
+// authors and tests.
+std::string PageFolder() {
+    std::string folder = platform::process::EnvironmentVariable("STUB_PAGES_DIR");
+    if (folder.empty() || !fs::IsFolder(folder)) {
+        return {};
+    }
+    if (folder.back() != fs::kPathSeparator) {
+        folder += fs::kPathSeparator;
+    }
+    return folder;
+}
+
 }  // namespace
 
 namespace core {
@@ -91,12 +107,18 @@ std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
 
 void Run(StubFramework& framework, ExternalMethods& methods) {
     core::FrameworkCore& core = framework.Core();
-    framework.Dispatch().BuildDispatchTable(methods);
+    core::HtmlExternal& dispatch = framework.Dispatch();
+    dispatch.BuildDispatchTable(methods);
+    const std::string pages = PageFolder();
+    if (!pages.empty()) {
+        core.Properties().Set("resourceLocation", pages);
+    }
     platform::OpenWindowThread();
-    // Without a page package there is nothing to show: the run is a failure.
-    const bool pagePackageLoaded = false;
-    if (!pagePackageLoaded) {
-        core.SetStatus(ERROR);
+    if (pages.empty()) {
+        core.SetStatus(ERROR);  // nothing to show: the run is a failure
+    } else {
+        const std::string backend = core::GetArgumentValue(core::CommandLineArguments(), "--ui");
+        htmlui::RunHostWindow(pages, dispatch, backend);
     }
     // The page is gone: calls from workers still running are dropped.
     platform::CloseWindowThread();
@@ -126,7 +148,8 @@ void Teardown(std::unique_ptr<StubFramework> framework) {
     dispatch.SetStopDownload(1);
     if (!dispatch.WaitForWorkers(kWorkerGraceMs)) {
         debug::LogErrorMessage(framework->Log(), "Workers still running at exit, ending now");
-        platform::process::ExitProcess(static_cast<std::uint32_t>(exitCode == core::kUnset ? 0 : exitCode));
+        platform::process::ExitProcess(
+            static_cast<std::uint32_t>(exitCode == core::kUnset ? 0 : exitCode));
     }
     framework.reset();
     if (exitCode == kSelfUpdateExitCode) {

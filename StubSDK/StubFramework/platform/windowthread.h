@@ -23,6 +23,12 @@ bool PostToWindowThread(std::function<void()> task);
 void RunWindowLoop();
 void QuitWindowLoop();
 
+// Runs the work queued so far without waiting for more.
+void RunPendingWindowWork();
+// Called after every post, from the posting thread: an event loop other than
+// RunWindowLoop (a toolkit's) uses it to wake up and run the pending work.
+void SetWindowThreadWaker(std::function<void()> waker);
+
 // Runs queued work until `done` holds or the time-out passes; true when done.
 bool PumpWindowThreadUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);
 

@@ -16,6 +16,7 @@ struct WindowThreadState {
     std::thread::id owner;
     bool open = false;
     bool quit = false;
+    std::function<void()> waker;
 };
 
 WindowThreadState& State() {
@@ -79,15 +80,31 @@ bool IsWindowThreadOpen() {
 
 bool PostToWindowThread(std::function<void()> task) {
     WindowThreadState& state = State();
+    std::function<void()> waker;
     {
         const std::lock_guard<std::mutex> lock(state.mutex);
         if (!state.open) {
             return false;
         }
         state.queue.push_back(std::move(task));
+        waker = state.waker;
     }
     state.wake.notify_all();
+    if (waker) {
+        waker();
+    }
     return true;
+}
+
+void RunPendingWindowWork() {
+    while (RunOne(std::chrono::steady_clock::now(), false)) {
+    }
+}
+
+void SetWindowThreadWaker(std::function<void()> waker) {
+    WindowThreadState& state = State();
+    const std::lock_guard<std::mutex> lock(state.mutex);
+    state.waker = std::move(waker);
 }
 
 void RunWindowLoop() {

@@ -1,0 +1,40 @@
+#include "htmlui/HostWindow.h"
+
+#include "bridge/HtmlExternal.h"
+#include "platform/window.h"
+
+namespace stubframework::htmlui {
+namespace {
+
+// Tells the dispatch object about its window: the handle for the window
+// methods, and the moment the first document is complete.
+class DispatchEvents final : public platform::window::HostEvents {
+public:
+    explicit DispatchEvents(core::HtmlExternal& dispatch) : dispatch_(dispatch) {}
+
+    void OnWindowCreated(platform::window::Handle window) override {
+        dispatch_.SetHostWindow(window);
+    }
+    void OnDocumentComplete() override {
+        if (!complete_) {
+            complete_ = true;
+            dispatch_.FitInitialWindow();
+        }
+    }
+    void OnWindowDestroyed() override { dispatch_.SetHostWindow(nullptr); }
+
+private:
+    core::HtmlExternal& dispatch_;
+    bool complete_ = false;
+};
+
+}  // namespace
+
+bool RunHostWindow(const std::string& folder, core::HtmlExternal& dispatch,
+                   const std::string& backend) {
+    DispatchEvents events(dispatch);
+    platform::window::HostOptions options{backend, dispatch.ScriptMethods()};
+    return platform::window::RunHostWindow(folder, "Load.html", &dispatch, events, options);
+}
+
+}  // namespace stubframework::htmlui

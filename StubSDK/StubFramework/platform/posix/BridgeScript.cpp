@@ -1,0 +1,131 @@
+#include "platform/posix/BridgeScript.h"
+
+#include <nlohmann/json.hpp>
+
+namespace stubframework::platform::posix {
+namespace {
+
+// Arguments travel typed the way a script engine hands them to COM: integral
+// numbers in 32 bits as VT_I4, other numbers VT_R8, functions as callbacks.
+constexpr const char* kScript = R"JS(
+(function () {
+  "use strict";
+  var config = __CONFIG__;
+  var base = "/" + config.token + "/bridge/";
+  var methods = config.methods;
+  var callbacks = {};
+  var nextCallback = 1;
+
+  function encode(value) {
+    switch (typeof value) {
+      case "undefined": return { t: "empty" };
+      case "number":
+        return (Number.isInteger(value) && value >= -2147483648 && value <= 2147483647)
+          ? { t: "i4", v: value } : { t: "r8", v: value };
+      case "string": return { t: "bstr", v: value };
+      case "boolean": return { t: "bool", v: value };
+      case "function":
+        var id = nextCallback++;
+        callbacks[id] = value;
+        return { t: "dispatch", id: id };
+      default:
+        if (value === null) return { t: "null" };
+        return { t: "bstr", v: String(value) };
+    }
+  }
+
+  function decode(value) {
+    if (value === null || typeof value !== "object") return value;
+    if (value.t === "empty") return undefined;
+    if (value.t === "dispatch") return callbacks[value.id];
+    return null;
+  }
+
+  function request(message) {
+    message.session = config.session;
+    var xhr = new XMLHttpRequest();
+    xhr.open("POST", base + "invoke", false);
+    xhr.setRequestHeader("Content-Type", "application/json");
+    xhr.send(JSON.stringify(message));
+    if (xhr.status !== 200) {
+      var failure = new Error("window.external: bridge answered " + xhr.status);
+      failure.number = -2147418113;  // E_UNEXPECTED
+      throw failure;
+    }
+    var reply = JSON.parse(xhr.responseText);
+    if (reply.hr < 0) {
+      var error = new Error("window.external." + message.name + " failed: 0x" +
+                            (reply.hr >>> 0).toString(16).toUpperCase());
+      error.number = reply.hr;
+      throw error;
+    }
+    return decode(reply.result);
+  }
+
+  function method(name) {
+    return function () {
+      return request({ op: "call", name: name, flags: methods[name],
+                       args: Array.prototype.map.call(arguments, encode) });
+    };
+  }
+
+  var target = {};
+  window.external = new Proxy(target, {
+    get: function (t, name) {
+      if (typeof name !== "string") return undefined;
+      if (Object.prototype.hasOwnProperty.call(methods, name)) return method(name);
+      return request({ op: "get", name: name });
+    },
+    set: function (t, name, value) {
+      if (typeof name !== "string") return false;
+      request({ op: "set", name: name, args: [encode(value)] });
+      return true;
+    },
+    deleteProperty: function (t, name) {
+      if (typeof name !== "string") return false;
+      request({ op: "delete", name: name });
+      return true;
+    },
+    has: function (t, name) {
+      if (typeof name !== "string") return false;
+      if (Object.prototype.hasOwnProperty.call(methods, name)) return true;
+      return request({ op: "has", name: name });
+    }
+  });
+
+  var events = new EventSource(base + "events?session=" + config.session);
+  events.onmessage = function (event) {
+    var message = JSON.parse(event.data);
+    var callback = callbacks[message.id];
+    if (message.type === "release") {
+      delete callbacks[message.id];
+    } else if (callback) {
+      try { callback.apply(null, message.args); } catch (ignored) { }
+    }
+  };
+
+  function complete() { request({ op: "documentComplete" }); }
+  if (document.readyState === "complete") complete();
+  else window.addEventListener("load", complete);
+  window.alert = function () { };
+})();
+)JS";
+
+}  // namespace
+
+std::string BridgeScript(const std::string& token, unsigned session,
+                         const std::vector<std::pair<std::string, unsigned>>& methods) {
+    nlohmann::json config;
+    config["token"] = token;
+    config["session"] = session;
+    config["methods"] = nlohmann::json::object();
+    for (const auto& [name, flags] : methods) {
+        config["methods"][name] = flags;
+    }
+    std::string script = kScript;
+    const std::string placeholder = "__CONFIG__";
+    script.replace(script.find(placeholder), placeholder.size(), config.dump());
+    return script;
+}
+
+}  // namespace stubframework::platform::posix

@@ -1,0 +1,115 @@
+// The page in whatever browser the desktop (or a test) opens it with. There
+// is no native window: its placement is remembered, not shown, and message
+// boxes are answered from STUB_DIALOG_ANSWERS.
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <sstream>
+
+#include "platform/fs.h"
+#include "platform/posix/HostBackend.h"
+#include "platform/process.h"
+#include "platform/windowthread.h"
+
+namespace stubframework::platform::posix {
+namespace {
+
+// A screen of this size stands in for the monitor under the mouse.
+constexpr window::Rect kWorkArea{0, 0, 1920, 1080};
+
+std::deque<std::string> SplitAnswers(const std::string& text) {
+    std::deque<std::string> answers;
+    std::stringstream stream(text);
+    std::string answer;
+    while (std::getline(stream, answer, ',')) {
+        answers.push_back(answer);
+    }
+    return answers;
+}
+
+// Writes the URL where a test or a script waits for it, in one step.
+void PublishUrl(const std::string& url) {
+    const std::string target = process::EnvironmentVariable("STUB_URL_FILE");
+    if (target.empty()) {
+        return;
+    }
+    const std::string staged = target + ".partial";
+    if (std::FILE* file = std::fopen(staged.c_str(), "we")) {
+        std::fputs(url.c_str(), file);
+        std::fclose(file);
+        fs::MoveReplacing(staged, target);
+    }
+}
+
+class ExternalBackend final : public HostBackend {
+public:
+    ExternalBackend()
+        : answers_(SplitAnswers(process::EnvironmentVariable("STUB_DIALOG_ANSWERS"))) {}
+
+    bool Open(const std::string& url) override {
+        PublishUrl(url);
+        if (process::EnvironmentVariable("STUB_NO_BROWSER") != "1") {
+            std::uint32_t ignored = 0;
+            process::RunProcess("", "xdg-open " + url, "", false, ignored);
+        }
+        return true;
+    }
+
+    void RunUntilClosed() override { RunWindowLoop(); }
+    void RequestClose() override { QuitWindowLoop(); }
+    void Show(bool /*visible*/) override {}
+    void BeginDrag() override {}
+    void Activate() override {}
+    int Dpi() override { return 96; }
+    window::Rect OuterFromClient(const window::Rect& client) override { return client; }
+    window::Rect ClientRect() override { return {0, 0, position_.Width(), position_.Height()}; }
+
+    void PlacementReference(window::Rect& reference, window::Rect& workArea) override {
+        reference = kWorkArea;
+        workArea = kWorkArea;
+    }
+
+    void SetPosition(const window::Rect& outer) override { position_ = outer; }
+
+    window::MessageAnswer MessageBox(const std::string& /*text*/, const std::string& /*title*/,
+                                     window::MessageButtons buttons) override {
+        const std::string answer = NextAnswer();
+        if (buttons == window::MessageButtons::OkCancel && answer == "cancel") {
+            return window::MessageAnswer::Cancel;
+        }
+        return window::MessageAnswer::Ok;
+    }
+
+    bool SelectFolder(const std::string& /*initialFolder*/, std::string& chosen) override {
+        const std::string answer = NextAnswer();
+        if (answer.empty() || answer == "cancel" || answer == "ok") {
+            return false;
+        }
+        chosen = answer;
+        return true;
+    }
+
+private:
+    // The next answer in the list; "ok" once the list is used up.
+    std::string NextAnswer() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (answers_.empty()) {
+            return "ok";
+        }
+        std::string answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+
+    std::mutex mutex_;
+    std::deque<std::string> answers_;
+    window::Rect position_{};
+};
+
+}  // namespace
+
+std::unique_ptr<HostBackend> CreateExternalBackend() {
+    return std::make_unique<ExternalBackend>();
+}
+
+}  // namespace stubframework::platform::posix

@@ -1,0 +1,219 @@
+// The desktop window: our own borderless GTK window around a WebKitGTK view.
+// The GLib main loop is the window thread's loop; work posted to the window
+// thread is run from an idle callback.
+#include "platform/posix/HostBackend.h"
+
+#ifdef STUB_HAVE_WEBKITGTK
+#include <gtk/gtk.h>
+
+#include <webkit2/webkit2.h>
+#include <algorithm>
+
+#include "platform/windowthread.h"
+#endif
+
+namespace stubframework::platform::posix {
+
+#ifndef STUB_HAVE_WEBKITGTK
+std::unique_ptr<HostBackend> CreateGtkBackend() {
+    return nullptr;
+}
+#else
+namespace {
+
+gboolean RunPostedWork(gpointer /*unused*/) {
+    RunPendingWindowWork();
+    return G_SOURCE_REMOVE;
+}
+
+// Only text boxes and selections get the browser's menu.
+gboolean OnContextMenu(WebKitWebView* /*view*/, WebKitContextMenu* /*menu*/, GdkEvent* /*event*/,
+                       WebKitHitTestResult* hit, gpointer /*unused*/) {
+    const bool browserMenu = webkit_hit_test_result_context_is_editable(hit) ||
+                             webkit_hit_test_result_context_is_selection(hit);
+    return browserMenu ? FALSE : TRUE;
+}
+
+// Message boxes raised by script (alert, confirm, ...) are swallowed.
+gboolean OnScriptDialog(WebKitWebView* /*view*/, WebKitScriptDialog* /*dialog*/,
+                        gpointer /*unused*/) {
+    return TRUE;
+}
+
+class GtkBackend final : public HostBackend {
+public:
+    GtkBackend() {
+        window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+        view_ = webkit_web_view_new();
+        gtk_container_add(GTK_CONTAINER(window_), view_);
+        g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), nullptr);
+        g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), nullptr);
+        g_signal_connect(view_, "notify::title", G_CALLBACK(OnTitle), this);
+        g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
+        loop_ = g_main_loop_new(nullptr, FALSE);
+    }
+
+    ~GtkBackend() override {
+        SetWindowThreadWaker(nullptr);
+        gtk_widget_destroy(window_);
+        g_main_loop_unref(loop_);
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+    }
+
+    GtkBackend(const GtkBackend&) = delete;
+    GtkBackend& operator=(const GtkBackend&) = delete;
+
+    bool Open(const std::string& url) override {
+        SetWindowThreadWaker([] { g_idle_add(RunPostedWork, nullptr); });
+        webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), url.c_str());
+        return true;
+    }
+
+    void RunUntilClosed() override {
+        if (!closeRequested_) {
+            RunPendingWindowWork();
+            g_main_loop_run(loop_);
+        }
+    }
+
+    void RequestClose() override {
+        closeRequested_ = true;
+        g_main_loop_quit(loop_);
+    }
+
+    void Show(bool visible) override {
+        if (visible) {
+            gtk_widget_show_all(window_);
+        } else {
+            gtk_widget_hide(window_);
+        }
+    }
+
+    void BeginDrag() override {
+        GdkDisplay* display = gtk_widget_get_display(window_);
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+        int x = 0;
+        int y = 0;
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        gtk_window_begin_move_drag(GTK_WINDOW(window_), 1, x, y, GDK_CURRENT_TIME);
+    }
+
+    void Activate() override {
+        gtk_window_deiconify(GTK_WINDOW(window_));
+        gtk_window_present(GTK_WINDOW(window_));
+    }
+
+    int Dpi() override {
+        GdkScreen* screen = gtk_widget_get_screen(window_);
+        double resolution = gdk_screen_get_resolution(screen);
+        if (resolution <= 0) {
+            resolution = 96;
+        }
+        return static_cast<int>(resolution) * gtk_widget_get_scale_factor(window_);
+    }
+
+    // The window has no frame: outer and client sizes are the same.
+    window::Rect OuterFromClient(const window::Rect& client) override { return client; }
+
+    window::Rect ClientRect() override {
+        if (!placed_) {
+            return {};
+        }
+        int width = 0;
+        int height = 0;
+        gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+        return {0, 0, width, height};
+    }
+
+    void PlacementReference(window::Rect& reference, window::Rect& workArea) override {
+        GdkDisplay* display = gtk_widget_get_display(window_);
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+        int x = 0;
+        int y = 0;
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x, y);
+        GdkRectangle area{0, 0, 0, 0};
+        if (monitor != nullptr) {
+            gdk_monitor_get_workarea(monitor, &area);
+        }
+        workArea = {area.x, area.y, area.x + area.width, area.y + area.height};
+        reference = workArea;
+    }
+
+    void SetPosition(const window::Rect& outer) override {
+        gtk_window_move(GTK_WINDOW(window_), outer.left, outer.top);
+        gtk_window_resize(GTK_WINDOW(window_), std::max(1, outer.Width()),
+                          std::max(1, outer.Height()));
+        if (!placed_) {
+            placed_ = true;
+            gtk_widget_show_all(window_);
+        }
+    }
+
+    window::MessageAnswer MessageBox(const std::string& text, const std::string& title,
+                                     window::MessageButtons buttons) override {
+        const bool withCancel = buttons == window::MessageButtons::OkCancel;
+        GtkWidget* dialog = gtk_message_dialog_new(
+            GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+            withCancel ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s", text.c_str());
+        gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
+        const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+        gtk_widget_destroy(dialog);
+        // Closing the box counts as Cancel.
+        return withCancel && response != GTK_RESPONSE_OK ? window::MessageAnswer::Cancel
+                                                         : window::MessageAnswer::Ok;
+    }
+
+    bool SelectFolder(const std::string& initialFolder, std::string& chosen) override {
+        GtkWidget* dialog = gtk_file_chooser_dialog_new(
+            nullptr, GTK_WINDOW(window_), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
+            GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+        if (!initialFolder.empty()) {
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), initialFolder.c_str());
+        }
+        bool accepted = false;
+        if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+            if (gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog))) {
+                chosen = folder;
+                g_free(folder);
+                accepted = true;
+            }
+        }
+        gtk_widget_destroy(dialog);
+        return accepted;
+    }
+
+private:
+    static void OnTitle(WebKitWebView* view, GParamSpec* /*spec*/, gpointer self) {
+        const gchar* title = webkit_web_view_get_title(view);
+        gtk_window_set_title(GTK_WINDOW(static_cast<GtkBackend*>(self)->window_),
+                             title != nullptr ? title : "");
+    }
+
+    // The window manager's close button: ask to close, the loop's end destroys it.
+    static gboolean OnDelete(GtkWidget* /*widget*/, GdkEvent* /*event*/, gpointer self) {
+        static_cast<GtkBackend*>(self)->RequestClose();
+        return TRUE;
+    }
+
+    GtkWidget* window_ = nullptr;
+    GtkWidget* view_ = nullptr;
+    GMainLoop* loop_ = nullptr;
+    bool closeRequested_ = false;
+    bool placed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<HostBackend> CreateGtkBackend() {
+    static const bool available = gtk_init_check(nullptr, nullptr) != FALSE;
+    if (!available) {
+        return nullptr;
+    }
+    return std::make_unique<GtkBackend>();
+}
+#endif
+
+}  // namespace stubframework::platform::posix

@@ -1,0 +1,39 @@
+// One way of showing the host window on Linux: our own GTK window with a
+// WebKitGTK view, or any browser pointed at the loopback bridge.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/window.h"
+
+namespace stubframework::platform::posix {
+
+class HostBackend {
+public:
+    virtual ~HostBackend() = default;
+
+    // Shows the page at `url`; false when nothing could be shown.
+    virtual bool Open(const std::string& url) = 0;
+    // Runs the window thread's loop until RequestClose.
+    virtual void RunUntilClosed() = 0;
+    virtual void RequestClose() = 0;
+
+    virtual void Show(bool visible) = 0;
+    virtual void BeginDrag() = 0;
+    virtual void Activate() = 0;
+    virtual int Dpi() = 0;
+    virtual window::Rect OuterFromClient(const window::Rect& client) = 0;
+    virtual window::Rect ClientRect() = 0;
+    virtual void PlacementReference(window::Rect& reference, window::Rect& workArea) = 0;
+    virtual void SetPosition(const window::Rect& outer) = 0;
+    virtual window::MessageAnswer MessageBox(const std::string& text, const std::string& title,
+                                             window::MessageButtons buttons) = 0;
+    virtual bool SelectFolder(const std::string& initialFolder, std::string& chosen) = 0;
+};
+
+std::unique_ptr<HostBackend> CreateExternalBackend();
+// Null when this build has no WebKitGTK or no display can be opened.
+std::unique_ptr<HostBackend> CreateGtkBackend();
+
+}  // namespace stubframework::platform::posix

@@ -1,0 +1,66 @@
+// Serves the page folder and window.external to a browser on 127.0.0.1:
+// every URL carries a per-run 128-bit token, the Host header must name this
+// server, no path leaves the folder, and every script call is handed to the
+// window thread, which runs the dispatch.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/com.h"
+#include "platform/window.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace stubframework::platform::posix {
+
+class EventHub;
+
+class LoopbackBridge {
+public:
+    using Methods = std::vector<std::pair<std::string, unsigned>>;
+
+    LoopbackBridge(std::string folder, IDispatchEx* external, window::HostEvents& events,
+                   Methods methods);
+    ~LoopbackBridge();
+    LoopbackBridge(const LoopbackBridge&) = delete;
+    LoopbackBridge& operator=(const LoopbackBridge&) = delete;
+
+    // Binds an ephemeral port and starts serving; false when it cannot.
+    bool Start();
+    // Stops serving; callbacks still held by workers become no-ops.
+    void Stop();
+
+    // The address of a file in the folder, for the browser.
+    std::string PageUrl(const std::string& page) const;
+    const std::string& Token() const { return token_; }
+    int Port() const { return port_; }
+
+private:
+    bool Admit(const httplib::Request& request, httplib::Response& response) const;
+    void ServePage(const httplib::Request& request, httplib::Response& response);
+    void ServeInvoke(const httplib::Request& request, httplib::Response& response);
+    void ServeEvents(const httplib::Request& request, httplib::Response& response);
+    std::string Dispatch(const std::string& body, bool& badRequest);
+
+    const std::string folder_;
+    IDispatchEx* const external_;
+    window::HostEvents& events_;
+    const Methods methods_;
+    std::string token_;
+    int port_ = 0;
+    std::atomic<unsigned> nextSession_{1};
+    std::shared_ptr<EventHub> hub_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread listener_;
+};
+
+}  // namespace stubframework::platform::posix

@@ -1,0 +1,119 @@
+// window.external as the pages use it, in a real browser against the real stub.
+import { after, before, describe, test } from "node:test";
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import http from "node:http";
+import { keptLog, launchBrowser, startStub } from "./stub.mjs";
+
+const DISP_E_TYPEMISMATCH = 0x80020005 | 0;
+const DISP_E_UNKNOWNNAME = 0x80020006 | 0;
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(async () => { await browser?.close(); });
+
+async function openStub(t) {
+  const stub = await startStub();
+  t.after(() => stub.stop());
+  const page = await browser.newPage();
+  t.after(() => page.close());
+  await page.goto(stub.url);
+  return { stub, page };
+}
+
+describe("window.external", () => {
+  test("exists before page scripts run and returns results", async (t) => {
+    const { page } = await openStub(t);
+    assert.equal(await page.evaluate(() => window.bridgeReadyEarly), true);
+    const value = await page.evaluate(() => {
+      window.external.setProperty("colour", "teal");
+      return [window.external.getProperty("colour"), window.external.getProperty("never")];
+    });
+    assert.deepEqual(value, ["teal", ""]);
+  });
+
+  test("refuses a fractional number where an integer is expected", async (t) => {
+    const { page } = await openStub(t);
+    const outcome = await page.evaluate(() => {
+      let failure = null;
+      try { window.external.setWindowSize(646.5, 506); } catch (e) { failure = e.number; }
+      window.external.setWindowSize(646, 506);
+      return failure;
+    });
+    assert.equal(outcome, DISP_E_TYPEMISMATCH);
+  });
+
+  test("keeps dynamic members the page adds", async (t) => {
+    const { page } = await openStub(t);
+    const outcome = await page.evaluate(() => {
+      const external = window.external;
+      external.foo = 5;
+      const read = external.foo;
+      delete external.foo;
+      let failure = null;
+      try { external.foo; } catch (e) { failure = e.number; }
+      external.foo = "back";
+      return [read, failure, external.foo, "foo" in external];
+    });
+    assert.deepEqual(outcome, [5, DISP_E_UNKNOWNNAME, "back", true]);
+  });
+
+  test("delivers 500 progress calls a second, none lost, in order", async (t) => {
+    const { page } = await openStub(t);
+    const calls = await page.evaluate(() => new Promise((resolve) => {
+      const seen = [];
+      window.external.testProgress(3000, function (result, total, current) {
+        seen.push([result, total, current]);
+        if (result !== 10) resolve(seen);
+      });
+    }));
+    const sent = Number(await page.evaluate(() => window.external.getProperty("testCalls")));
+    assert.equal(calls.length, sent);
+    assert.ok(calls.length > 1000, `only ${calls.length} calls in 3 s`);
+    const finals = calls.filter(([result]) => result !== 10);
+    assert.deepEqual(finals, [[0, 0, 0]]);
+    for (let i = 1; i < calls.length - 1; ++i) {
+      assert.ok(calls[i][2] >= calls[i - 1][2], `call ${i} went backwards`);
+    }
+    assert.deepEqual(calls.at(-2), [10, 3000, 3000]);
+  });
+
+  test("closeWindow ends the process with the teardown", async (t) => {
+    const { stub, page } = await openStub(t);
+    await page.evaluate(() => window.external.closeWindow());
+    assert.equal(await stub.exited, 0);
+    assert.match(keptLog(stub), /DEBUG\] ZSClose\r\n/);
+    assert.deepEqual(fs.readdirSync(stub.dirs.tmp), ["Brindlemark_log"]);
+  });
+});
+
+describe("the loopback server", () => {
+  function get(url, headers = {}) {
+    return new Promise((resolve, reject) => {
+      const target = new URL(url);
+      http.get({ host: target.hostname, port: target.port, path: target.pathname, headers },
+               (response) => { response.resume(); resolve(response.statusCode); })
+        .on("error", reject);
+    });
+  }
+
+  test("refuses requests without the token, from other hosts, or outside the folder",
+       async (t) => {
+    const stub = await startStub();
+    t.after(() => stub.stop());
+    const url = new URL(stub.url);
+    const token = url.pathname.split("/")[1];
+    assert.equal(await get(stub.url), 200);
+    assert.equal(await get(`${url.origin}/pages/Load.html`), 403);
+    assert.equal(await get(`${url.origin}/${"0".repeat(32)}/pages/Load.html`), 403);
+    assert.equal(await get(stub.url, { Host: `localhost:${url.port}` }), 403);
+    assert.equal(await get(stub.url, { Host: "attacker.example" }), 403);
+    const refused = [403, 404];
+    for (const escape of ["../../../etc/passwd", "%2e%2e/%2e%2e/etc/passwd", "..%2f..%2fetc/passwd",
+                          "/etc/passwd", "..\\..\\etc\\passwd"]) {
+      const status = await get(`${url.origin}/${token}/pages/${escape}`);
+      assert.ok(refused.includes(status), `${escape} answered ${status}`);
+    }
+    assert.equal(await get(`${url.origin}/${token}/pages/missing.html`), 404);
+  });
+});
