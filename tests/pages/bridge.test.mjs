@@ -69,7 +69,10 @@ describe("window.external", () => {
     }));
     const sent = Number(await page.evaluate(() => window.external.getProperty("testCalls")));
     assert.equal(calls.length, sent);
-    assert.ok(calls.length > 1000, `only ${calls.length} calls in 3 s`);
+    // Sanitized builds run several times slower; the rate is checked on the real one.
+    if (!process.env.STUB_SANITIZED) {
+      assert.ok(calls.length > 1000, `only ${calls.length} calls in 3 s`);
+    }
     const finals = calls.filter(([result]) => result !== 10);
     assert.deepEqual(finals, [[0, 0, 0]]);
     for (let i = 1; i < calls.length - 1; ++i) {
