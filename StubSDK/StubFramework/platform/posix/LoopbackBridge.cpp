@@ -369,6 +369,8 @@ bool LoopbackBridge::Start() {
     httplib::Server& server = *server_;
     server.set_tcp_nodelay(true);
     server.set_payload_max_length(kMaxRequestBytes);
+    // One page keeps one connection for its calls.
+    server.set_keep_alive_max_count(1000000);
     // Event streams hold a thread each; calls must never wait for one.
     server.new_task_queue = [] { return new httplib::ThreadPool(16); };
     server.set_pre_routing_handler(
