@@ -15,6 +15,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/posix/BridgeDispatch.h"
 #include "platform/posix/BridgeScript.h"
 #include "platform/thread.h"
 #include "platform/unicode.h"
@@ -25,238 +26,10 @@ namespace stubframework::platform::posix {
 using nlohmann::json;
 namespace stdfs = std::filesystem;
 
-// Callback events of the pages, per page load ("session"). A newer page that
-// connects makes the older ones gone: their events are dropped.
-class EventHub {
-public:
-    void Push(unsigned session, std::string data) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (closed_ || session < current_) {
-                return;
-            }
-            queues_[session].push_back(std::move(data));
-        }
-        wake_.notify_all();
-    }
-
-    void Connect(unsigned session) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (session > current_) {
-                current_ = session;
-                queues_.erase(queues_.begin(), queues_.lower_bound(current_));
-            }
-        }
-        wake_.notify_all();
-    }
-
-    // Waits for the session's events. False when the session is over.
-    bool Next(unsigned session, std::string& batch, std::chrono::milliseconds wait) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const auto over = [&] { return closed_ || session < current_; };
-        wake_.wait_for(lock, wait, [&] { return over() || !queues_[session].empty(); });
-        if (over()) {
-            return false;
-        }
-        for (std::string& event : queues_[session]) {
-            batch += "data: " + event + "\n\n";
-        }
-        queues_[session].clear();
-        return true;
-    }
-
-    void Close() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            closed_ = true;
-            queues_.clear();
-        }
-        wake_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::map<unsigned, std::deque<std::string>> queues_;
-    unsigned current_ = 0;
-    bool closed_ = false;
-};
-
 namespace {
 
 constexpr std::size_t kMaxRequestBytes = 1 << 20;
 constexpr auto kEventWait = std::chrono::seconds(10);
-// {6F1C3A52-8E0D-4B7A-9C41-2D5E7B8A9F10}: asks whether a dispatch is a page function.
-constexpr IID kIidPageCallback = {
-    0x6F1C3A52, 0x8E0D, 0x4B7A, {0x9C, 0x41, 0x2D, 0x5E, 0x7B, 0x8A, 0x9F, 0x10}};
-
-json VariantToJson(const VARIANT& value);
-
-// A function of the page, as native code holds it. Calling it sends an event
-// to the page that owns it; releasing the last reference lets the page
-// forget it.
-class PageCallback final : public IDispatch {
-public:
-    PageCallback(std::shared_ptr<EventHub> hub, unsigned session, std::int64_t id)
-        : hub_(std::move(hub)), session_(session), id_(id) {}
-
-    std::int64_t Id() const { return id_; }
-    unsigned Session() const { return session_; }
-
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kIidPageCallback) {
-            AddRef();
-            *object = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            hub_->Push(session_, json{{"type", "release"}, {"id", id_}}.dump());
-            delete this;
-        }
-        return left;
-    }
-    HRESULT GetTypeInfoCount(UINT* /*count*/) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* /*result*/,
-                   EXCEPINFO*, UINT*) override {
-        if (id != DISPID_VALUE || (flags & DISPATCH_METHOD) == 0) {
-            return DISP_E_MEMBERNOTFOUND;
-        }
-        json arguments = json::array();
-        for (UINT i = params != nullptr ? params->cArgs : 0; i > 0; --i) {
-            arguments.push_back(VariantToJson(params->rgvarg[i - 1]));
-        }
-        hub_->Push(session_, json{{"type", "call"}, {"id", id_}, {"args", arguments}}.dump());
-        return S_OK;
-    }
-
-private:
-    ~PageCallback() = default;
-
-    std::atomic<ULONG> references_{1};
-    std::shared_ptr<EventHub> hub_;
-    const unsigned session_;
-    const std::int64_t id_;
-};
-
-json VariantToJson(const VARIANT& value) {
-    switch (value.vt) {
-        case VT_EMPTY:
-            return json{{"t", "empty"}};
-        case VT_I4:
-            return value.lVal;
-        case VT_UI4:
-            return value.ulVal;
-        case VT_R8:
-            return value.dblVal;
-        case VT_BOOL:
-            return value.boolVal != VARIANT_FALSE;
-        case VT_BSTR:
-            return com::ToUtf8(value.bstrVal);
-        case VT_DISPATCH: {
-            PageCallback* callback = nullptr;
-            if (value.pdispVal != nullptr &&
-                SUCCEEDED(value.pdispVal->QueryInterface(kIidPageCallback,
-                                                         reinterpret_cast<void**>(&callback)))) {
-                const std::int64_t id = callback->Id();
-                callback->Release();
-                return json{{"t", "dispatch"}, {"id", id}};
-            }
-            return nullptr;
-        }
-        default:
-            return nullptr;
-    }
-}
-
-// Fills `out` from a typed argument of the page; false for malformed input.
-bool JsonToVariant(const json& argument, const std::shared_ptr<EventHub>& hub, unsigned session,
-                   VARIANT& out) {
-    VariantInit(&out);
-    if (!argument.is_object() || !argument.contains("t") || !argument["t"].is_string()) {
-        return false;
-    }
-    const std::string type = argument["t"];
-    const json* value = argument.contains("v") ? &argument["v"] : nullptr;
-    if (type == "empty") {
-        return true;
-    }
-    if (type == "null") {
-        out.vt = VT_NULL;
-        return true;
-    }
-    if (type == "i4" && value != nullptr && value->is_number_integer()) {
-        const auto number = value->get<std::int64_t>();
-        if (number < INT32_MIN || number > INT32_MAX) {
-            return false;
-        }
-        out.vt = VT_I4;
-        out.lVal = static_cast<LONG>(number);
-        return true;
-    }
-    if (type == "r8" && value != nullptr && value->is_number()) {
-        out.vt = VT_R8;
-        out.dblVal = value->get<double>();
-        return true;
-    }
-    if (type == "bstr" && value != nullptr && value->is_string()) {
-        out.vt = VT_BSTR;
-        out.bstrVal = com::AllocString(value->get<std::string>());
-        return true;
-    }
-    if (type == "bool" && value != nullptr && value->is_boolean()) {
-        out.vt = VT_BOOL;
-        out.boolVal = value->get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
-        return true;
-    }
-    if (type == "dispatch" && argument.contains("id") && argument["id"].is_number_integer()) {
-        out.vt = VT_DISPATCH;
-        out.pdispVal = new PageCallback(hub, session, argument["id"].get<std::int64_t>());
-        return true;
-    }
-    return false;
-}
-
-// The arguments of one call, held the way DISPPARAMS want them.
-class CallArguments {
-public:
-    ~CallArguments() {
-        for (VARIANT& value : values_) {
-            VariantClear(&value);
-        }
-    }
-    bool Load(const json& arguments, const std::shared_ptr<EventHub>& hub, unsigned session) {
-        if (!arguments.is_array() || arguments.size() > 64) {
-            return false;
-        }
-        values_.resize(arguments.size());
-        for (std::size_t i = 0; i < arguments.size(); ++i) {
-            // DISPPARAMS hold the last script argument first.
-            if (!JsonToVariant(arguments[i], hub, session, values_[arguments.size() - 1 - i])) {
-                return false;
-            }
-        }
-        return true;
-    }
-    DISPPARAMS* Params(DISPID* named = nullptr) {
-        params_ = {values_.data(), named, static_cast<UINT>(values_.size()), named ? 1u : 0u};
-        return &params_;
-    }
-
-private:
-    std::vector<VARIANT> values_;
-    DISPPARAMS params_{};
-};
 
 std::string RandomToken() {
     unsigned char bytes[16] = {};
@@ -464,7 +237,9 @@ void LoopbackBridge::ServePage(const httplib::Request& request, httplib::Respons
 void LoopbackBridge::ServeInvoke(const httplib::Request& request, httplib::Response& response) {
     std::string reply;
     bool badRequest = false;
-    const bool ran = RunOnWindowThread([&] { reply = Dispatch(request.body, badRequest); });
+    const bool ran = RunOnWindowThread([&] {
+        reply = DispatchBridgeMessage(request.body, *external_, events_, hub_, badRequest);
+    });
     if (!ran) {
         reply = json{{"hr", RPC_E_DISCONNECTED}}.dump();
     }
@@ -496,73 +271,6 @@ void LoopbackBridge::ServeEvents(const httplib::Request& request, httplib::Respo
             }
             return sink.write(batch.data(), batch.size());
         });
-}
-
-// Runs on the window thread: one request of the page against window.external.
-std::string LoopbackBridge::Dispatch(const std::string& body, bool& badRequest) {
-    const json message = json::parse(body, nullptr, false);
-    if (!message.is_object() || !message.contains("op") || !message["op"].is_string() ||
-        !message.contains("session") || !message["session"].is_number_unsigned()) {
-        badRequest = true;
-        return json{{"hr", E_INVALIDARG}}.dump();
-    }
-    const std::string op = message["op"];
-    const auto session = message["session"].get<unsigned>();
-    if (op == "documentComplete") {
-        events_.OnDocumentComplete();
-        return json{{"hr", S_OK}}.dump();
-    }
-    if (!message.contains("name") || !message["name"].is_string()) {
-        badRequest = true;
-        return json{{"hr", E_INVALIDARG}}.dump();
-    }
-    const std::string name = message["name"];
-    com::Bstr bstrName(name);
-    CallArguments arguments;
-    if (!arguments.Load(message.value("args", json::array()), hub_, session)) {
-        badRequest = true;
-        return json{{"hr", E_INVALIDARG}}.dump();
-    }
-    com::Variant result;
-    HRESULT hr = E_INVALIDARG;
-    DISPID id = DISPID_UNKNOWN;
-    if (op == "call") {
-        const WORD flags = static_cast<WORD>(message.value("flags", 1u));
-        std::u16string wide = Utf8ToUtf16(name);
-        LPOLESTR names[] = {wide.data()};
-        hr = external_->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-        if (SUCCEEDED(hr)) {
-            hr = external_->Invoke(id, IID_NULL, 0, flags, arguments.Params(), result.Get(),
-                                   nullptr, nullptr);
-        }
-    } else if (op == "get") {
-        hr = external_->GetDispID(bstrName.Get(), fdexNameCaseSensitive, &id);
-        if (SUCCEEDED(hr)) {
-            hr = external_->InvokeEx(id, 0, DISPATCH_PROPERTYGET, arguments.Params(), result.Get(),
-                                     nullptr, nullptr);
-        }
-    } else if (op == "set") {
-        hr = external_->GetDispID(bstrName.Get(), fdexNameCaseSensitive | fdexNameEnsure, &id);
-        DISPID named = DISPID_PROPERTYPUT;
-        if (SUCCEEDED(hr)) {
-            hr = external_->InvokeEx(id, 0, DISPATCH_PROPERTYPUT, arguments.Params(&named),
-                                     result.Get(), nullptr, nullptr);
-        }
-    } else if (op == "delete") {
-        hr = external_->DeleteMemberByName(bstrName.Get(), fdexNameCaseSensitive);
-    } else if (op == "has") {
-        const bool found =
-            SUCCEEDED(external_->GetDispID(bstrName.Get(), fdexNameCaseSensitive, &id));
-        return json{{"hr", S_OK}, {"result", found}}.dump();
-    } else {
-        badRequest = true;
-        return json{{"hr", E_INVALIDARG}}.dump();
-    }
-    json reply{{"hr", hr}};
-    if (SUCCEEDED(hr)) {
-        reply["result"] = VariantToJson(*result.Get());
-    }
-    return reply.dump();
 }
 
 }  // namespace stubframework::platform::posix

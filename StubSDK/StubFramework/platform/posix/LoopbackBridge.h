@@ -49,7 +49,6 @@ private:
     void ServePage(const httplib::Request& request, httplib::Response& response);
     void ServeInvoke(const httplib::Request& request, httplib::Response& response);
     void ServeEvents(const httplib::Request& request, httplib::Response& response);
-    std::string Dispatch(const std::string& body, bool& badRequest);
 
     const std::string folder_;
     IDispatchEx* const external_;
