@@ -12,8 +12,8 @@ let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
 
-async function openStub(t) {
-  const stub = await startStub();
+async function openStub(t, env = {}) {
+  const stub = await startStub("stub-test-installer", env);
   t.after(() => stub.stop());
   const page = await browser.newPage();
   t.after(() => page.close());
@@ -79,6 +79,22 @@ describe("window.external", () => {
       assert.ok(calls[i][2] >= calls[i - 1][2], `call ${i} went backwards`);
     }
     assert.deepEqual(calls.at(-2), [10, 3000, 3000]);
+  });
+
+  test("answers message boxes and the folder picker from the given answers", async (t) => {
+    const { stub, page } = await openStub(t, { STUB_DIALOG_ANSWERS: "cancel,/srv/chosen" });
+    const answers = await page.evaluate(() => [
+      window.external.confirmMessageBox("Leave the installer?", "Brindlemark"),
+      window.external.selectFolder("/opt/start"),
+      window.external.selectFolder("/opt/again"),
+      window.external.confirmMessageBox("Sure?", "Brindlemark"),
+    ]);
+    assert.deepEqual(answers, [false, "/srv/chosen", "/opt/again", true]);
+    await page.evaluate(() => window.external.closeWindow());
+    await stub.exited;
+    const log = keptLog(stub);
+    assert.match(log, /EMConfirmMessageBox Result : Cancel Close\r\n/);
+    assert.match(log, /EMSelectFolder args \/opt\/start, Result \/srv\/chosen\r\n/);
   });
 
   test("closeWindow ends the process with the teardown", async (t) => {

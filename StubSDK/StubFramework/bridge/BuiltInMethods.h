@@ -42,7 +42,7 @@ inline constexpr MethodSpec kCreateDirectory{"createDirectory", kMethodOrGet, {V
 inline constexpr MethodSpec kInitDownloadSize{
     "initDownloadSize", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL}};
 inline constexpr MethodSpec kTrackUserActivity{"trackUserActivity", kMethod, {VT_BSTR}};
-inline constexpr MethodSpec kOpenPage{"openPage", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSpec kOpenPage{"openPage", kMethodOrGet, {VT_BSTR}, "EMOpenPage"};
 inline constexpr MethodSpec kRunApplication{
     "runApplication", kMethodOrGet, {VT_BSTR}, nullptr, false};
 inline constexpr MethodSpec kExecuteCommand{"executeCommand", kMethodOrGet, {VT_BSTR}};

@@ -3,7 +3,9 @@
 #include "bridge/BuiltInMethods.h"
 #include "bridge/ExternalMethods.h"
 #include "bridge/WindowPlacement.h"
+#include "core/CommandLine.h"
 #include "core/Framework.h"
+#include "core/ResumeRecord.h"
 #include "platform/commandline.h"
 #include "platform/process.h"
 #include "platform/window.h"
@@ -154,6 +156,53 @@ HRESULT EMRunApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
     debug::FrameworkDebugMessage(Log(owner), "EMRunApplication: %s, result: %s",
                                  commandLine.c_str(), Outcome(started));
     ReturnBool(result, started);
+    return S_OK;
+}
+
+HRESULT EMOpenPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    const HRESULT hr = CheckCall(owner, methods::kOpenPage, flags, params);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const std::string url = StringArgument(params, 0);
+    const bool opened = platform::process::LaunchAsDesktopUser("xdg-open", {url});
+    debug::FrameworkDebugMessage(Log(owner), "ZSOpenPage: %s, result: %s", url.c_str(),
+                                 Outcome(opened));
+    ReturnBool(result, opened);
+    return S_OK;
+}
+
+HRESULT EMStartProgram(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
+                       VARIANT* /*result*/) {
+    const HRESULT hr = CheckCall(owner, methods::kStartProgram, flags, params);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // The parameters are one text, split the way the program would split it.
+    std::vector<std::string> arguments =
+        platform::SplitCommandLine("program " + StringArgument(params, 1));
+    arguments.erase(arguments.begin());
+    platform::process::LaunchAsDesktopUser(StringArgument(params, 0), arguments);
+    return S_OK;
+}
+
+HRESULT EMStartRegApps(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
+                       VARIANT* /*result*/) {
+    debug::FrameworkDebugMessage(Log(owner), "EMStartRegApps");
+    const HRESULT hr = CheckCall(owner, methods::kStartRegApps, flags, params);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const ResumeMode mode = core::ResumeModeFromArguments(core::CommandLineArguments());
+    for (const std::string& commandLine :
+         core::RegistrationApplications(owner.Framework().Core().RegistryBase(), mode)) {
+        std::vector<std::string> arguments = platform::SplitCommandLine(commandLine);
+        const std::string program = arguments.front();
+        arguments.erase(arguments.begin());
+        const bool started = platform::process::LaunchElevated(program, arguments);
+        debug::FrameworkDebugMessage(Log(owner), "EMStartRegApps: %s with result %s",
+                                     commandLine.c_str(), started ? "success" : "failed");
+    }
     return S_OK;
 }
 

@@ -18,6 +18,9 @@ HRESULT EMConfirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* para
                             VARIANT* result);
 HRESULT EMSelectFolder(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT EMRunApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT EMOpenPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT EMStartProgram(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT EMStartRegApps(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT EMExecuteCommand(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 
 }  // namespace stubframework

@@ -44,6 +44,15 @@ std::string RunningImagePath();
 bool RunProcess(const std::string& application, const std::string& commandLine,
                 const std::string& currentDirectory, bool wait, std::uint32_t& exitCode);
 
+// The desktop shell launch: starts `program` with `arguments` as the
+// interactive desktop user, also when this process runs elevated for them
+// (through sudo or pkexec). True when it started.
+bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::string>& arguments);
+
+// Starts `program` with `arguments` with administrator rights, asking for
+// them (pkexec) when this process has none. True when it started.
+bool LaunchElevated(const std::string& program, const std::vector<std::string>& arguments);
+
 // Blocks until the process with this identifier has ended. False, at once,
 // when no such process can be opened.
 bool WaitForProcessExit(std::uint32_t processId);

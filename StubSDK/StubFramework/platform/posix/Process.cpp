@@ -1,4 +1,6 @@
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -129,6 +131,127 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
         WaitForChild(child, ignored);
     }).detach();
     return true;
+}
+
+namespace {
+
+// Who sits at the desktop when we run as root on their behalf; none otherwise.
+bool DesktopUser(uid_t& uid, gid_t& gid, std::string& name, std::string& home) {
+    if (geteuid() != 0) {
+        return false;
+    }
+    std::string id = EnvironmentVariable("PKEXEC_UID");
+    if (id.empty()) {
+        id = EnvironmentVariable("SUDO_UID");
+    }
+    if (id.empty()) {
+        return false;
+    }
+    const passwd* entry = getpwuid(static_cast<uid_t>(std::strtoul(id.c_str(), nullptr, 10)));
+    if (entry == nullptr || entry->pw_uid == 0) {
+        return false;
+    }
+    uid = entry->pw_uid;
+    gid = entry->pw_gid;
+    name = entry->pw_name;
+    home = entry->pw_dir;
+    return true;
+}
+
+std::vector<char*> Argv(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Starts a program without waiting; it is reaped when it ends.
+bool SpawnDetached(std::vector<std::string> arguments) {
+    std::vector<char*> argv = Argv(arguments);
+    pid_t child = 0;
+    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    std::thread([child] {
+        std::uint32_t ignored = 0;
+        WaitForChild(child, ignored);
+    }).detach();
+    return true;
+}
+
+bool OnPath(const char* program) {
+    const std::string path = EnvironmentVariable("PATH");
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(':', start), path.size());
+        const std::string candidate = path.substr(start, end - start) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string name;
+    std::string home;
+    if (!DesktopUser(uid, gid, name, home)) {
+        return SpawnDetached(std::move(command));
+    }
+    // Everything the child needs is prepared here: after fork() it only
+    // makes system calls, since another thread may hold a lock it would need.
+    std::vector<gid_t> groups(64);
+    int groupCount = static_cast<int>(groups.size());
+    if (getgrouplist(name.c_str(), gid, groups.data(), &groupCount) < 0) {
+        groups.resize(static_cast<std::size_t>(groupCount));
+        getgrouplist(name.c_str(), gid, groups.data(), &groupCount);
+    }
+    std::vector<std::string> environment{"HOME=" + home, "USER=" + name, "LOGNAME=" + name};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string_view text(*variable);
+        if (!text.starts_with("HOME=") && !text.starts_with("USER=") &&
+            !text.starts_with("LOGNAME=")) {
+            environment.emplace_back(text);
+        }
+    }
+    std::vector<char*> envp = Argv(environment);
+    std::vector<char*> argv = Argv(command);
+    const pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        if (setgroups(static_cast<std::size_t>(groupCount), groups.data()) != 0 ||
+            setgid(gid) != 0 || setuid(uid) != 0) {
+            _exit(127);
+        }
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    std::thread([child] {
+        std::uint32_t ignored = 0;
+        WaitForChild(child, ignored);
+    }).detach();
+    return true;
+}
+
+bool LaunchElevated(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command;
+    if (geteuid() != 0 && OnPath("pkexec")) {
+        command.emplace_back("pkexec");
+    }
+    command.push_back(program);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return SpawnDetached(std::move(command));
 }
 
 bool WaitForProcessExit(std::uint32_t processId) {
