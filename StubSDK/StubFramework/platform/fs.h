@@ -56,6 +56,29 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // processes. Binary: callers write the exact bytes they want stored.
 File OpenForAppend(const std::string& path);
 
+// An open file for block reads; closed when the object goes.
+class ReadHandle {
+public:
+    ReadHandle() = default;
+    ~ReadHandle();
+    ReadHandle(ReadHandle&& other) noexcept;
+    ReadHandle& operator=(ReadHandle&& other) noexcept;
+    ReadHandle(const ReadHandle&) = delete;
+    ReadHandle& operator=(const ReadHandle&) = delete;
+
+    // Opens an existing file for reading; kErrorSuccess or the Win32 error.
+    std::uint32_t Open(const std::string& path);
+    bool IsOpen() const { return fd_ >= 0; }
+    // Reads up to `size` bytes from the current position: the count (0 at
+    // the end), or -1 on failure.
+    std::int64_t Read(void* buffer, std::size_t size);
+    bool Seek(std::int64_t offset);
+    std::int64_t Size() const;
+
+private:
+    int fd_ = -1;
+};
+
 // The last path component and the folder before it.
 std::string FileName(const std::string& path);
 

@@ -179,6 +179,71 @@ File OpenForAppend(const std::string& path) {
     return File(std::fopen(path.c_str(), "a+e"));
 }
 
+ReadHandle::~ReadHandle() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+ReadHandle::ReadHandle(ReadHandle&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
+
+ReadHandle& ReadHandle::operator=(ReadHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+std::uint32_t ReadHandle::Open(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastError();
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        return kErrorAccessDenied;
+    }
+    *this = ReadHandle();
+    fd_ = fd;
+    return kErrorSuccess;
+}
+
+std::int64_t ReadHandle::Read(void* buffer, std::size_t size) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    // A short read is not the end: keep reading until the block is full.
+    while (total < size) {
+        const ssize_t got = read(fd_, bytes + total, size - total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(total);
+}
+
+bool ReadHandle::Seek(std::int64_t offset) {
+    return lseek(fd_, offset, SEEK_SET) == offset;
+}
+
+std::int64_t ReadHandle::Size() const {
+    struct stat info {};
+    return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);

@@ -1,0 +1,31 @@
+// Digests of byte blocks.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace stubframework::platform::crypto {
+
+using Sha1Digest = std::array<std::uint8_t, 20>;
+
+// False when the digest could not be computed.
+bool Sha1(const void* data, std::size_t size, Sha1Digest& digest);
+
+// A SHA-1 over data that arrives in pieces.
+class Sha1Stream {
+public:
+    Sha1Stream();
+    ~Sha1Stream();
+    Sha1Stream(const Sha1Stream&) = delete;
+    Sha1Stream& operator=(const Sha1Stream&) = delete;
+
+    bool Update(const void* data, std::size_t size);
+    // Ends this digest and starts the next one.
+    bool Finish(Sha1Digest& digest);
+
+private:
+    void* context_;
+};
+
+}  // namespace stubframework::platform::crypto

@@ -1,0 +1,40 @@
+#include <openssl/evp.h>
+
+#include "platform/crypto.h"
+
+namespace stubframework::platform::crypto {
+
+bool Sha1(const void* data, std::size_t size, Sha1Digest& digest) {
+    unsigned int length = 0;
+    return EVP_Digest(data, size, digest.data(), &length, EVP_sha1(), nullptr) == 1 &&
+           length == digest.size();
+}
+
+Sha1Stream::Sha1Stream() : context_(EVP_MD_CTX_new()) {
+    if (context_ != nullptr) {
+        EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha1(), nullptr);
+    }
+}
+
+Sha1Stream::~Sha1Stream() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(context_));
+}
+
+bool Sha1Stream::Update(const void* data, std::size_t size) {
+    return context_ != nullptr &&
+           EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context_), data, size) == 1;
+}
+
+bool Sha1Stream::Finish(Sha1Digest& digest) {
+    auto* context = static_cast<EVP_MD_CTX*>(context_);
+    unsigned int length = 0;
+    const bool done = context != nullptr &&
+                      EVP_DigestFinal_ex(context, digest.data(), &length) == 1 &&
+                      length == digest.size();
+    if (context != nullptr) {
+        EVP_DigestInit_ex(context, EVP_sha1(), nullptr);
+    }
+    return done;
+}
+
+}  // namespace stubframework::platform::crypto
