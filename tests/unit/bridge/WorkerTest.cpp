@@ -19,6 +19,7 @@ struct Script {
     std::int32_t total = 1000;
     bool extract = false;
     std::int32_t result = NoError;
+    RecordingCallback* page = nullptr;  // to see when the page got its first call
 };
 Script gScript;
 
@@ -42,8 +43,10 @@ void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
         host.Framework().Core().Properties().Set("__Extract_ZIP_In_Download_Progress__", "true");
     }
     job.StartProgress(DownloadProgressThreadFunc);
-    // No size known yet for a while.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // No size is known until the page has seen a progress call.
+    for (int i = 0; i < 5000 && gScript.page != nullptr && gScript.page->Calls().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (gScript.result != NoError) {
         job.SetState(gScript.result);
     } else {
@@ -98,6 +101,7 @@ protected:
     // Runs one operation with the test thread as the window thread.
     std::vector<RecordingCallback::Call> RunOperation() {
         auto callback = RecordingCallback::Create();
+        gScript.page = callback.Get();
         EXPECT_EQ(StartScripted(callback.Get()), S_OK);
         EXPECT_TRUE(platform::PumpWindowThreadUntil([&] { return callback->Finished(); }, 20000));
         return callback->Calls();

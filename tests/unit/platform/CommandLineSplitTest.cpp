@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{R"("C:\my dir\x.exe"run=1)", {R"(C:\my dir\x.exe)", "run=1"}},
                       SplitCase{R"(C:\a"b c)", {R"(C:\a"b)", "c"}}, SplitCase{" x", {"", "x"}},
                       SplitCase{"", {""}},
-                      SplitCase{"a.exe \"unterminated arg", {"a.exe", "unterminated arg"}}));
+                      SplitCase{"a.exe \"unterminated arg", {"a.exe", "unterminated arg"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& param) { return std::to_string(param.index); });
 
 TEST(JoinTest, QuotingRoundTripsAnyArgument) {
     const Args arguments{"/opt/my app/stub",    "plain",       "",

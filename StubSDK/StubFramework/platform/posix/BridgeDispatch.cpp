@@ -188,9 +188,11 @@ private:
 }  // namespace
 
 // Runs on the window thread: one request of the page against window.external.
-std::string DispatchBridgeMessage(const std::string& body, IDispatchEx& external,
-                                  window::HostEvents& events, const std::shared_ptr<EventHub>& hub,
-                                  bool& badRequest) {
+namespace {
+
+std::string DispatchChecked(const std::string& body, IDispatchEx& external,
+                            window::HostEvents& events, const std::shared_ptr<EventHub>& hub,
+                            bool& badRequest) {
     const json message = json::parse(body, nullptr, false);
     if (!message.is_object() || !message.contains("op") || !message["op"].is_string() ||
         !message.contains("session") || !message["session"].is_number_unsigned()) {
@@ -218,7 +220,10 @@ std::string DispatchBridgeMessage(const std::string& body, IDispatchEx& external
     HRESULT hr = E_INVALIDARG;
     DISPID id = DISPID_UNKNOWN;
     if (op == "call") {
-        const WORD flags = static_cast<WORD>(message.value("flags", 1u));
+        const json& flagsField = message.contains("flags") ? message["flags"] : json();
+        const WORD flags = flagsField.is_number_unsigned()
+                               ? static_cast<WORD>(flagsField.get<unsigned>())
+                               : DISPATCH_METHOD;
         std::u16string wide = Utf8ToUtf16(name);
         LPOLESTR names[] = {wide.data()};
         hr = external.GetIDsOfNames(IID_NULL, names, 1, 0, &id);
@@ -254,6 +259,20 @@ std::string DispatchBridgeMessage(const std::string& body, IDispatchEx& external
         reply["result"] = VariantToJson(*result.Get());
     }
     return reply.dump();
+}
+
+}  // namespace
+
+std::string DispatchBridgeMessage(const std::string& body, IDispatchEx& external,
+                                  window::HostEvents& events, const std::shared_ptr<EventHub>& hub,
+                                  bool& badRequest) {
+    // Whatever the page sends, it gets an answer and the window thread goes on.
+    try {
+        return DispatchChecked(body, external, events, hub, badRequest);
+    } catch (...) {
+        badRequest = true;
+        return json{{"hr", E_UNEXPECTED}}.dump();
+    }
 }
 
 }  // namespace stubframework::platform::posix

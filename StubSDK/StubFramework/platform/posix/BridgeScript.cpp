@@ -11,6 +11,10 @@ constexpr const char* kScript = R"JS(
 (function () {
   "use strict";
   var config = __CONFIG__;
+  // Taken now: page libraries may replace or extend them later.
+  var Request = window.XMLHttpRequest, Events = window.EventSource, ProxyType = window.Proxy;
+  var stringify = JSON.stringify, parse = JSON.parse;
+  var hasOwn = Object.prototype.hasOwnProperty, slice = Array.prototype.slice;
   var base = "/" + config.token + "/bridge/";
   var methods = config.methods;
   var callbacks = {};
@@ -43,16 +47,22 @@ constexpr const char* kScript = R"JS(
 
   function request(message) {
     message.session = config.session;
-    var xhr = new XMLHttpRequest();
+    var xhr = new Request();
     xhr.open("POST", base + "invoke", false);
     xhr.setRequestHeader("Content-Type", "application/json");
-    xhr.send(JSON.stringify(message));
+    try {
+      xhr.send(stringify(message));
+    } catch (gone) {
+      var disconnected = new Error("window.external: the installer has gone");
+      disconnected.number = -2147417848;  // RPC_E_DISCONNECTED
+      throw disconnected;
+    }
     if (xhr.status !== 200) {
       var failure = new Error("window.external: bridge answered " + xhr.status);
       failure.number = -2147418113;  // E_UNEXPECTED
       throw failure;
     }
-    var reply = JSON.parse(xhr.responseText);
+    var reply = parse(xhr.responseText);
     if (reply.hr < 0) {
       var error = new Error("window.external." + message.name + " failed: 0x" +
                             (reply.hr >>> 0).toString(16).toUpperCase());
@@ -64,16 +74,17 @@ constexpr const char* kScript = R"JS(
 
   function method(name) {
     return function () {
-      return request({ op: "call", name: name, flags: methods[name],
-                       args: Array.prototype.map.call(arguments, encode) });
+      var args = slice.call(arguments);
+      for (var i = 0; i < args.length; ++i) args[i] = encode(args[i]);
+      return request({ op: "call", name: name, flags: methods[name], args: args });
     };
   }
 
   var target = {};
-  window.external = new Proxy(target, {
+  window.external = new ProxyType(target, {
     get: function (t, name) {
       if (typeof name !== "string") return undefined;
-      if (Object.prototype.hasOwnProperty.call(methods, name)) return method(name);
+      if (hasOwn.call(methods, name)) return method(name);
       return request({ op: "get", name: name });
     },
     set: function (t, name, value) {
@@ -88,19 +99,21 @@ constexpr const char* kScript = R"JS(
     },
     has: function (t, name) {
       if (typeof name !== "string") return false;
-      if (Object.prototype.hasOwnProperty.call(methods, name)) return true;
+      if (hasOwn.call(methods, name)) return true;
       return request({ op: "has", name: name });
     }
   });
 
-  var events = new EventSource(base + "events?session=" + config.session);
+  var events = new Events(base + "events?session=" + config.session);
   events.onmessage = function (event) {
-    var message = JSON.parse(event.data);
+    var message = parse(event.data);
     var callback = callbacks[message.id];
     if (message.type === "release") {
       delete callbacks[message.id];
     } else if (callback) {
-      try { callback.apply(null, message.args); } catch (ignored) { }
+      var args = message.args || [];
+      for (var i = 0; i < args.length; ++i) args[i] = decode(args[i]);
+      try { callback.apply(null, args); } catch (ignored) { }
     }
   };
 
@@ -122,9 +135,14 @@ std::string BridgeScript(const std::string& token, unsigned session,
     for (const auto& [name, flags] : methods) {
         config["methods"][name] = flags;
     }
+    std::string text = config.dump();
+    // Inside a <script> element "</" would end it early.
+    for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 2)) {
+        text.replace(at, 2, "<\\/");
+    }
     std::string script = kScript;
     const std::string placeholder = "__CONFIG__";
-    script.replace(script.find(placeholder), placeholder.size(), config.dump());
+    script.replace(script.find(placeholder), placeholder.size(), text);
     return script;
 }
 

@@ -1,6 +1,9 @@
 // The page in whatever browser the desktop (or a test) opens it with. There
 // is no native window: its placement is remembered, not shown, and message
 // boxes are answered from STUB_DIALOG_ANSWERS.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -33,11 +36,16 @@ void PublishUrl(const std::string& url) {
     if (target.empty()) {
         return;
     }
+    // Readable by its owner only: the URL carries the token.
     const std::string staged = target + ".partial";
-    if (std::FILE* file = std::fopen(staged.c_str(), "we")) {
-        std::fputs(url.c_str(), file);
-        std::fclose(file);
-        fs::MoveReplacing(staged, target);
+    const int fd = open(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    const bool written = write(fd, url.data(), url.size()) == static_cast<ssize_t>(url.size());
+    close(fd);
+    if (!written || fs::MoveReplacing(staged, target) != 0) {
+        fs::DeleteFile(staged);
     }
 }
 
@@ -46,11 +54,10 @@ public:
     ExternalBackend()
         : answers_(SplitAnswers(process::EnvironmentVariable("STUB_DIALOG_ANSWERS"))) {}
 
-    bool Open(const std::string& url) override {
+    bool Open(const std::string& url, const std::string& oneTimeUrl) override {
         PublishUrl(url);
         if (process::EnvironmentVariable("STUB_NO_BROWSER") != "1") {
-            std::uint32_t ignored = 0;
-            process::RunProcess("", "xdg-open " + url, "", false, ignored);
+            process::LaunchAsDesktopUser("xdg-open", {oneTimeUrl});
         }
         return true;
     }

@@ -65,7 +65,7 @@ public:
     GtkBackend(const GtkBackend&) = delete;
     GtkBackend& operator=(const GtkBackend&) = delete;
 
-    bool Open(const std::string& url) override {
+    bool Open(const std::string& url, const std::string& /*oneTimeUrl*/) override {
         SetWindowThreadWaker([] { g_idle_add(RunPostedWork, nullptr); });
         webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), url.c_str());
         return true;

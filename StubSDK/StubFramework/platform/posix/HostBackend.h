@@ -13,8 +13,9 @@ class HostBackend {
 public:
     virtual ~HostBackend() = default;
 
-    // Shows the page at `url`; false when nothing could be shown.
-    virtual bool Open(const std::string& url) = 0;
+    // Shows the page at `url`; `oneTimeUrl` leads there once, for handing
+    // to another program. False when nothing could be shown.
+    virtual bool Open(const std::string& url, const std::string& oneTimeUrl) = 0;
     // Runs the window thread's loop until RequestClose.
     virtual void RunUntilClosed() = 0;
     virtual void RequestClose() = 0;

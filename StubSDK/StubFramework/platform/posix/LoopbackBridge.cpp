@@ -86,41 +86,34 @@ std::size_t ScriptPosition(const std::string& html) {
     for (char& c : lower) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    for (const char* tag : {"<head", "<html", "<!doctype"}) {
-        const std::size_t open = lower.find(tag);
-        if (open == std::string::npos) {
-            continue;
-        }
-        const std::size_t close = lower.find('>', open);
-        if (close != std::string::npos) {
-            return close + 1;
+    for (const std::string tag : {"<head", "<html", "<!doctype"}) {
+        // The tag itself, not one that starts the same (<header>).
+        for (std::size_t open = lower.find(tag); open != std::string::npos;
+             open = lower.find(tag, open + 1)) {
+            const char next = open + tag.size() < lower.size() ? lower[open + tag.size()] : '\0';
+            if (next != '>' && !std::isspace(static_cast<unsigned char>(next))) {
+                continue;
+            }
+            const std::size_t close = lower.find('>', open);
+            if (close != std::string::npos) {
+                return close + 1;
+            }
         }
     }
     return 0;
 }
 
-// Runs `work` on the window thread and waits for it. False when the window
-// thread is closed or drops it.
-bool RunOnWindowThread(const std::function<void()>& work) {
-    struct Pending {
-        Event done{true};
-        std::atomic<bool> ran{false};
-    };
-    auto pending = std::make_shared<Pending>();
-    if (!PostToWindowThread([pending, &work] {
-            work();
-            pending->ran = true;
-            pending->done.Set();
-        })) {
-        return false;
-    }
-    while (!pending->done.Wait(50)) {
-        if (!IsWindowThreadOpen()) {
-            return pending->ran;
-        }
-    }
-    return true;
-}
+// One page request on its way to the window thread. The server thread may
+// give up on it while the bridge stops; a task that runs after that does
+// nothing, since the things it would use may be gone.
+struct InvokeJob {
+    std::mutex lock;
+    bool started = false;
+    bool abandoned = false;
+    Event done{true};
+    std::string reply;
+    bool badRequest = false;
+};
 
 }  // namespace
 
@@ -156,6 +149,10 @@ bool LoopbackBridge::Start() {
                [this](const httplib::Request& request, httplib::Response& response) {
                    ServePage(request, response);
                });
+    server.Get("/launch/([0-9a-f]+)",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                   ServeLaunch(request, response);
+               });
     server.Post(prefix + "/bridge/invoke",
                 [this](const httplib::Request& request, httplib::Response& response) {
                     ServeInvoke(request, response);
@@ -170,10 +167,15 @@ bool LoopbackBridge::Start() {
         return false;
     }
     listener_ = std::thread([this] { server_->listen_after_bind(); });
+    // A stop that comes before the server runs would be lost.
+    while (!server_->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return true;
 }
 
 void LoopbackBridge::Stop() {
+    stopping_ = true;
     hub_->Close();
     if (server_) {
         server_->stop();
@@ -184,13 +186,35 @@ void LoopbackBridge::Stop() {
     server_.reset();
 }
 
+std::string LoopbackBridge::LaunchUrl(const std::string& page) {
+    const std::lock_guard<std::mutex> guard(launchLock_);
+    launchNonce_ = RandomToken();
+    launchPage_ = page;
+    return "http://127.0.0.1:" + std::to_string(port_) + "/launch/" + launchNonce_;
+}
+
+void LoopbackBridge::ServeLaunch(const httplib::Request& request, httplib::Response& response) {
+    std::string page;
+    {
+        const std::lock_guard<std::mutex> guard(launchLock_);
+        if (launchNonce_.empty() || request.matches[1] != launchNonce_) {
+            response.status = 403;
+            return;
+        }
+        launchNonce_.clear();  // good for one visit
+        page = launchPage_;
+    }
+    response.set_redirect(PageUrl(page));
+}
+
 std::string LoopbackBridge::PageUrl(const std::string& page) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/" + token_ + "/pages/" + page;
 }
 
 bool LoopbackBridge::Admit(const httplib::Request& request, httplib::Response& response) const {
     const bool ownHost = request.get_header_value("Host") == "127.0.0.1:" + std::to_string(port_);
-    const bool tokenPresent = request.path.rfind("/" + token_ + "/", 0) == 0;
+    const bool tokenPresent =
+        request.path.rfind("/" + token_ + "/", 0) == 0 || request.path.rfind("/launch/", 0) == 0;
     if (ownHost && tokenPresent) {
         return true;
     }
@@ -225,7 +249,10 @@ void LoopbackBridge::ServePage(const httplib::Request& request, httplib::Respons
     std::ostringstream content;
     content << in.rdbuf();
     std::string body = content.str();
-    if (IsHtml(file)) {
+    // Only documents get the bridge: an iframe or a fetched HTML fragment
+    // must not start a page of its own and cut off the document's callbacks.
+    const std::string destination = request.get_header_value("Sec-Fetch-Dest");
+    if (IsHtml(file) && (destination.empty() || destination == "document")) {
         const std::string script =
             "<script>" + BridgeScript(token_, nextSession_++, methods_) + "</script>";
         body.insert(ScriptPosition(body), script);
@@ -235,18 +262,39 @@ void LoopbackBridge::ServePage(const httplib::Request& request, httplib::Respons
 }
 
 void LoopbackBridge::ServeInvoke(const httplib::Request& request, httplib::Response& response) {
-    std::string reply;
-    bool badRequest = false;
-    const bool ran = RunOnWindowThread([&] {
-        reply = DispatchBridgeMessage(request.body, *external_, events_, hub_, badRequest);
+    auto job = std::make_shared<InvokeJob>();
+    const bool posted = !stopping_ && PostToWindowThread([this, job, body = request.body] {
+        {
+            const std::lock_guard<std::mutex> guard(job->lock);
+            if (job->abandoned) {
+                return;
+            }
+            job->started = true;
+        }
+        job->reply = DispatchBridgeMessage(body, *external_, events_, hub_, job->badRequest);
+        job->done.Set();
     });
-    if (!ran) {
-        reply = json{{"hr", RPC_E_DISCONNECTED}}.dump();
+    bool answered = posted;
+    // The window thread runs the request; while the bridge stops or the
+    // window thread closes, a request it has not begun is given up.
+    while (posted && !job->done.Wait(20)) {
+        if (stopping_ || !IsWindowThreadOpen()) {
+            const std::lock_guard<std::mutex> guard(job->lock);
+            if (!job->started) {
+                job->abandoned = true;
+                answered = false;
+                break;
+            }
+        }
     }
-    if (badRequest) {
+    if (!answered) {
+        response.set_content(json{{"hr", RPC_E_DISCONNECTED}}.dump(), "application/json");
+        return;
+    }
+    if (job->badRequest) {
         response.status = 400;
     }
-    response.set_content(reply, "application/json");
+    response.set_content(job->reply, "application/json");
 }
 
 void LoopbackBridge::ServeEvents(const httplib::Request& request, httplib::Response& response) {

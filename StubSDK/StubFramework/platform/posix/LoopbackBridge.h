@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -41,6 +42,9 @@ public:
 
     // The address of a file in the folder, for the browser.
     std::string PageUrl(const std::string& page) const;
+    // An address that leads to the page once and is void afterwards: what
+    // goes on another program's command line, where others can read it.
+    std::string LaunchUrl(const std::string& page);
     const std::string& Token() const { return token_; }
     int Port() const { return port_; }
 
@@ -48,6 +52,7 @@ private:
     bool Admit(const httplib::Request& request, httplib::Response& response) const;
     void ServePage(const httplib::Request& request, httplib::Response& response);
     void ServeInvoke(const httplib::Request& request, httplib::Response& response);
+    void ServeLaunch(const httplib::Request& request, httplib::Response& response);
     void ServeEvents(const httplib::Request& request, httplib::Response& response);
 
     const std::string folder_;
@@ -57,6 +62,10 @@ private:
     std::string token_;
     int port_ = 0;
     std::atomic<unsigned> nextSession_{1};
+    std::atomic<bool> stopping_{false};
+    std::mutex launchLock_;
+    std::string launchNonce_;
+    std::string launchPage_;
     std::shared_ptr<EventHub> hub_;
     std::unique_ptr<httplib::Server> server_;
     std::thread listener_;

@@ -110,6 +110,8 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
     argv.push_back(nullptr);
 
     SpawnActions spawn;
+    // Nothing of ours (sockets of the page server among them) reaches the child.
+    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
     if (!currentDirectory.empty() &&
         posix_spawn_file_actions_addchdir_np(&spawn.actions, currentDirectory.c_str()) != 0) {
         return false;
@@ -170,8 +172,10 @@ std::vector<char*> Argv(std::vector<std::string>& arguments) {
 // Starts a program without waiting; it is reaped when it ends.
 bool SpawnDetached(std::vector<std::string> arguments) {
     std::vector<char*> argv = Argv(arguments);
+    SpawnActions spawn;
+    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawnp(&child, argv[0], &spawn.actions, nullptr, argv.data(), environ) != 0) {
         return false;
     }
     std::thread([child] {
@@ -230,6 +234,7 @@ bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::stri
         return false;
     }
     if (child == 0) {
+        close_range(3, ~0U, 0);
         if (setgroups(static_cast<std::size_t>(groupCount), groups.data()) != 0 ||
             setgid(gid) != 0 || setuid(uid) != 0) {
             _exit(127);

@@ -79,7 +79,7 @@ bool RunHostWindow(const std::string& folder, const std::string& page, IDispatch
     {
         const Registration registration(backend.get());
         events.OnWindowCreated(backend.get());
-        if (backend->Open(bridge.PageUrl(page))) {
+        if (backend->Open(bridge.PageUrl(page), bridge.LaunchUrl(page))) {
             backend->RunUntilClosed();
         }
         events.OnWindowDestroyed();

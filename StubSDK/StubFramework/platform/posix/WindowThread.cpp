@@ -39,7 +39,11 @@ bool RunOne(std::chrono::steady_clock::time_point until, bool stopOnQuit) {
         task = std::move(state.queue.front());
         state.queue.pop_front();
     }
-    task();
+    // Work from other threads must not take the window thread down with it.
+    try {
+        task();
+    } catch (...) {
+    }
     return true;
 }
 
