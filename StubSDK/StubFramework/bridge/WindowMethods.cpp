@@ -214,8 +214,7 @@ HRESULT EMExecuteCommand(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
     }
     const std::string command = StringArgument(params, 0);
     // The shell's "cmd.exe /c": run by the shell, no terminal, not awaited.
-    const bool started =
-        StartDetached("/bin/sh", platform::BuildCommandLine({"sh", "-c", command}));
+    const bool started = platform::process::LaunchHidden("/bin/sh", {"-c", command});
     debug::FrameworkDebugMessage(Log(owner), "EMExecuteCommand: %s, result: %s", command.c_str(),
                                  Outcome(started));
     ReturnBool(result, started);

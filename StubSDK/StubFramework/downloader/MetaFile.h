@@ -18,9 +18,9 @@ struct DownloadMetaSimple {
     std::vector<BlockHash> blocks;
 };
 
-// Blocks of a file of `size` bytes.
+// Blocks of a file of `size` bytes (without overflowing near the largest sizes).
 constexpr std::int64_t BlockCount(std::int64_t size) {
-    return (size + kBlockSize - 1) >> 20;
+    return size / kBlockSize + (size % kBlockSize != 0 ? 1 : 0);
 }
 
 // Parses a meta file held in memory. False for a short file, a negative

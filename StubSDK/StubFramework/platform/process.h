@@ -49,6 +49,10 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
 // (through sudo or pkexec). True when it started.
 bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::string>& arguments);
 
+// Starts `program` with `arguments` unseen: no terminal, standard input and
+// output on the null device, not awaited. True when it started.
+bool LaunchHidden(const std::string& program, const std::vector<std::string>& arguments);
+
 // Starts `program` with `arguments` with administrator rights, asking for
 // them (pkexec) when this process has none. True when it started.
 bool LaunchElevated(const std::string& program, const std::vector<std::string>& arguments);

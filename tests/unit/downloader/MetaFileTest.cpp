@@ -49,6 +49,9 @@ TEST(MetaFileTest, BlockCountAndLengthMustAgree) {
     EXPECT_FALSE(CreateDownloadMetaSimple(negative.data(), negative.size(), meta));
     auto huge = MetaHeader(kMaxBlocks * kBlockSize, 0);
     EXPECT_FALSE(CreateDownloadMetaSimple(huge.data(), huge.size(), meta));
+    // Found by fuzzing: the block count of a size near the largest overflowed.
+    auto largest = MetaHeader(INT64_MAX - 65437, 0);
+    EXPECT_FALSE(CreateDownloadMetaSimple(largest.data(), largest.size(), meta));
 }
 
 class MetaFileOnDiskTest : public ::testing::Test {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
@@ -241,6 +242,34 @@ bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::stri
         }
         execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
+    }
+    std::thread([child] {
+        std::uint32_t ignored = 0;
+        WaitForChild(child, ignored);
+    }).detach();
+    return true;
+}
+
+bool LaunchHidden(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv = Argv(command);
+    SpawnActions spawn;
+    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
+    for (const int fd : {0, 1, 2}) {
+        posix_spawn_file_actions_addopen(&spawn.actions, fd, "/dev/null",
+                                         fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // A session of its own: no controlling terminal.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t child = 0;
+    const bool started =
+        posix_spawnp(&child, argv[0], &spawn.actions, &attributes, argv.data(), environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    if (!started) {
+        return false;
     }
     std::thread([child] {
         std::uint32_t ignored = 0;
