@@ -14,8 +14,6 @@ HashTask::HashTask(stubframework::platform::fs::ReadHandle* file, IHashCallback*
     callback_->AddRef();
 }
 
-HashTask::~HashTask() = default;
-
 void HashTask::Start() {
     {
         const std::lock_guard<std::mutex> guard(lock_);

@@ -21,7 +21,7 @@ public:
     void Cancel() override;
 
 protected:
-    ~HashTask();
+    ~HashTask() = default;
 
 private:
     enum State : std::int32_t { kIdle = 0, kRunning = 1, kStopRequested = 2 };

@@ -82,7 +82,7 @@ bool IsHtml(const stdfs::path& path) {
 // Where the bridge script goes: inside <head>, else inside <html>, else
 // after the doctype, else first.
 std::size_t ScriptPosition(const std::string& html) {
-    std::string lower = html.substr(0, std::min<std::size_t>(html.size(), 64 * 1024));
+    std::string lower = html.substr(0, std::min<std::size_t>(html.size(), std::size_t{64} * 1024));
     for (char& c : lower) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }

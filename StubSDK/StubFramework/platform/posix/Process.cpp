@@ -17,8 +17,6 @@
 #include "platform/commandline.h"
 #include "platform/process.h"
 
-extern char** environ;
-
 namespace stubframework::platform::process {
 namespace {
 
@@ -48,6 +46,17 @@ bool WaitForChild(pid_t child, std::uint32_t& exitCode) {
             return false;
         }
     }
+}
+
+// An argv array pointing into `arguments`, ending with null.
+std::vector<char*> Argv(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
 }
 
 struct SpawnActions {
@@ -104,11 +113,7 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
     if (program.empty()) {
         return false;
     }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Argv(arguments);
 
     SpawnActions spawn;
     // Nothing of ours (sockets of the page server among them) reaches the child.
@@ -159,15 +164,6 @@ bool DesktopUser(uid_t& uid, gid_t& gid, std::string& name, std::string& home) {
     name = entry->pw_name;
     home = entry->pw_dir;
     return true;
-}
-
-std::vector<char*> Argv(std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    return argv;
 }
 
 // Starts a program without waiting; it is reaped when it ends.
