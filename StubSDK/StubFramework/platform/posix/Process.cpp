@@ -59,6 +59,15 @@ std::vector<char*> Argv(std::vector<std::string>& arguments) {
     return argv;
 }
 
+// Nobody waits for the child, so it is reaped when it ends instead of
+// staying a zombie.
+void ReapWhenDone(pid_t child) {
+    std::thread([child] {
+        std::uint32_t ignored = 0;
+        WaitForChild(child, ignored);
+    }).detach();
+}
+
 struct SpawnActions {
     posix_spawn_file_actions_t actions{};
     SpawnActions() { posix_spawn_file_actions_init(&actions); }
@@ -133,11 +142,7 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
     if (wait) {
         return WaitForChild(child, exitCode);
     }
-    // Nobody waits for it, so reap it when it ends instead of leaving a zombie.
-    std::thread([child] {
-        std::uint32_t ignored = 0;
-        WaitForChild(child, ignored);
-    }).detach();
+    ReapWhenDone(child);
     return true;
 }
 
@@ -175,10 +180,7 @@ bool SpawnDetached(std::vector<std::string> arguments) {
     if (posix_spawnp(&child, argv[0], &spawn.actions, nullptr, argv.data(), environ) != 0) {
         return false;
     }
-    std::thread([child] {
-        std::uint32_t ignored = 0;
-        WaitForChild(child, ignored);
-    }).detach();
+    ReapWhenDone(child);
     return true;
 }
 
@@ -239,10 +241,7 @@ bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::stri
         execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    std::thread([child] {
-        std::uint32_t ignored = 0;
-        WaitForChild(child, ignored);
-    }).detach();
+    ReapWhenDone(child);
     return true;
 }
 
@@ -267,10 +266,7 @@ bool LaunchHidden(const std::string& program, const std::vector<std::string>& ar
     if (!started) {
         return false;
     }
-    std::thread([child] {
-        std::uint32_t ignored = 0;
-        WaitForChild(child, ignored);
-    }).detach();
+    ReapWhenDone(child);
     return true;
 }
 
