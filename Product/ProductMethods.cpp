@@ -8,9 +8,9 @@ using stubframework::NotBuiltYet;
 
 namespace {
 
-template <const MethodSpec& Spec>
+template <const MethodSignature& Signature>
 void Register(stubframework::ExternalMethods& methods, const char* name) {
-    methods.RegisterMethod(name, NotBuiltYet<Spec>, stubframework::ScriptFlags(Spec));
+    methods.RegisterMethod(name, NotBuiltYet<Signature>, stubframework::ScriptFlags(Signature));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "bridge/ExternalMethods.h"
-#include "bridge/MethodSpec.h"
+#include "bridge/MethodSignature.h"
 #include "bridge/Workers.h"
 #include "core/Framework.h"
 #include "core/MainSequence.h"
@@ -109,7 +109,7 @@ void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> reque
     }
 }
 
-constexpr stubframework::MethodSpec kTestProgress{
+constexpr stubframework::MethodSignature kTestProgress{
     "testProgress", stubframework::kMethod, {VT_I4, VT_DISPATCH}};
 
 HRESULT EMTestProgress(stubframework::ExternalMethods& owner, WORD flags, DISPPARAMS* params,

@@ -8,7 +8,7 @@ namespace stubframework {
 namespace {
 
 struct Registration {
-    const MethodSpec& spec;
+    const MethodSignature& signature;
     MethodHandler handler;
 };
 
@@ -88,8 +88,8 @@ void RegisterBuiltInMethods(ExternalMethods& methods) {
         {methods::kRenameFile, NotBuiltYet<methods::kRenameFile>},
     };
     for (const Registration& registration : registrations) {
-        methods.RegisterMethod(std::string(registration.spec.name), registration.handler,
-                               ScriptFlags(registration.spec));
+        methods.RegisterMethod(std::string(registration.signature.name), registration.handler,
+                               ScriptFlags(registration.signature));
     }
 }
 

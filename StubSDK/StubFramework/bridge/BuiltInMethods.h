@@ -3,94 +3,97 @@
 // types (script order) that the handler's preamble checks.
 #pragma once
 
-#include "bridge/MethodSpec.h"
+#include "bridge/MethodSignature.h"
 
 namespace stubframework::methods {
 
-inline constexpr MethodSpec kDownload{
+inline constexpr MethodSignature kDownload{
     "download", kMethod, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH}, "EMDownload"};
-inline constexpr MethodSpec kStopDownload{"stopDownload", kMethod, {}};
-inline constexpr MethodSpec kInstall{"install", kMethod, {VT_BSTR, VT_BSTR, VT_I4, VT_DISPATCH}};
-inline constexpr MethodSpec kCloseWindow{"closeWindow", kMethod, {}};
-inline constexpr MethodSpec kDragWindow{"dragWindow", kMethod, {}};
-inline constexpr MethodSpec kHideWindow{"hideWindow", kMethod, {}};
-inline constexpr MethodSpec kShowWindow{"showWindow", kMethod, {}};
-inline constexpr MethodSpec kTerminateWindow{"terminateWindow", kMethod, {}};
-inline constexpr MethodSpec kSelectFolder{
+inline constexpr MethodSignature kStopDownload{"stopDownload", kMethod, {}};
+inline constexpr MethodSignature kInstall{
+    "install", kMethod, {VT_BSTR, VT_BSTR, VT_I4, VT_DISPATCH}};
+inline constexpr MethodSignature kCloseWindow{"closeWindow", kMethod, {}};
+inline constexpr MethodSignature kDragWindow{"dragWindow", kMethod, {}};
+inline constexpr MethodSignature kHideWindow{"hideWindow", kMethod, {}};
+inline constexpr MethodSignature kShowWindow{"showWindow", kMethod, {}};
+inline constexpr MethodSignature kTerminateWindow{"terminateWindow", kMethod, {}};
+inline constexpr MethodSignature kSelectFolder{
     "selectFolder", kMethodOrGet, {VT_BSTR}, "EMSelectFolder"};
-inline constexpr MethodSpec kStartProgram{"startProgram", kMethod, {VT_BSTR, VT_BSTR}};
-inline constexpr MethodSpec kMessageBox{"messageBox", kMethod, {VT_BSTR, VT_BSTR}};
-inline constexpr MethodSpec kRestartSystem{"restartSystem", kMethod, {VT_BSTR, VT_BSTR}};
-inline constexpr MethodSpec kDeleteRegKey{
+inline constexpr MethodSignature kStartProgram{"startProgram", kMethod, {VT_BSTR, VT_BSTR}};
+inline constexpr MethodSignature kMessageBox{"messageBox", kMethod, {VT_BSTR, VT_BSTR}};
+inline constexpr MethodSignature kRestartSystem{"restartSystem", kMethod, {VT_BSTR, VT_BSTR}};
+inline constexpr MethodSignature kDeleteRegKey{
     "deleteRegKey", kMethod, {VT_BSTR, VT_BOOL}, "EMDeleteRegKey"};
-inline constexpr MethodSpec kRunAfterReboot{"runAfterReboot", kMethod, {VT_BSTR}};
-inline constexpr MethodSpec kUndoRunAfterReboot{"undoRunAfterReboot", kMethod, {}};
-inline constexpr MethodSpec kSetWindowSize{"setWindowSize", kMethod, {VT_I4, VT_I4}};
-inline constexpr MethodSpec kSetProperty{
+inline constexpr MethodSignature kRunAfterReboot{"runAfterReboot", kMethod, {VT_BSTR}};
+inline constexpr MethodSignature kUndoRunAfterReboot{"undoRunAfterReboot", kMethod, {}};
+inline constexpr MethodSignature kSetWindowSize{"setWindowSize", kMethod, {VT_I4, VT_I4}};
+inline constexpr MethodSignature kSetProperty{
     "setProperty", kMethod, {VT_BSTR, VT_BSTR}, "EMSetProperty"};
-inline constexpr MethodSpec kSetLang{"setLang", kMethod, {VT_I4}};
-inline constexpr MethodSpec kSetInstallStatus{"setInstallStatus", kMethod, {VT_I4}};
-inline constexpr MethodSpec kSetChannel{"setChannel", kMethod, {VT_BSTR}};
-inline constexpr MethodSpec kSetDataToReg{
+inline constexpr MethodSignature kSetLang{"setLang", kMethod, {VT_I4}};
+inline constexpr MethodSignature kSetInstallStatus{"setInstallStatus", kMethod, {VT_I4}};
+inline constexpr MethodSignature kSetChannel{"setChannel", kMethod, {VT_BSTR}};
+inline constexpr MethodSignature kSetDataToReg{
     "setDataToReg", kMethod, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL}, "EMSetDataToReg"};
-inline constexpr MethodSpec kIsFileExists{"isFileExists", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kIsSkipSelfUpdate{"isSkipSelfUpdate", kMethod, {}};
-inline constexpr MethodSpec kIsNeedSelfUpdate{"isNeedSelfUpdate", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kIsSilentLaunchStub{"isSilentLaunchStub", kMethod, {}};
-inline constexpr MethodSpec kSelfUpdate{"selfUpdate", kMethod, {VT_BSTR, VT_DISPATCH}};
-inline constexpr MethodSpec kCreateDirectory{"createDirectory", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kInitDownloadSize{
+inline constexpr MethodSignature kIsFileExists{"isFileExists", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSignature kIsSkipSelfUpdate{"isSkipSelfUpdate", kMethod, {}};
+inline constexpr MethodSignature kIsNeedSelfUpdate{"isNeedSelfUpdate", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSignature kIsSilentLaunchStub{"isSilentLaunchStub", kMethod, {}};
+inline constexpr MethodSignature kSelfUpdate{"selfUpdate", kMethod, {VT_BSTR, VT_DISPATCH}};
+inline constexpr MethodSignature kCreateDirectory{"createDirectory", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSignature kInitDownloadSize{
     "initDownloadSize", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL}};
-inline constexpr MethodSpec kTrackUserActivity{"trackUserActivity", kMethod, {VT_BSTR}};
-inline constexpr MethodSpec kOpenPage{"openPage", kMethodOrGet, {VT_BSTR}, "EMOpenPage"};
-inline constexpr MethodSpec kRunApplication{
+inline constexpr MethodSignature kTrackUserActivity{"trackUserActivity", kMethod, {VT_BSTR}};
+inline constexpr MethodSignature kOpenPage{"openPage", kMethodOrGet, {VT_BSTR}, "EMOpenPage"};
+inline constexpr MethodSignature kRunApplication{
     "runApplication", kMethodOrGet, {VT_BSTR}, nullptr, false};
-inline constexpr MethodSpec kExecuteCommand{"executeCommand", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kUpdateInstallerList{
+inline constexpr MethodSignature kExecuteCommand{"executeCommand", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSignature kUpdateInstallerList{
     "updateInstallerList", kMethod, {VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH}};
-inline constexpr MethodSpec kStartRegApps{"startRegApps", kMethod, {}};
-inline constexpr MethodSpec kSearchRegKey{
+inline constexpr MethodSignature kStartRegApps{"startRegApps", kMethod, {}};
+inline constexpr MethodSignature kSearchRegKey{
     "searchRegKey", kMethodOrGet, {VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR}, "EMSearchRegKey"};
-inline constexpr MethodSpec kGetProperty{"getProperty", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kGetDiskAvailableSpace{
+inline constexpr MethodSignature kGetProperty{"getProperty", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSignature kGetDiskAvailableSpace{
     "getDiskAvailableSpace", kMethodOrGet, {VT_BSTR}, "EMGetDiskAvailableSpace"};
-inline constexpr MethodSpec kGetOSLang{"getOSLang", kMethod, {}};
-inline constexpr MethodSpec kGetLanguageByID{"getLanguageByID", kMethodOrGet, {VT_I4}};
-inline constexpr MethodSpec kGetParsedInstallLanguage{
+inline constexpr MethodSignature kGetOSLang{"getOSLang", kMethod, {}};
+inline constexpr MethodSignature kGetLanguageByID{"getLanguageByID", kMethodOrGet, {VT_I4}};
+inline constexpr MethodSignature kGetParsedInstallLanguage{
     "getParsedInstallLanguage", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kGetFileVersion{
+inline constexpr MethodSignature kGetFileVersion{
     "getFileVersion", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMGetMSIFileVersion"};
-inline constexpr MethodSpec kGetDataFromReg{
+inline constexpr MethodSignature kGetDataFromReg{
     "getDataFromReg", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMGetDataFromReg"};
-inline constexpr MethodSpec kGetCrc{"getCrc", kMethodOrGet, {VT_BSTR}};
-inline constexpr MethodSpec kGetOSVersion{"getOSVersion", kMethod, {}};
-inline constexpr MethodSpec kGetResumeMode{"getResumeMode", kMethod, {}};
-inline constexpr MethodSpec kGetResourceLocation{"getResourceLocation", kMethod, {}};
-inline constexpr MethodSpec kGetCurrentPath{"getCurrentPath", kMethod, {}, "EMGetCurrentPath"};
-inline constexpr MethodSpec kGetDesktopPath{"getDesktopPath", kMethod, {}, "EMGetDesktopPath"};
-inline constexpr MethodSpec kGetTempPath{"getTempPath", kMethodOrGet, {VT_BSTR}, "EMGetTempPath"};
-inline constexpr MethodSpec kGetBaseRegKey{"getBaseRegKey", kMethod, {}, "EMGetBaseRegKey"};
-inline constexpr MethodSpec kGetFileSize{"getFileSize", kMethodOrGet, {VT_BSTR}, "EMGetFileSize"};
-inline constexpr MethodSpec kGetLastInstallError{"getLastInstallError", kMethod, {}};
-inline constexpr MethodSpec kCheckOS{"checkOS", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMCheckOS"};
-inline constexpr MethodSpec kGetMachineId{"getMachineId", kMethod, {}, "EMGetMachineId"};
-inline constexpr MethodSpec kSetUninstallRegistryFromStub{
+inline constexpr MethodSignature kGetCrc{"getCrc", kMethodOrGet, {VT_BSTR}};
+inline constexpr MethodSignature kGetOSVersion{"getOSVersion", kMethod, {}};
+inline constexpr MethodSignature kGetResumeMode{"getResumeMode", kMethod, {}};
+inline constexpr MethodSignature kGetResourceLocation{"getResourceLocation", kMethod, {}};
+inline constexpr MethodSignature kGetCurrentPath{"getCurrentPath", kMethod, {}, "EMGetCurrentPath"};
+inline constexpr MethodSignature kGetDesktopPath{"getDesktopPath", kMethod, {}, "EMGetDesktopPath"};
+inline constexpr MethodSignature kGetTempPath{
+    "getTempPath", kMethodOrGet, {VT_BSTR}, "EMGetTempPath"};
+inline constexpr MethodSignature kGetBaseRegKey{"getBaseRegKey", kMethod, {}, "EMGetBaseRegKey"};
+inline constexpr MethodSignature kGetFileSize{
+    "getFileSize", kMethodOrGet, {VT_BSTR}, "EMGetFileSize"};
+inline constexpr MethodSignature kGetLastInstallError{"getLastInstallError", kMethod, {}};
+inline constexpr MethodSignature kCheckOS{"checkOS", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMCheckOS"};
+inline constexpr MethodSignature kGetMachineId{"getMachineId", kMethod, {}, "EMGetMachineId"};
+inline constexpr MethodSignature kSetUninstallRegistryFromStub{
     "setUninstallRegistryFromStub", kMethod, {VT_BSTR, VT_BOOL}};
-inline constexpr MethodSpec kIsUninstallModeLaunch{"isUninstallModeLaunch", kMethod, {}};
-inline constexpr MethodSpec kConfirmMessageBox{
+inline constexpr MethodSignature kIsUninstallModeLaunch{"isUninstallModeLaunch", kMethod, {}};
+inline constexpr MethodSignature kConfirmMessageBox{
     "confirmMessageBox", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMConfirmMessageBox"};
-inline constexpr MethodSpec kRemoveProgram{
+inline constexpr MethodSignature kRemoveProgram{
     "removeProgram", kMethod, {VT_BSTR, VT_BOOL, VT_BSTR, VT_DISPATCH}};
-inline constexpr MethodSpec kRepairProgram{
+inline constexpr MethodSignature kRepairProgram{
     "repairProgram", kMethod, {VT_BSTR, VT_BSTR, VT_DISPATCH}};
-inline constexpr MethodSpec kVerifyFileInSpecialDirectory{
+inline constexpr MethodSignature kVerifyFileInSpecialDirectory{
     "verifyFileInSpecialDirectory", kMethod, {VT_BSTR, VT_BSTR, VT_DISPATCH}};
-inline constexpr MethodSpec kCancelVerifyThread{"cancelVerifyThread", kMethod, {}};
-inline constexpr MethodSpec kIsInEmbargoedCountry{"isInEmbargoedCountry", kMethod, {}};
-inline constexpr MethodSpec kIsInternetConnected{"isInternetConnected", kMethod, {}};
-inline constexpr MethodSpec kGetEmbeddedDataFromCurrentExe{
+inline constexpr MethodSignature kCancelVerifyThread{"cancelVerifyThread", kMethod, {}};
+inline constexpr MethodSignature kIsInEmbargoedCountry{"isInEmbargoedCountry", kMethod, {}};
+inline constexpr MethodSignature kIsInternetConnected{"isInternetConnected", kMethod, {}};
+inline constexpr MethodSignature kGetEmbeddedDataFromCurrentExe{
     "getEmbeddedDataFromCurrentExe", kMethodOrGet, {VT_I4}};
-inline constexpr MethodSpec kRenameFile{
+inline constexpr MethodSignature kRenameFile{
     "renameFile", kMethodOrGet, {VT_BSTR, VT_BSTR}, "EMRenameFile"};
 
 }  // namespace stubframework::methods

@@ -186,7 +186,7 @@ public:
     }
 
 private:
-    static void OnTitle(WebKitWebView* view, GParamSpec* /*spec*/, gpointer self) {
+    static void OnTitle(WebKitWebView* view, GParamSpec* /*signature*/, gpointer self) {
         const gchar* title = webkit_web_view_get_title(view);
         gtk_window_set_title(GTK_WINDOW(static_cast<GtkBackend*>(self)->window_),
                              title != nullptr ? title : "");

@@ -20,10 +20,10 @@ inline constexpr WORD kAnyFlags = 0;
 
 inline constexpr std::size_t kMaxArguments = 6;
 
-struct MethodSpec {
-    constexpr MethodSpec(std::string_view methodName, WORD methodFlags,
-                         std::initializer_list<VARTYPE> types, const char* firstLog = nullptr,
-                         bool checkTypes = true)
+struct MethodSignature {
+    constexpr MethodSignature(std::string_view methodName, WORD methodFlags,
+                              std::initializer_list<VARTYPE> types, const char* firstLog = nullptr,
+                              bool checkTypes = true)
         : name(methodName), flags(methodFlags), logFirst(firstLog), typesChecked(checkTypes) {
         for (const VARTYPE type : types) {
             arguments[argumentCount++] = type;
@@ -40,13 +40,14 @@ struct MethodSpec {
 
 // The flags a typed script engine passes for the method: the table's value,
 // or a call that wants the result when the method takes any.
-constexpr WORD ScriptFlags(const MethodSpec& spec) {
-    return spec.flags == kAnyFlags ? kMethodOrGet : spec.flags;
+constexpr WORD ScriptFlags(const MethodSignature& signature) {
+    return signature.flags == kAnyFlags ? kMethodOrGet : signature.flags;
 }
 
 // The preamble: the log name when it comes first, then the flags, the
 // argument count and the argument types. S_OK when the handler may go on.
-HRESULT CheckCall(ExternalMethods& owner, const MethodSpec& spec, WORD flags, DISPPARAMS* params);
+HRESULT CheckCall(ExternalMethods& owner, const MethodSignature& signature, WORD flags,
+                  DISPPARAMS* params);
 
 // Compares the VARIANT types exactly; `expected` is in DISPPARAMS order
 // (position 0 is the last script argument). Logs the first mismatch.
@@ -68,9 +69,9 @@ void ReturnUInt(VARIANT* result, ULONG value);
 
 // The handler of a method whose family is not built yet: the preamble, then
 // E_NOTIMPL.
-template <const MethodSpec& Spec>
+template <const MethodSignature& Signature>
 HRESULT NotBuiltYet(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, Spec, flags, params);
+    const HRESULT hr = CheckCall(owner, Signature, flags, params);
     return FAILED(hr) ? hr : E_NOTIMPL;
 }
 

@@ -1,4 +1,4 @@
-#include "bridge/MethodSpec.h"
+#include "bridge/MethodSignature.h"
 
 #include "bridge/ExternalMethods.h"
 #include "core/Framework.h"
@@ -26,29 +26,30 @@ HRESULT CheckParamTypes(ExternalMethods& owner, const DISPPARAMS* params, const 
     return S_OK;
 }
 
-HRESULT CheckCall(ExternalMethods& owner, const MethodSpec& spec, WORD flags, DISPPARAMS* params) {
-    if (spec.logFirst != nullptr) {
-        debug::FrameworkDebugMessage(&owner.Framework(), "%s", spec.logFirst);
+HRESULT CheckCall(ExternalMethods& owner, const MethodSignature& signature, WORD flags,
+                  DISPPARAMS* params) {
+    if (signature.logFirst != nullptr) {
+        debug::FrameworkDebugMessage(&owner.Framework(), "%s", signature.logFirst);
     }
-    if (spec.flags == kAnyFlags) {
+    if (signature.flags == kAnyFlags) {
         return S_OK;
     }
-    if (flags != spec.flags) {
+    if (flags != signature.flags) {
         return DISP_E_MEMBERNOTFOUND;
     }
     const UINT arguments = params != nullptr ? params->cArgs : 0;
     const UINT named = params != nullptr ? params->cNamedArgs : 0;
-    if (arguments != spec.argumentCount || named != 0) {
+    if (arguments != signature.argumentCount || named != 0) {
         return DISP_E_BADPARAMCOUNT;
     }
-    if (spec.argumentCount == 0 || !spec.typesChecked) {
+    if (signature.argumentCount == 0 || !signature.typesChecked) {
         return S_OK;
     }
     std::array<VARTYPE, kMaxArguments> expected{};
-    for (UINT i = 0; i < spec.argumentCount; ++i) {
-        expected[i] = spec.arguments[spec.argumentCount - 1 - i];
+    for (UINT i = 0; i < signature.argumentCount; ++i) {
+        expected[i] = signature.arguments[signature.argumentCount - 1 - i];
     }
-    return CheckParamTypes(owner, params, expected.data(), spec.argumentCount);
+    return CheckParamTypes(owner, params, expected.data(), signature.argumentCount);
 }
 
 const VARIANT& ScriptArgument(const DISPPARAMS* params, UINT scriptIndex) {
