@@ -36,11 +36,13 @@ const skip = (!haveTools && "needs Xvfb, xdotool, ImageMagick and WebKitGTK") ||
 
 test("the GTK window is placed, sized once, titled by the page and shows it", { skip },
      async (t) => {
-  const display = `:${100 + (process.pid % 400)}`;
-  const xvfb = spawn("Xvfb", [display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                     { stdio: "ignore" });
+  // Xvfb picks a free display itself and tells us which on descriptor 3.
+  const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                     { stdio: ["ignore", "ignore", "ignore", "pipe"] });
   t.after(() => xvfb.kill());
-  await until(() => fs.existsSync(`/tmp/.X11-unix/X${display.slice(1)}`), "Xvfb");
+  let announced = "";
+  xvfb.stdio[3].on("data", (chunk) => { announced += chunk.toString(); });
+  const display = ":" + (await until(() => announced.includes("\n") && announced.trim(), "Xvfb"));
 
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-"));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
@@ -65,7 +67,8 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
   };
 
   // Before the page sizes it: 400 x 200 at 96 DPI, centred on the screen.
-  const first = await until(() => find("loading"), "the window");
+  // The first WebKit start on a machine may build font caches: be patient.
+  const first = await until(() => find("loading"), "the window", 120000);
   assert.deepEqual(geometry(first), [440, 412, 400, 200]);
 
   // The page sizes it once the document is complete (its alert blocked nothing).
