@@ -50,8 +50,12 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
   const env = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
                 STUB_REGISTRY_DIR: path.join(root, "registry"),
                 XDG_RUNTIME_DIR: path.join(root, "runtime"), STUB_PAGES_DIR: gtkFixture };
+  // What the stub and WebKit print goes beside the screenshot, for a failed run.
+  const artifacts = path.resolve(binDir, "..", "test-artifacts");
+  fs.mkdirSync(artifacts, { recursive: true });
+  const output = fs.openSync(path.join(artifacts, "gtk-stub.log"), "w");
   const stub = spawn(path.join(binDir, "BrindlemarkInstall"), ["run=1", "--ui=gtk"],
-                     { env, stdio: "ignore" });
+                     { env, stdio: ["ignore", output, output] });
   const exited = new Promise((resolve) => stub.on("exit", (code) => resolve(code)));
   t.after(() => { if (stub.exitCode === null) stub.kill("SIGKILL"); });
 
@@ -75,8 +79,6 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
   const sized = await until(() => find("sized"), "the page to size the window");
   assert.deepEqual(geometry(sized), [390, 362, 500, 300]);
   // What a person would see, kept beside the build for a look after the run.
-  const artifacts = path.resolve(binDir, "..", "test-artifacts");
-  fs.mkdirSync(artifacts, { recursive: true });
   const shot = path.join(artifacts, "gtk-window.png");
   execFileSync("import", ["-window", "root", shot], { env });
   assert.ok(fs.statSync(shot).size > 1000);
