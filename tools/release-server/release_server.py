@@ -15,7 +15,9 @@ Faults go in the path, before the file: /f/FAULT[,FAULT...]/package.bin
     status=CODE   answer CODE (404, 500, ...) with no body
     slow=BPS      send at most BPS bytes a second
     corrupt=I     one wrong byte in block I (1 MiB blocks) of the body
-    long=N        send N bytes more than Content-Length announces
+    long=N        send N bytes more than the status line and Content-Range
+                  announce, with no Content-Length: the body ends when the
+                  connection closes, so a client sees the surplus
     range200      ignore Range and answer 200 with the whole file
 
 GET /stats gives, as JSON, the body bytes sent per path and the requests
@@ -151,7 +153,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if wanted:
             shown = first + 1 if "badrange" in faults else first
             self.send_header("Content-Range", "bytes %d-%d/%d" % (shown, last, size))
-        self.send_header("Content-Length", str(length))
+        if "long" in faults:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(length))
         self.end_headers()
         if head:
             return
@@ -211,7 +217,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.write(b"\0" * extra)
                 except OSError:
                     pass
-                self.close_connection = True
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

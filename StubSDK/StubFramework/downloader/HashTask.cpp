@@ -9,7 +9,7 @@
 
 namespace downloader {
 
-HashTask::HashTask(stubframework::platform::fs::ReadHandle* file, IHashCallback* callback)
+HashTask::HashTask(stubframework::platform::fs::FileHandle* file, IHashCallback* callback)
     : file_(file), callback_(callback) {
     callback_->AddRef();
 }
@@ -77,7 +77,7 @@ void HashTask::End(HashResult result) {
     Release();
 }
 
-ITask* CreateHashTask(stubframework::platform::fs::ReadHandle* file, IHashCallback* callback) {
+ITask* CreateHashTask(stubframework::platform::fs::FileHandle* file, IHashCallback* callback) {
     if (file == nullptr || callback == nullptr) {
         return nullptr;
     }

@@ -13,7 +13,7 @@ namespace downloader {
 class HashTask : public ITask {
 public:
     // `file` is not owned and must outlive the task's end.
-    HashTask(stubframework::platform::fs::ReadHandle* file, IHashCallback* callback);
+    HashTask(stubframework::platform::fs::FileHandle* file, IHashCallback* callback);
 
     // A second Start does nothing.
     void Start() override;
@@ -30,7 +30,7 @@ private:
     void End(HashResult result);
     bool StopRequested();
 
-    stubframework::platform::fs::ReadHandle* const file_;
+    stubframework::platform::fs::FileHandle* const file_;
     IHashCallback* const callback_;
     std::mutex lock_;
     std::int32_t state_ = kIdle;
@@ -38,6 +38,6 @@ private:
 
 // A new task with one reference, holding a reference on `callback`; null
 // when an argument is null or memory is short.
-ITask* CreateHashTask(stubframework::platform::fs::ReadHandle* file, IHashCallback* callback);
+ITask* CreateHashTask(stubframework::platform::fs::FileHandle* file, IHashCallback* callback);
 
 }  // namespace downloader

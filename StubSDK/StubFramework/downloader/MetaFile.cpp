@@ -15,6 +15,7 @@ namespace downloader {
 namespace {
 
 namespace fs = stubframework::platform::fs;
+using details::Held;
 
 std::int64_t ReadLittleEndian64(const std::uint8_t* bytes) {
     std::uint64_t value = 0;
@@ -71,13 +72,6 @@ private:
     HashResult result_ = HashStopped;
 };
 
-template <class T>
-struct ReleaseObject {
-    void operator()(T* object) const { object->Release(); }
-};
-template <class T>
-using Held = std::unique_ptr<T, ReleaseObject<T>>;
-
 }  // namespace
 
 bool CreateDownloadMetaSimple(const std::uint8_t* bytes, std::size_t length,
@@ -106,7 +100,7 @@ bool CreateDownloadMetaSimple(const std::uint8_t* bytes, std::size_t length,
 }
 
 Result WriteMetaFile(const std::string& packagePath, const std::string& metaPath) {
-    fs::ReadHandle package;
+    fs::FileHandle package;
     if (const std::uint32_t error = package.Open(packagePath); error != 0) {
         return ResultFromError(static_cast<std::int32_t>(error));
     }
@@ -154,7 +148,7 @@ bool VerifyFileWithMeta(const std::string& path, const std::uint8_t* bytes, std:
     if (!CreateDownloadMetaSimple(bytes, length, meta)) {
         return false;
     }
-    fs::ReadHandle file;
+    fs::FileHandle file;
     if (file.Open(path) != stubframework::platform::kErrorSuccess) {
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -42,5 +43,13 @@ template <class T, class... Arguments>
 Object<T>* Create(Arguments&&... arguments) {
     return new (std::nothrow) Object<T>(std::forward<Arguments>(arguments)...);
 }
+
+// One reference held for a scope: released when the holder goes.
+template <class T>
+struct ReleaseObject {
+    void operator()(T* object) const { object->Release(); }
+};
+template <class T>
+using Held = std::unique_ptr<T, ReleaseObject<T>>;
 
 }  // namespace downloader::details

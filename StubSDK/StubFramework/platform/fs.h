@@ -56,23 +56,34 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // processes. Binary: callers write the exact bytes they want stored.
 File OpenForAppend(const std::string& path);
 
-// An open file for block reads; closed when the object goes.
-class ReadHandle {
+// An open file; closed when the object goes. Every call that can fail gives
+// kErrorSuccess or the Win32 error.
+class FileHandle {
 public:
-    ReadHandle() = default;
-    ~ReadHandle();
-    ReadHandle(ReadHandle&& other) noexcept;
-    ReadHandle& operator=(ReadHandle&& other) noexcept;
-    ReadHandle(const ReadHandle&) = delete;
-    ReadHandle& operator=(const ReadHandle&) = delete;
+    FileHandle() = default;
+    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
 
-    // Opens an existing file for reading; kErrorSuccess or the Win32 error.
+    // Opens an existing file for reading.
     std::uint32_t Open(const std::string& path);
+    // Opens for reading and writing, creating the file when missing and
+    // keeping it when present (OPEN_ALWAYS). Not shared: a second writer,
+    // in this process or another, gets kErrorSharingViolation.
+    std::uint32_t OpenAlways(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }
+    void Close();
     // Reads up to `size` bytes from the current position: the count (0 at
     // the end), or -1 on failure.
     std::int64_t Read(void* buffer, std::size_t size);
-    bool Seek(std::int64_t offset);
+    // Writes at the current position; `written` is what reached the file,
+    // also when the write failed part way.
+    std::uint32_t Write(const void* data, std::size_t size, std::size_t& written);
+    std::uint32_t Seek(std::int64_t offset);
+    // Cuts or extends the file to end at the current position (SetEndOfFile).
+    std::uint32_t SetEnd();
     std::int64_t Size() const;
 
 private:

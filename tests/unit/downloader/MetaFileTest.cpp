@@ -136,7 +136,7 @@ TEST_F(MetaFileOnDiskTest, HashTaskReportsBlocksOnceAndStopsOnCancel) {
     for (const auto& [name, cancelAt, hashes, result] :
          {std::tuple{"empty", -1, 0, HashDone}, std::tuple{"five", -1, 5, HashDone},
           std::tuple{"five", 2, 2, HashStopped}}) {
-        stubframework::platform::fs::ReadHandle file;
+        stubframework::platform::fs::FileHandle file;
         ASSERT_EQ(file.Open(folder_ / name), 0u);
         auto* callback = details::Create<RecordingHashCallback>();
         callback->cancelAt = cancelAt;

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -179,28 +180,31 @@ File OpenForAppend(const std::string& path) {
     return File(std::fopen(path.c_str(), "a+e"));
 }
 
-ReadHandle::~ReadHandle() {
-    if (fd_ >= 0) {
-        close(fd_);
-    }
+FileHandle::~FileHandle() {
+    Close();
 }
 
-ReadHandle::ReadHandle(ReadHandle&& other) noexcept : fd_(other.fd_) {
+FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(other.fd_) {
     other.fd_ = -1;
 }
 
-ReadHandle& ReadHandle::operator=(ReadHandle&& other) noexcept {
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
+        Close();
         fd_ = other.fd_;
         other.fd_ = -1;
     }
     return *this;
 }
 
-std::uint32_t ReadHandle::Open(const std::string& path) {
+void FileHandle::Close() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+std::uint32_t FileHandle::Open(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return LastError();
@@ -210,12 +214,33 @@ std::uint32_t ReadHandle::Open(const std::string& path) {
         close(fd);
         return kErrorAccessDenied;
     }
-    *this = ReadHandle();
+    Close();
     fd_ = fd;
     return kErrorSuccess;
 }
 
-std::int64_t ReadHandle::Read(void* buffer, std::size_t size) {
+std::uint32_t FileHandle::OpenAlways(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return LastError();
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return kErrorAccessDenied;
+    }
+    // No sharing, as on Windows: two writers would interleave their blocks.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const std::uint32_t error = errno == EWOULDBLOCK ? kErrorSharingViolation : LastError();
+        close(fd);
+        return error;
+    }
+    Close();
+    fd_ = fd;
+    return kErrorSuccess;
+}
+
+std::int64_t FileHandle::Read(void* buffer, std::size_t size) {
     auto* bytes = static_cast<char*>(buffer);
     std::size_t total = 0;
     // A short read is not the end: keep reading until the block is full.
@@ -235,11 +260,41 @@ std::int64_t ReadHandle::Read(void* buffer, std::size_t size) {
     return static_cast<std::int64_t>(total);
 }
 
-bool ReadHandle::Seek(std::int64_t offset) {
-    return lseek(fd_, offset, SEEK_SET) == offset;
+std::uint32_t FileHandle::Write(const void* data, std::size_t size, std::size_t& written) {
+    const auto* bytes = static_cast<const char*>(data);
+    written = 0;
+    while (written < size) {
+        const ssize_t put = write(fd_, bytes + written, size - written);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put < 0) {
+            return LastError();
+        }
+        if (put == 0) {
+            return kErrorDiskFull;
+        }
+        written += static_cast<std::size_t>(put);
+    }
+    return kErrorSuccess;
 }
 
-std::int64_t ReadHandle::Size() const {
+std::uint32_t FileHandle::Seek(std::int64_t offset) {
+    if (offset < 0) {
+        return kErrorInvalidParameter;
+    }
+    return lseek(fd_, offset, SEEK_SET) == offset ? kErrorSuccess : LastError();
+}
+
+std::uint32_t FileHandle::SetEnd() {
+    const off_t position = lseek(fd_, 0, SEEK_CUR);
+    if (position < 0) {
+        return LastError();
+    }
+    return ftruncate(fd_, position) == 0 ? kErrorSuccess : LastError();
+}
+
+std::int64_t FileHandle::Size() const {
     struct stat info {};
     return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }

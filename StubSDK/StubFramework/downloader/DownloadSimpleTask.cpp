@@ -1,0 +1,314 @@
+#include "downloader/DownloadSimpleTask.h"
+
+#include <algorithm>
+
+#include "downloader/HashTask.h"
+#include "downloader/HttpToFileTask.h"
+#include "downloader/HttpToMemTask.h"
+
+namespace downloader {
+namespace {
+
+class DownloadMetaCallback : public ITaskCallback<HttpToMemResult&&> {
+public:
+    explicit DownloadMetaCallback(DownloadSimpleTask* task) : task_(task) {}
+    void OnComplete(HttpToMemResult&& result) override { task_->OnMetaComplete(std::move(result)); }
+
+protected:
+    ~DownloadMetaCallback() = default;
+
+private:
+    DownloadSimpleTask* const task_;
+};
+
+class HashCallback : public IHashCallback {
+public:
+    explicit HashCallback(DownloadSimpleTask* task) : task_(task) {}
+    void OnHash(const BlockHash& digest) override { task_->OnHash(digest); }
+    void OnComplete(HashResult result) override { task_->OnHashComplete(result); }
+
+protected:
+    ~HashCallback() = default;
+
+private:
+    DownloadSimpleTask* const task_;
+};
+
+class DownloadFileCallback : public IHttpToFileCallback {
+public:
+    explicit DownloadFileCallback(DownloadSimpleTask* task) : task_(task) {}
+    void OnWritten(std::int64_t offset, std::int64_t size) override {
+        task_->OnWritten(offset, size);
+    }
+    void OnComplete(Result result) override {
+        task_->AddRef();
+        task_->OnDownloadComplete(result);
+        task_->Release();
+    }
+
+protected:
+    ~DownloadFileCallback() = default;
+
+private:
+    DownloadSimpleTask* const task_;
+};
+
+}  // namespace
+
+DownloadSimpleTask::DownloadSimpleTask(std::string url, std::string metaUrl, std::string path,
+                                       IDownloadCallback* callback, ILogger* logger)
+    : url_(std::move(url)),
+      metaUrl_(std::move(metaUrl)),
+      path_(std::move(path)),
+      callback_(callback),
+      logger_(logger) {
+    callback_->AddRef();
+    logger_->AddRef();
+}
+
+DownloadSimpleTask::~DownloadSimpleTask() {
+    SetSubTask(nullptr);
+    callback_->Release();
+    logger_->Release();
+}
+
+void DownloadSimpleTask::Start() {
+    if (!StartEntry()) {
+        return;
+    }
+    logger_->Log("DownloadSimpleTask::Start", "Start download %s to %s.", url_.c_str(),
+                 path_.c_str());
+    AddRef();
+    if (StartMeta()) {
+        Leave();
+        return;
+    }
+    ReportEnd();
+}
+
+void DownloadSimpleTask::Cancel() {
+    logger_->Log("DownloadSimpleTask::Cancel", "Cancel.");
+    Finish(kDownloadCancelled);
+}
+
+void DownloadSimpleTask::Interrupt() {
+    if (subTask_ != nullptr) {
+        subTask_->Cancel();
+    }
+}
+
+void DownloadSimpleTask::SetSubTask(ITask* task) {
+    if (subTask_ != nullptr) {
+        subTask_->Release();
+    }
+    subTask_ = task;
+}
+
+bool DownloadSimpleTask::FailOnError(const char* function, const char* call, std::uint32_t error) {
+    if (error == 0) {
+        return false;
+    }
+    logger_->Log(function, "%s failed %u.", call, error);
+    Finish(ResultFromError(static_cast<std::int32_t>(error)));
+    return true;
+}
+
+bool DownloadSimpleTask::StartMeta() {
+    static constexpr const char* kName = "DownloadSimpleTask::StartMeta";
+    const details::Held<DownloadMetaCallback> events(details::Create<DownloadMetaCallback>(this));
+    if (!events) {
+        logger_->Log(kName, "Create DownloadMetaCallback failed.");
+        Finish(kOutOfMemory);
+        return false;
+    }
+    ITask* const task = CreateHttpToMemTask(metaUrl_, events.get(), logger_);
+    if (task == nullptr) {
+        logger_->Log(kName, "Create HttpToMemTask failed.");
+        Finish(kOutOfMemory);
+        return false;
+    }
+    SetSubTask(task);
+    task->Start();
+    return true;
+}
+
+void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
+    if (!Enter()) {
+        ReportEnd();
+        return;
+    }
+    if (result.hr != kSuccess) {
+        Finish(result.hr);
+        ReportEnd();
+        return;
+    }
+    if (!CreateDownloadMetaSimple(result.buffer.Data(), result.buffer.Size(), meta_)) {
+        logger_->Log("DownloadSimple::OnMetaComplete", "CreateDownloadMetaSimple failed.");
+        Finish(kFailed);
+        ReportEnd();
+        return;
+    }
+    total_ = meta_.fileSize;
+    current_ = 0;
+    callback_->OnProgress(0, total_);
+    if (!PrepareStart() || !StartHash()) {
+        ReportEnd();
+        return;
+    }
+    Leave();
+}
+
+bool DownloadSimpleTask::PrepareStart() {
+    static constexpr const char* kName = "DownloadSimpleTask::PrepareStart";
+    if (FailOnError(kName, "CreateFileW", file_.OpenAlways(path_))) {
+        return false;
+    }
+    // Exactly the package's size: longer files are cut, shorter ones extended.
+    if (FailOnError(kName, "SetFilePointerEx", file_.Seek(total_)) ||
+        FailOnError(kName, "SetEndOfFile", file_.SetEnd())) {
+        file_.Close();
+        return false;
+    }
+    block_ = 0;
+    return true;
+}
+
+bool DownloadSimpleTask::StartHash() {
+    static constexpr const char* kName = "DownloadSimpleTask::StartHash";
+    if (FailOnError(kName, "SetFilePointerEx",
+                    file_.Seek(static_cast<std::int64_t>(block_) * kBlockSize))) {
+        return false;
+    }
+    const details::Held<HashCallback> events(details::Create<HashCallback>(this));
+    if (!events) {
+        logger_->Log(kName, "Create HashCallback failed.");
+        Finish(kOutOfMemory);
+        return false;
+    }
+    ITask* const task = CreateHashTask(&file_, events.get());
+    if (task == nullptr) {
+        logger_->Log(kName, "Create HashTask failed.");
+        Finish(kOutOfMemory);
+        return false;
+    }
+    logger_->Log(kName, "Start hash from block %zu.", block_);
+    SetSubTask(task);
+    task->Start();
+    return true;
+}
+
+// On the hash thread, without a hold: only the current hash task calls it.
+void DownloadSimpleTask::OnHash(const BlockHash& digest) {
+    static constexpr const char* kName = "DownloadSimpleTask::OnHash";
+    if (block_ >= meta_.blocks.size()) {
+        logger_->Log(kName, "Unexpected hash data %zu/%zu.", block_, meta_.blocks.size());
+        Finish(kFailed);
+        return;
+    }
+    if (digest != meta_.blocks[block_]) {
+        logger_->Log(kName, "Hash mismatch found for block %zu.", block_);
+        subTask_->Cancel();
+        return;
+    }
+    ++block_;
+    const std::int64_t position = std::min(static_cast<std::int64_t>(block_) * kBlockSize, total_);
+    current_ = std::max(current_, position);
+    callback_->OnProgress(current_, total_);
+}
+
+void DownloadSimpleTask::OnHashComplete(HashResult result) {
+    static constexpr const char* kName = "DownloadSimpleTask::OnHashComplete";
+    if (Enter()) {
+        if (result == HashFailed) {
+            logger_->Log(kName, "Hash failed.");
+            Finish(kFailed);
+        } else if (block_ < meta_.blocks.size()) {
+            logger_->Log(kName, "Hash mismatch.");
+            // A server whose data never matches its meta file would otherwise
+            // have the same tail downloaded forever.
+            if (downloaded_) {
+                passesAtOneBlock_ = block_ == lastBadBlock_ ? passesAtOneBlock_ + 1 : 1;
+                lastBadBlock_ = block_;
+            }
+            if (passesAtOneBlock_ >= kMaxPassesAtOneBlock) {
+                logger_->Log(kName,
+                             "Block %zu still differs from the meta file after %d downloads.",
+                             block_, passesAtOneBlock_);
+                Finish(kFailed);
+            } else if (StartDownload()) {
+                Leave();
+                return;
+            }
+        } else {
+            logger_->Log(kName, "Hash success.");
+            Finish(kSuccess);
+        }
+    }
+    ReportEnd();
+}
+
+bool DownloadSimpleTask::StartDownload() {
+    static constexpr const char* kName = "DownloadSimpleTask::StartDownload";
+    const std::int64_t offset = static_cast<std::int64_t>(block_) * kBlockSize;
+    if (FailOnError(kName, "SetFilePointerEx", file_.Seek(offset))) {
+        return false;
+    }
+    current_ = offset;
+    callback_->OnProgress(current_, total_);
+    const details::Held<DownloadFileCallback> events(details::Create<DownloadFileCallback>(this));
+    if (!events) {
+        logger_->Log(kName, "Create DownloadFileCallback failed.");
+        Finish(kOutOfMemory);
+        return false;
+    }
+    // Always to the end of the file, whatever the state of the later blocks.
+    ITask* const task =
+        CreateHttpToFileTask(url_, &file_, offset, total_ - offset, events.get(), logger_);
+    if (task == nullptr) {
+        logger_->Log(kName, "Create HttpToFileTask failed.");
+        Finish(kOutOfMemory);
+        return false;
+    }
+    downloaded_ = true;
+    SetSubTask(task);
+    task->Start();
+    return true;
+}
+
+void DownloadSimpleTask::OnWritten(std::int64_t offset, std::int64_t size) {
+    current_ = offset + size;
+    callback_->OnProgress(current_, total_);
+}
+
+void DownloadSimpleTask::OnDownloadComplete(Result result) {
+    if (Enter()) {
+        if (result == kSuccess) {
+            if (StartHash()) {  // again from the first block downloaded
+                Leave();
+                return;
+            }
+        } else {
+            Finish(result);
+        }
+    }
+    ReportEnd();
+}
+
+// The file is closed on every path that ends the task after it was opened.
+void DownloadSimpleTask::ReportEnd() {
+    file_.Close();
+    callback_->OnComplete(TaskResult());
+    Release();
+}
+
+ITask* CreateDownloadSimpleTask(const std::string& url, const std::string& metaUrl,
+                                const std::string& path, IDownloadCallback* callback,
+                                ILogger* logger) {
+    if (url.empty() || metaUrl.empty() || path.empty() || callback == nullptr ||
+        logger == nullptr) {
+        return nullptr;
+    }
+    return details::Create<DownloadSimpleTask>(url, metaUrl, path, callback, logger);
+}
+
+}  // namespace downloader
