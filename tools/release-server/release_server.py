@@ -14,6 +14,8 @@ Faults go in the path, before the file: /f/FAULT[,FAULT...]/package.bin
     etagchange    a different ETag on every request
     status=CODE   answer CODE (404, 500, ...) with no body
     slow=BPS      send at most BPS bytes a second
+    stall=N       after N body bytes send nothing more, holding the
+                  connection open for a minute
     corrupt=I     one wrong byte in block I (1 MiB blocks) of the body
     long=N        send N bytes more than the status line and Content-Range
                   announce, with no Content-Length: the body ends when the
@@ -179,6 +181,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     state.dropped.add(path)
                     limit = int(faults["drop"])
         rate = int(faults["slow"]) if "slow" in faults else None
+        stall = int(faults["stall"]) if "stall" in faults else None
         corrupt = int(faults["corrupt"]) * BLOCK if "corrupt" in faults else None
         extra = int(faults.get("long", "0") or 0)
         sent = 0
@@ -195,6 +198,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     chunk = chunk[:index] + bytes([chunk[index] ^ 0xFF]) + chunk[index + 1:]
                 if limit is not None and sent + len(chunk) > limit:
                     chunk = chunk[: limit - sent]
+                if stall is not None and sent + len(chunk) >= stall:
+                    chunk = chunk[: stall - sent]
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    state.count(path, len(chunk))
+                    self.close_connection = True
+                    time.sleep(60)
+                    return
                 if rate:
                     chunk = chunk[: max(1, rate // 10)]
                     time.sleep(len(chunk) / rate)

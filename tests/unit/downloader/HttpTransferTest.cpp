@@ -5,6 +5,7 @@
 #include "downloader/HttpToFileTask.h"
 #include "downloader/HttpToMemTask.h"
 #include "platform/fs.h"
+#include "platform/http.h"
 #include "support/EngineTest.h"
 
 namespace {
@@ -116,6 +117,14 @@ TEST_F(HttpTaskTest, CancelFromAnotherThreadEndsOnce) {
     EXPECT_LT(events->body.size(), 1000u);
     EXPECT_FALSE(logger->Has(
         "HttpTask::InternetStatusCallback> INTERNET_STATUS_REQUEST_COMPLETE failed: 12017."));
+}
+
+TEST_F(HttpTaskTest, AStalledTransferTimesOut) {
+    stubframework::platform::http::SetTimeouts(60000, 1000);
+    const auto events = Fetch(server.Url("p.bin", "stall=100"));
+    stubframework::platform::http::SetTimeouts(60000, 30000);
+    EXPECT_EQ(events->result, MakeHResult(0x80072EE2));
+    EXPECT_EQ(events->body, package.substr(0, 100));
 }
 
 class HttpToMemTest : public HttpTaskTest {

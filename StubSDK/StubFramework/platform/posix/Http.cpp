@@ -3,6 +3,8 @@
 // touches the multi handle runs on it.
 #include "platform/http.h"
 
+#include "platform/posix/ResponseReader.h"
+
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -78,21 +80,6 @@ std::uint32_t ErrorFromCurl(CURLcode code) {
     }
 }
 
-std::string Trim(const char* begin, const char* end) {
-    while (begin < end && (*begin == ' ' || *begin == '\t')) {
-        ++begin;
-    }
-    while (end > begin &&
-           (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r' || end[-1] == '\n')) {
-        --end;
-    }
-    return {begin, end};
-}
-
-bool IsRedirect(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
 }  // namespace
 
 std::optional<std::string> Response::Header(const std::string& name) const {
@@ -139,7 +126,6 @@ private:
                             int localPort);
 
     std::size_t HeaderLine(const char* line, std::size_t length);
-    void EndOfHeaderBlock();
 
     CURL* easy_ = nullptr;
     curl_slist* headers_ = nullptr;
@@ -147,9 +133,8 @@ private:
     const std::string host_;
     std::atomic<bool> closing_{false};
     bool ended_ = false;
-    bool delivered_ = false;  // the final response went out; later lines are trailers
     bool socketOpened_ = false;
-    Response response_;
+    ResponseReader reader_;
 };
 
 bool Request::Configure(const RequestSettings& settings) {
@@ -207,61 +192,31 @@ std::size_t Request::HeaderLine(const char* line, std::size_t length) {
     if (Closing()) {
         return 0;  // stops the transfer
     }
-    if (delivered_) {
-        return length;  // trailers after a chunked body
-    }
-    const char* end = line + length;
-    if (length >= 5 && std::string_view(line, 5) == "HTTP/") {
-        response_ = Response{};
-        const char* space = static_cast<const char*>(std::memchr(line, ' ', length));
-        if (space != nullptr && end - space > 3) {
-            int status = 0;
-            for (int i = 1; i <= 3; ++i) {
-                const char digit = space[i];
-                status = digit >= '0' && digit <= '9' ? status * 10 + (digit - '0') : -1000;
-            }
-            response_.status = status >= 100 ? status : -1;
-        }
-        return length;
-    }
-    const std::string text = Trim(line, end);
-    if (text.empty()) {
-        EndOfHeaderBlock();
-        return length;
-    }
-    if ((line[0] == ' ' || line[0] == '\t') && !response_.headers.empty()) {
-        response_.headers.back().second += " " + text;  // folded continuation
-        return length;
-    }
-    const std::size_t colon = text.find(':');
-    if (colon != std::string::npos) {
-        response_.headers.emplace_back(text.substr(0, colon),
-                                       Trim(text.data() + colon + 1, text.data() + text.size()));
+    switch (reader_.Read(std::string_view(line, length))) {
+        case ResponseReader::Step::kNone:
+            break;
+        case ResponseReader::Step::kIntermediate:
+            events_->OnConnectionStatus(ConnectionStatus::kIntermediateResponse, {});
+            break;
+        case ResponseReader::Step::kRedirect:
+            events_->OnConnectionStatus(ConnectionStatus::kRedirect,
+                                        reader_.Current().Header("Location").value_or(""));
+            break;
+        case ResponseReader::Step::kFinal:
+            events_->OnResponse(reader_.Current());
+            break;
     }
     return length;
-}
-
-void Request::EndOfHeaderBlock() {
-    const int status = response_.status;
-    if (status >= 100 && status < 200) {
-        events_->OnConnectionStatus(ConnectionStatus::kIntermediateResponse, {});
-        return;
-    }
-    if (IsRedirect(status)) {
-        if (const auto location = response_.Header("Location")) {
-            events_->OnConnectionStatus(ConnectionStatus::kRedirect, *location);
-            return;  // followed by the transfer itself
-        }
-    }
-    delivered_ = true;
-    events_->OnResponse(response_);
 }
 
 std::size_t Request::OnBodyData(char* data, std::size_t size, std::size_t count, void* self) {
     auto* request = static_cast<Request*>(self);
     const std::size_t length = size * count;
-    if (request->Closing() || !request->delivered_) {
-        return request->delivered_ ? 0 : length;  // a followed redirect's body is dropped
+    if (request->Closing()) {
+        return 0;
+    }
+    if (!request->reader_.Done()) {
+        return length;  // the body of a redirect being followed
     }
     return request->events_->OnBody(reinterpret_cast<const std::uint8_t*>(data), length) ? length
                                                                                          : 0;
