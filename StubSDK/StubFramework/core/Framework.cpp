@@ -1,5 +1,7 @@
 #include "core/Framework.h"
 
+#include "telemetry/WebServiceClient.h"
+
 #include "platform/window.h"
 #include "platform/windowthread.h"
 
@@ -11,6 +13,8 @@ StubFramework::StubFramework(const core::ProductValues& product,
       core_(std::make_unique<core::FrameworkCore>(product)),
       mutex_(std::move(mutex)),
       dispatch_(platform::com::Ptr<core::HtmlExternal>::Attach(core::HtmlExternal::Create(*this))) {
+    // Before any report can be sent.
+    core::InitWebServiceHost();
 }
 
 StubFramework::~StubFramework() {

@@ -62,13 +62,11 @@ DownloadSimpleTask::DownloadSimpleTask(std::string url, std::string metaUrl, std
       path_(std::move(path)),
       callback_(callback),
       logger_(logger) {
-    callback_->AddRef();
     logger_->AddRef();
 }
 
 DownloadSimpleTask::~DownloadSimpleTask() {
     SetSubTask(nullptr);
-    callback_->Release();
     logger_->Release();
 }
 
@@ -298,6 +296,7 @@ void DownloadSimpleTask::OnDownloadComplete(Result result) {
 void DownloadSimpleTask::ReportEnd() {
     file_.Close();
     callback_->OnComplete(TaskResult());
+    callback_.Reset();
     Release();
 }
 

@@ -50,7 +50,7 @@ private:
     const std::string url_;
     const std::string metaUrl_;
     const std::string path_;
-    IDownloadCallback* const callback_;
+    details::Ref<IDownloadCallback> callback_;
     ITask* subTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it
     DownloadMetaSimple meta_;
     stubframework::platform::fs::FileHandle file_;

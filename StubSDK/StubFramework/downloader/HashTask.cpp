@@ -10,9 +10,7 @@
 namespace downloader {
 
 HashTask::HashTask(stubframework::platform::fs::FileHandle* file, IHashCallback* callback)
-    : file_(file), callback_(callback) {
-    callback_->AddRef();
-}
+    : file_(file), callback_(callback) {}
 
 void HashTask::Start() {
     {
@@ -73,7 +71,7 @@ void HashTask::Run() {
 // Reported outside the lock: the last Release may destroy the task.
 void HashTask::End(HashResult result) {
     callback_->OnComplete(result);
-    callback_->Release();
+    callback_.Reset();
     Release();
 }
 

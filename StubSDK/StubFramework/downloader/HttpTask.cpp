@@ -35,12 +35,10 @@ std::int64_t ParseLength(const std::string& text) {
 HttpTask::HttpTask(std::string url, HttpRange&& range, IHttpCallback* callback, ILogger* logger)
     : url_(std::move(url)), range_(std::move(range)), callback_(callback), logger_(logger) {
     range.etag.clear();
-    callback_->AddRef();
     logger_->AddRef();
 }
 
 HttpTask::~HttpTask() {
-    callback_->Release();  // also when the task never ran
     logger_->Release();
 }
 
@@ -56,6 +54,7 @@ void HttpTask::Start() {
     }
     if (result != kSuccess) {
         callback_->OnComplete(result);
+        callback_.Reset();
         return;
     }
     AddRef();  // dropped when the request has closed
@@ -218,6 +217,7 @@ void HttpTask::OnTransferEnd(std::uint32_t error) {
 void HttpTask::OnClosed() {
     request_ = nullptr;
     callback_->OnComplete(TaskResult());
+    callback_.Reset();
     Release();
 }
 

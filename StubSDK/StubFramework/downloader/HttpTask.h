@@ -42,7 +42,7 @@ private:
 
     const std::string url_;
     HttpRange range_;
-    IHttpCallback* const callback_;
+    details::Ref<IHttpCallback> callback_;
     std::string userAgent_;
     stubframework::platform::http::Request* request_ = nullptr;
     ILogger* const logger_;

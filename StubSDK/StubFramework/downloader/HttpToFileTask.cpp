@@ -17,7 +17,6 @@ HttpToFileTask::HttpToFileTask(std::string url, stubframework::platform::fs::Fil
       remaining_(size),
       callback_(callback),
       logger_(logger) {
-    callback_->AddRef();
     logger_->AddRef();
 }
 
@@ -25,7 +24,6 @@ HttpToFileTask::~HttpToFileTask() {
     if (httpTask_ != nullptr) {
         httpTask_->Release();
     }
-    callback_->Release();
     logger_->Release();
 }
 
@@ -142,6 +140,7 @@ void HttpToFileTask::OnHttpComplete(Result result) {
 void HttpToFileTask::ReportEnd() {
     logger_->Log("HttpToFileTask::OnComplete", "Complete.");
     callback_->OnComplete(TaskResult());
+    callback_.Reset();
     Release();
 }
 

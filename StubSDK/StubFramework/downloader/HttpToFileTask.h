@@ -39,7 +39,7 @@ private:
     stubframework::platform::fs::FileHandle* const file_;  // not owned
     std::int64_t offset_;
     std::int64_t remaining_;
-    IHttpToFileCallback* const callback_;
+    details::Ref<IHttpToFileCallback> callback_;
     ITask* httpTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it
     std::string etag_;
     ILogger* const logger_;

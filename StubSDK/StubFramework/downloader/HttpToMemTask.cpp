@@ -12,7 +12,6 @@ HttpToMemTask::HttpToMemTask(std::string url, Callback* callback, ILogger* logge
       callback_(callback),
       httpCallback_(details::Create<details::ForwardHttp<HttpToMemTask>>(this)),
       logger_(logger) {
-    callback_->AddRef();
     logger_->AddRef();
 }
 
@@ -23,7 +22,6 @@ HttpToMemTask::~HttpToMemTask() {
     if (httpCallback_ != nullptr) {
         httpCallback_->Release();
     }
-    callback_->Release();  // balances the factory's reference when the task never ran
     logger_->Release();
 }
 
@@ -157,6 +155,7 @@ void HttpToMemTask::OnHttpComplete(Result result) {
 void HttpToMemTask::ReportEnd() {
     logger_->Log("HttpToMemTask::OnComplete", "Complete.");
     callback_->OnComplete(HttpToMemResult{TaskResult(), std::move(buffer_)});
+    callback_.Reset();
     Release();
 }
 

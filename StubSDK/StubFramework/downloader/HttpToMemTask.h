@@ -37,7 +37,7 @@ private:
     void ReportEnd();
 
     const std::string url_;
-    Callback* const callback_;
+    details::Ref<Callback> callback_;
     details::Object<details::ForwardHttp<HttpToMemTask>>* httpCallback_;
     ITask* httpTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it
     std::string etag_;

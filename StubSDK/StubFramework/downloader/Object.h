@@ -52,4 +52,29 @@ struct ReleaseObject {
 template <class T>
 using Held = std::unique_ptr<T, ReleaseObject<T>>;
 
+// A reference taken at construction, dropped by Reset or when the holder
+// goes. Tasks keep their caller's callback this way: released as soon as the
+// end is reported (the callback may hold the task), or at destruction when
+// the task never ran.
+template <class T>
+class Ref {
+public:
+    explicit Ref(T* object) : object_(object) { object_->AddRef(); }
+    ~Ref() { Reset(); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+
+    void Reset() {
+        if (T* const object = object_) {
+            object_ = nullptr;
+            object->Release();
+        }
+    }
+    T* operator->() const { return object_; }
+    T* get() const { return object_; }
+
+private:
+    T* object_;
+};
+
 }  // namespace downloader::details

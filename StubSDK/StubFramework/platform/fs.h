@@ -73,6 +73,9 @@ public:
     // keeping it when present (OPEN_ALWAYS). Not shared: a second writer,
     // in this process or another, gets kErrorSharingViolation.
     std::uint32_t OpenAlways(const std::string& path);
+    // Opens for writing as a new empty file, replacing any (CREATE_ALWAYS);
+    // not shared either.
+    std::uint32_t CreateAlways(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
     // Reads up to `size` bytes from the current position: the count (0 at
@@ -87,8 +90,14 @@ public:
     std::int64_t Size() const;
 
 private:
+    std::uint32_t OpenExclusive(const std::string& path, int flags);
+
     int fd_ = -1;
 };
+
+// Makes every FileHandle::Write fail with `error` (0 turns it off): the
+// tests' stand-in for a full volume where none can be mounted.
+void InjectWriteFailure(std::uint32_t error);
 
 // The last path component and the folder before it.
 std::string FileName(const std::string& path);

@@ -95,4 +95,63 @@ void CloseRequest(Request* request);
 // Connect and stall limits for new requests (60 s and 30 s by default).
 void SetTimeouts(std::uint32_t connectMs, std::uint32_t stallMs);
 
+// ---- Synchronous transfers on the calling thread ----
+
+// Download progress states, numbered as the URL-moniker statuses.
+enum class BindStatus : std::uint32_t {
+    kBeginDownloadData = 4,  // the body starts; max is the announced size (0: unknown)
+    kDownloadingData = 5,
+    kEndDownloadData = 6,
+};
+
+// Receives a pulled download. A failure code from either call stops the
+// transfer and becomes its result.
+class PullEvents {
+public:
+    virtual std::int32_t OnProgress(std::uint64_t progress, std::uint64_t max,
+                                    BindStatus status) = 0;
+    virtual std::int32_t OnData(const std::uint8_t* data, std::size_t size) = 0;
+
+protected:
+    ~PullEvents() = default;
+};
+
+// Downloads `url` (redirects followed) like a URL moniker: 0 when the body
+// ended, also early (compare what arrived with the announced size), else a
+// failure such as 0x800C0006 (not found), 0x800C0005 (server unreachable),
+// 0x800C000B (time-out), 0x800C0008 (transfer failed), or the code an event
+// returned.
+std::int32_t PullUrl(const std::string& url, PullEvents& events);
+
+struct SyncRequest {
+    enum class Read {
+        kNothing,  // send only: done once the request is out
+        kStatus,   // up to the status line and headers
+        kBody,     // the whole reply
+    };
+    std::string url;
+    std::string verb = "GET";
+    std::string userAgent;
+    std::vector<std::string> headers;  // exactly these; no content type is added
+    const std::uint8_t* body = nullptr;
+    std::size_t bodyLength = 0;
+    bool followRedirects = true;
+    Read read = Read::kBody;
+};
+
+struct SyncReply {
+    bool sent = false;      // the whole request went out
+    bool received = false;  // a reply was read as far as asked
+    int status = -1;
+    std::vector<std::uint8_t> body;
+    std::uint32_t error = 0;  // WinINet code of a failure
+};
+
+// One blocking request.
+SyncReply Perform(const SyncRequest& request);
+
+// Whether a connection to the URL's host and port can be made now
+// (InternetCheckConnection with a forced connection).
+bool CheckConnection(const std::string& url);
+
 }  // namespace stubframework::platform::http

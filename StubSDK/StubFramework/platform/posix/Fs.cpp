@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,8 @@
 
 namespace stubframework::platform::fs {
 namespace {
+
+std::atomic<std::uint32_t> injectedWriteFailure{0};
 
 std::uint32_t LastError() {
     return Win32ErrorFromErrno(errno);
@@ -220,7 +223,15 @@ std::uint32_t FileHandle::Open(const std::string& path) {
 }
 
 std::uint32_t FileHandle::OpenAlways(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    return OpenExclusive(path, O_RDWR | O_CREAT);
+}
+
+std::uint32_t FileHandle::CreateAlways(const std::string& path) {
+    return OpenExclusive(path, O_WRONLY | O_CREAT);
+}
+
+std::uint32_t FileHandle::OpenExclusive(const std::string& path, int flags) {
+    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) {
         return LastError();
     }
@@ -232,6 +243,12 @@ std::uint32_t FileHandle::OpenAlways(const std::string& path) {
     // No sharing, as on Windows: two writers would interleave their blocks.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const std::uint32_t error = errno == EWOULDBLOCK ? kErrorSharingViolation : LastError();
+        close(fd);
+        return error;
+    }
+    // Emptied only once it is ours: a file another writer holds stays whole.
+    if ((flags & O_WRONLY) != 0 && ftruncate(fd, 0) != 0) {
+        const std::uint32_t error = LastError();
         close(fd);
         return error;
     }
@@ -263,6 +280,9 @@ std::int64_t FileHandle::Read(void* buffer, std::size_t size) {
 std::uint32_t FileHandle::Write(const void* data, std::size_t size, std::size_t& written) {
     const auto* bytes = static_cast<const char*>(data);
     written = 0;
+    if (const std::uint32_t injected = injectedWriteFailure.load(); injected != 0) {
+        return injected;
+    }
     while (written < size) {
         const ssize_t put = write(fd_, bytes + written, size - written);
         if (put < 0 && errno == EINTR) {
@@ -297,6 +317,10 @@ std::uint32_t FileHandle::SetEnd() {
 std::int64_t FileHandle::Size() const {
     struct stat info {};
     return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+void InjectWriteFailure(std::uint32_t error) {
+    injectedWriteFailure = error;
 }
 
 std::string FileName(const std::string& path) {

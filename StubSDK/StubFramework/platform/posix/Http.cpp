@@ -3,6 +3,7 @@
 // touches the multi handle runs on it.
 #include "platform/http.h"
 
+#include "platform/posix/Curl.h"
 #include "platform/posix/ResponseReader.h"
 
 #include <arpa/inet.h>
@@ -24,11 +25,6 @@ namespace {
 
 std::atomic<std::uint32_t> connectTimeoutMs{60000};
 std::atomic<std::uint32_t> stallTimeoutMs{30000};
-
-void InitCurl() {
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    (void)initialised;
-}
 
 std::uint32_t ErrorFromCurl(CURLcode code) {
     switch (code) {
@@ -81,6 +77,20 @@ std::uint32_t ErrorFromCurl(CURLcode code) {
 }
 
 }  // namespace
+
+void InitCurl() {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    (void)initialised;
+}
+
+std::string UrlForCurl(const std::string& url) {
+    std::string encoded;
+    encoded.reserve(url.size());
+    for (const char c : url) {
+        encoded += c == ' ' ? std::string("%20") : std::string(1, c);
+    }
+    return encoded;
+}
 
 std::optional<std::string> Response::Header(const std::string& name) const {
     for (const auto& [key, value] : headers) {
@@ -152,7 +162,7 @@ bool Request::Configure(const RequestSettings& settings) {
         return false;
     }
     const std::uint32_t stallMs = stallTimeoutMs.load();
-    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, settings.url.c_str()) == CURLE_OK;
+    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, UrlForCurl(settings.url).c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
     ok = ok && curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
     ok = ok && curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;

@@ -1,0 +1,202 @@
+#include "downloader/DownloadDriver.h"
+
+#include <chrono>
+#include <thread>
+
+#include "bridge/HtmlExternal.h"
+#include "core/Framework.h"
+#include "core/InstallerLog.h"
+#include "downloader/DownloadLogger.h"
+#include "downloader/DownloadSimpleTask.h"
+#include "downloader/HttpToMemTask.h"
+#include "downloader/MetaFile.h"
+#include "downloader/MonikerDownload.h"
+#include "platform/http.h"
+#include "telemetry/WebServiceClient.h"
+
+namespace stubframework {
+namespace {
+
+using downloader::details::Held;
+
+constexpr int kAttempts = 10;
+constexpr auto kPause = std::chrono::milliseconds(1000);
+
+constexpr HRESULT kObjectNotFound = static_cast<HRESULT>(0x800C0006);
+constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
+constexpr HRESULT kAbort = static_cast<HRESULT>(0x80004004);
+constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);
+
+ErrorHandle ResumeTransport(StubFramework& framework, const std::string& url,
+                            const std::string& metaUrl, const std::string& path) {
+    ErrorHandle result = UnknowError;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        const Held<downloader::ILogger> logger(debug::CreateDownloadLogger(framework.Log()));
+        const Held<DownloadCallback> callback(
+            downloader::details::Create<DownloadCallback>(&framework.Dispatch()));
+        downloader::ITask* const task = logger && callback
+                                            ? downloader::CreateDownloadSimpleTask(
+                                                  url, metaUrl, path, callback.get(), logger.get())
+                                            : nullptr;
+        if (task == nullptr) {
+            // Logged as a memory failure, which maps to UnknowError.
+            result = TransferDownloadError(framework, downloader::kOutOfMemory);
+        } else {
+            callback->SetTask(task);
+            const Held<downloader::ITask> running(task);
+            task->AddRef();
+            task->Start();
+            result = TransferDownloadError(framework, callback->Wait());
+        }
+        if (!IsRetried(result)) {
+            break;
+        }
+        std::this_thread::sleep_for(kPause);
+    }
+    return result;
+}
+
+ErrorHandle MonikerTransport(StubFramework& framework, const std::string& url,
+                             const std::string& path) {
+    const std::string requestUrl = core::AppendTimestamp(url);
+    ErrorHandle result = UnknowError;
+    // Attempts that keep receiving data are retried without limit.
+    for (int budget = kAttempts; budget > 0;) {
+        core::DownloadCallback callback(&framework.Dispatch());
+        result =
+            TransferDownloadError(framework, core::DownloadByMoniker(requestUrl, path, &callback));
+        if (!IsRetried(result)) {
+            break;
+        }
+        std::this_thread::sleep_for(kPause);
+        budget = callback.DataSeen() ? kAttempts : budget - 1;
+    }
+    return result;
+}
+
+// Hands the fetched meta file to the waiting caller.
+class HttpToMemCallback : public downloader::ITaskCallback<downloader::HttpToMemResult&&> {
+public:
+    void OnComplete(downloader::HttpToMemResult&& result) override {
+        succeeded_ = result.hr >= 0;
+        if (succeeded_) {
+            bytes_.assign(result.buffer.Data(), result.buffer.Data() + result.buffer.Size());
+        }
+        done_.Set();
+    }
+    bool Wait() {
+        done_.Wait();
+        return succeeded_;
+    }
+    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+
+protected:
+    ~HttpToMemCallback() = default;
+
+private:
+    platform::Event done_{true};
+    bool succeeded_ = false;
+    std::vector<std::uint8_t> bytes_;
+};
+
+}  // namespace
+
+ErrorHandle TransferDownloadError(StubFramework& framework, HRESULT result) {
+    debug::FrameworkDebugMessage(&framework, "TransferDownloadError HRESULT: %x",
+                                 static_cast<unsigned>(result));
+    switch (static_cast<std::uint32_t>(result)) {
+        case 0:
+            return NoError;
+        case 0x800C0006:
+            return FileNotExist;
+        case 0x80070070:
+            return DiskFull;
+        case 0x80004004:
+            return Abort;
+        case 0x800C0005:
+        case 0x800C0008:
+        case 0x800C000B:
+        case 1:
+            return Failure;
+        default:
+            return UnknowError;
+    }
+}
+
+bool IsRetried(ErrorHandle result) {
+    return result == Failure || result == UnknowError;
+}
+
+ErrorHandle DownloadWithRetry(StubFramework& framework, const std::string& url,
+                              const std::string& path, bool secure, bool resume) {
+    std::string packageUrl = url;
+    std::string metaUrl = url + ".meta";
+    if (secure) {
+        // A URL that cannot be tokenized is used as it is.
+        core::RequestTokenizedUrl(packageUrl);
+        core::RequestTokenizedUrl(metaUrl);
+    }
+    ErrorHandle result = resume ? ResumeTransport(framework, packageUrl, metaUrl, path)
+                                : MonikerTransport(framework, packageUrl, path);
+    if ((result == Failure || result == FileNotExist) && !platform::http::CheckConnection(url)) {
+        result = NoNetwork;
+    }
+    return result;
+}
+
+DownloadCallback::DownloadCallback(core::HtmlExternal* host) : host_(host) {
+    host_->AddRef();
+}
+
+DownloadCallback::~DownloadCallback() {
+    if (task_ != nullptr) {
+        task_->Release();
+    }
+    host_->Release();
+}
+
+void DownloadCallback::OnProgress(std::int64_t current, std::int64_t total) {
+    host_->SetProgress(core::kDownloadTotal, static_cast<std::uint32_t>(total));
+    host_->SetProgress(core::kDownloadCurrent, static_cast<std::uint32_t>(current));
+    if (host_->StopDownload() && task_ != nullptr) {
+        task_->Cancel();
+    }
+}
+
+void DownloadCallback::OnComplete(downloader::Result result) {
+    result_ = result == 0 || result == kAbort || result == kDiskFull ? result : kDownloadFailure;
+    done_.Set();
+}
+
+HRESULT DownloadCallback::Wait() {
+    done_.Wait();
+    return result_;
+}
+
+bool IsFileSameAsRemote(const std::string& path, const std::string& metaUrl) {
+    platform::http::SyncRequest probe;
+    probe.url = metaUrl;
+    probe.userAgent = "ValidURL";
+    probe.followRedirects = false;
+    probe.read = platform::http::SyncRequest::Read::kStatus;
+    if (platform::http::Perform(probe).status != 200) {
+        return true;  // nothing to compare with
+    }
+    const Held<downloader::ILogger> logger(debug::CreateDownloadLogger(nullptr));
+    const Held<HttpToMemCallback> callback(downloader::details::Create<HttpToMemCallback>());
+    if (!logger || !callback) {
+        return false;
+    }
+    const Held<downloader::ITask> task(
+        downloader::CreateHttpToMemTask(metaUrl, callback.get(), logger.get()));
+    if (!task) {
+        return false;
+    }
+    task->Start();
+    if (!callback->Wait()) {
+        return false;
+    }
+    return downloader::VerifyFileWithMeta(path, callback->Bytes().data(), callback->Bytes().size());
+}
+
+}  // namespace stubframework

@@ -1,0 +1,52 @@
+// tools/webservice-mock on a scratch folder, with its own certificate
+// trusted through STUB_CA_BUNDLE while the object lives.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/TestFolder.h"
+
+namespace stubtest {
+
+class WebServiceMock {
+public:
+    WebServiceMock();
+    ~WebServiceMock();
+    WebServiceMock(const WebServiceMock&) = delete;
+    WebServiceMock& operator=(const WebServiceMock&) = delete;
+
+    // "https://127.0.0.1:PORT"
+    const std::string& BaseUrl() const { return base_; }
+    std::string CertificatePath() const { return certs_ / "cert.pem"; }
+
+    struct Request {
+        std::string method;
+        std::string path;
+        std::string query;
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string body;  // bytes
+        // The first header of that name, any case; empty when absent.
+        std::string Header(const std::string& name) const;
+        bool HasHeader(const std::string& name) const;
+    };
+    std::vector<Request> Requests() const;
+    void Reset() const;
+    // The reply for a service path ("/v1/token") from now on.
+    void SetReply(const std::string& path, const std::string& reply) const;
+
+private:
+    std::string Control(const std::string& path, const std::string* putBody = nullptr) const;
+
+    TestFolder work_;
+    TestFolder certs_;
+    pid_t server_ = -1;
+    std::string base_;
+    std::unique_ptr<ScopedEnv> trust_;
+};
+
+}  // namespace stubtest

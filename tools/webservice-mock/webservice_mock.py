@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""A stand-in for the installer's web service, over HTTPS on 127.0.0.1, for
+the tests and the demo. It records every request and answers the token and
+region requests with configurable replies.
+
+    webservice_mock.py CERT_DIR [--port N] [--port-file FILE]
+
+CERT_DIR receives a self-signed certificate for 127.0.0.1 and localhost
+(cert.pem, key.pem) made with openssl when it is not there yet; clients
+trust it through STUB_CA_BUNDLE=CERT_DIR/cert.pem.
+
+Service paths: /v1/token, /v1/logAnalytics, /v1/logUserActivity,
+/v1/isInEmbargoedCountry, /v1/reportError (any verb). By default the token
+reply is {"tokenizedUrl":"<posted URL>?token=mock"} (or "&token=mock" when
+the URL has a query), the region reply names country US with no embargo,
+and the others are empty.
+
+Control paths, on the same server:
+    GET /__requests        every request so far, as JSON: method, path,
+                           query, headers ([name, value] pairs), body
+                           (bytes as Latin-1 text)
+    GET /__reset           forgets the requests and the configured replies
+    PUT /__reply/v1/...    the body becomes the reply for that path
+"""
+
+import argparse
+import http.server
+import json
+import os
+import socketserver
+import ssl
+import subprocess
+import sys
+import threading
+
+SERVICE_PATHS = {"/v1/token", "/v1/logAnalytics", "/v1/logUserActivity",
+                 "/v1/isInEmbargoedCountry", "/v1/reportError"}
+REGION_REPLY = b"<result><country>US</country><isEmbargo>false</isEmbargo></result>"
+
+
+def make_certificate(folder):
+    cert = os.path.join(folder, "cert.pem")
+    key = os.path.join(folder, "key.pem")
+    if not (os.path.exists(cert) and os.path.exists(key)):
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                        "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                        "-addext", "basicConstraints=critical,CA:TRUE"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "webservice-mock/1"
+
+    def log_message(self, format, *args):  # quiet: tests read /__requests
+        pass
+
+    def do_GET(self):
+        self.handle_any()
+
+    def do_POST(self):
+        self.handle_any()
+
+    def do_PUT(self):
+        self.handle_any()
+
+    def reply(self, status, body=b"", content_type="text/plain"):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def handle_any(self):
+        state = self.server.state
+        path, _, query = self.path.partition("?")
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        if path == "/__requests":
+            with state["lock"]:
+                return self.reply(200, json.dumps(state["requests"]).encode(), "application/json")
+        if path == "/__reset":
+            with state["lock"]:
+                state["requests"].clear()
+                state["replies"].clear()
+            return self.reply(200)
+        if path.startswith("/__reply/"):
+            with state["lock"]:
+                state["replies"][path[len("/__reply"):]] = body
+            return self.reply(200)
+        if path not in SERVICE_PATHS:
+            return self.reply(404)
+        with state["lock"]:
+            state["requests"].append({
+                "method": self.command, "path": path, "query": query,
+                "headers": [[name, value] for name, value in self.headers.items()],
+                "body": body.decode("latin-1"),
+            })
+            configured = state["replies"].get(path)
+        if configured is not None:
+            return self.reply(200, configured)
+        if path == "/v1/token":
+            url = body.decode("utf-8", "replace")
+            separator = "&" if "?" in url else "?"
+            return self.reply(200, json.dumps({"tokenizedUrl": url + separator + "token=mock"})
+                              .encode(), "application/json")
+        if path == "/v1/isInEmbargoedCountry":
+            return self.reply(200, REGION_REPLY, "application/xml")
+        return self.reply(200)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("cert_dir")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--port-file")
+    options = parser.parse_args()
+    cert, key = make_certificate(options.cert_dir)
+    server = Server(("127.0.0.1", options.port), Handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.state = {"lock": threading.Lock(), "requests": [], "replies": {}}
+    port = server.server_address[1]
+    if options.port_file:
+        staged = options.port_file + ".partial"
+        with open(staged, "w") as out:
+            out.write(str(port))
+        os.replace(staged, options.port_file)
+    print("webservice-mock: https://127.0.0.1:%d/ (CA %s)" % (port, cert), flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
