@@ -42,7 +42,7 @@ HRESULT MSHTMLExternal::QueryInterface(REFIID riid, void** object) {
     return E_NOINTERFACE;
 }
 
-// Plain counts: every call arrives on the window thread.
+// Interlocked, as COM counts are: the download driver holds the host from its threads.
 ULONG MSHTMLExternal::AddRef() { return ++references_; }
 
 ULONG MSHTMLExternal::Release() {

@@ -3,6 +3,7 @@
 // dynamic members are the properties a page adds to it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -81,7 +82,7 @@ private:
     HRESULT InvokeMember(DynamicMember& member, WORD flags, DISPPARAMS* params, VARIANT* result,
                          EXCEPINFO* exception, IServiceProvider* caller);
 
-    ULONG references_ = 1;
+    std::atomic<ULONG> references_{1};  // download callbacks hold the host from other threads
     std::vector<DynamicMember> members_;
     WindowHandle window_ = nullptr;
 };
