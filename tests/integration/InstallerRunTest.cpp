@@ -29,10 +29,11 @@ protected:
 };
 
 TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyAndKeepsItsLog) {
-    ASSERT_EQ(sandbox_.Run("BrindlemarkInstall"), 0);
+    ASSERT_EQ(sandbox_.Run("BrindlemarkInstall-bare"), 0);
 
     EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
     const std::string log = KeptLog();
+    EXPECT_NE(log.find("ERROR] Load Resource from pe failed."), std::string::npos) << log;
     EXPECT_NE(log.find("DEBUG] Property lang: en\n\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("DEBUG] Property osbits: 64\n\r\n"), std::string::npos);
     EXPECT_NE(log.find("DEBUG] Property uninstallOption: \n\r\n"), std::string::npos);
@@ -45,6 +46,26 @@ TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyAndKeepsItsLog) {
     EXPECT_EQ(language, "English");
 }
 
+TEST_F(InstallerRunTest, ATruncatedPagePackageTakesTheFailedRoad) {
+    // The packed installer with the end of its archive cut off.
+    const std::string installer =
+        stubtest::ReadFile(stubtest::Sandbox::BinPath("BrindlemarkInstall"));
+    const std::string cut = sandbox_.Runtime() + "/BrindlemarkInstall";
+    stubtest::WriteFile(cut, installer.substr(0, installer.size() - 40));
+    stdfs::permissions(cut, stdfs::perms::owner_all);
+
+    ASSERT_EQ(sandbox_.Run(cut, "run=1"), 0);
+
+    const std::string log = KeptLog();
+    EXPECT_NE(log.find("DEBUG] Load Resource from pe.\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR] Load Resource from pe failed."), std::string::npos) << log;
+    std::string status;
+    ASSERT_TRUE(ReadRegistryText(kBase, "status", status));
+    EXPECT_EQ(status, "2");
+    // The folder made for the pages went with the teardown.
+    EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
+}
+
 TEST_F(InstallerRunTest, ResumeRunRestoresAndThenRemovesExtractionFolders) {
     const std::string extracted = sandbox_.Tmp() + "/1a2b";
     stdfs::create_directories(extracted + "/sub");
@@ -53,7 +74,7 @@ TEST_F(InstallerRunTest, ResumeRunRestoresAndThenRemovesExtractionFolders) {
     ASSERT_TRUE(WriteRegistryText(record, "Pkg__ZIP_Unzip_Folder__", extracted + "/"));
     ASSERT_TRUE(WriteRegistryText(record, "Pkg__ZIP_EXE_Path__", extracted + "/sub/setup.exe"));
 
-    ASSERT_EQ(sandbox_.Run("BrindlemarkInstall", "RESUME=INSTALLING"), 0);
+    ASSERT_EQ(sandbox_.Run("BrindlemarkInstall-bare", "RESUME=INSTALLING"), 0);
 
     EXPECT_FALSE(stdfs::exists(extracted));
     const std::string log = KeptLog();
@@ -66,13 +87,13 @@ TEST_F(InstallerRunTest, ResumeRunRestoresAndThenRemovesExtractionFolders) {
 TEST_F(InstallerRunTest, StoredSelfUpdateCodeBecomesTheWorkingCopysExitCode) {
     ASSERT_TRUE(WriteRegistryText(kBase, "selfupdate_code", "197800"));
     // POSIX keeps the low 8 bits of 197800.
-    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall", "run=1"), 197800 & 0xFF);
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall-bare", "run=1"), 197800 & 0xFF);
     // The launcher finds no new version to hand over to and ends normally.
-    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall"), 0);
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall-bare"), 0);
     EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
 
     ASSERT_TRUE(WriteRegistryText(kBase, "selfupdate_code", "5"));
-    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall", "run=1"), 0);
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall-bare", "run=1"), 0);
 }
 
 }  // namespace

@@ -53,11 +53,11 @@ protected:
 
     stubtest::Sandbox sandbox_;
     stubtest::TestFolder downloads_;
-    const std::string installer_ = stubtest::Sandbox::BinPath("BrindlemarkInstall");
+    const std::string installer_ = stubtest::Sandbox::BinPath("BrindlemarkInstall-bare");
 };
 
 TEST_F(LaunchModesTest, LauncherRunsAWorkingCopyWithItsArgumentsAndRemovesIt) {
-    const std::string launcher = PlaceLauncher("BrindlemarkInstall");
+    const std::string launcher = PlaceLauncher("BrindlemarkInstall-bare");
     ASSERT_EQ(sandbox_.Run(launcher, "/QN passthrough=A=1 'x y'"), 0);
 
     EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
@@ -127,7 +127,7 @@ TEST_F(LaunchModesTest, ReplacementWithoutALauncherFileOnlyEnds) {
 }
 
 TEST_F(LaunchModesTest, ALocalRedirectionBesideTheProgramStopsIt) {
-    const std::string launcher = PlaceLauncher("BrindlemarkInstall");
+    const std::string launcher = PlaceLauncher("BrindlemarkInstall-bare");
     stdfs::create_directory(launcher + ".local");
     EXPECT_EQ(sandbox_.Run(launcher), 1);
     EXPECT_TRUE(sandbox_.TmpEntries().empty());
@@ -142,7 +142,7 @@ TEST_F(LaunchModesTest, ASecondInstanceAsksTheFirstForItsWindowAndEnds) {
     ASSERT_TRUE(
         Eventually([&] { return stdfs::exists(sandbox_.Runtime() + "/ZelvoStubFramework.sock"); }));
 
-    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall"), 0);
+    EXPECT_EQ(sandbox_.Run("BrindlemarkInstall-bare"), 0);
     EXPECT_TRUE(StillRunning(first));
 
     stdfs::remove(hold);

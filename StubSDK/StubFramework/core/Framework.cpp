@@ -11,6 +11,7 @@ StubFramework::StubFramework(const core::ProductValues& product,
                              std::unique_ptr<platform::InstanceMutex> mutex)
     : log_(std::make_unique<debug::InstallerLog>()),
       core_(std::make_unique<core::FrameworkCore>(product)),
+      pages_(std::make_unique<core::PagePackage>(log_.get())),
       mutex_(std::move(mutex)),
       dispatch_(platform::com::Ptr<core::HtmlExternal>::Attach(core::HtmlExternal::Create(*this))) {
     // Before any report can be sent.
@@ -40,6 +41,7 @@ void StubFramework::DestroyMembers() {
     if (mutex_) {
         mutex_->StopListening();
     }
+    pages_.reset();
     core_.reset();
     log_.reset();
     mutex_.reset();

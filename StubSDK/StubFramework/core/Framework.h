@@ -7,6 +7,7 @@
 #include "bridge/HtmlExternal.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
+#include "core/PagePackage.h"
 #include "core/ProductValues.h"
 #include "platform/instance.h"
 
@@ -25,19 +26,22 @@ public:
     // Null once the teardown has destroyed it.
     debug::InstallerLog* Log() const { return log_.get(); }
     core::FrameworkCore& Core() const { return *core_; }
+    // The wizard's pages, extracted from the executable.
+    const core::PagePackage& Pages() const { return *pages_; }
     // window.external; the framework holds one reference until the teardown.
     core::HtmlExternal& Dispatch() const { return *dispatch_.Get(); }
 
     // Answers later instances that ask for our window.
     void ListenForActivation();
 
-    // Destroys the members in the teardown order: core, log, the mutex, and
+    // Destroys the members in the teardown order: pages, core, log, the mutex, and
     // the framework's reference to the dispatch object last.
     void DestroyMembers();
 
 private:
     std::unique_ptr<debug::InstallerLog> log_;
     std::unique_ptr<core::FrameworkCore> core_;
+    std::unique_ptr<core::PagePackage> pages_;
     std::unique_ptr<platform::InstanceMutex> mutex_;
     platform::com::Ptr<core::HtmlExternal> dispatch_;
 };

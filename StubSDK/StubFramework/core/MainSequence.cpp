@@ -55,12 +55,12 @@ void DeleteExtractionFolders(core::FrameworkCore& core) {
 }
 
 // The folder the pages are shown from, with a trailing separator; empty when
-// there are none. STUB_PAGES_DIR shows a page folder as it is, for page
-// authors and tests.
-std::string PageFolder() {
+// there are none. STUB_PAGES_DIR shows a page folder as it is instead of the
+// pages packed into the executable, for page authors and tests.
+std::string PageFolder(const StubFramework& framework) {
     std::string folder = platform::process::EnvironmentVariable("STUB_PAGES_DIR");
     if (folder.empty() || !fs::IsFolder(folder)) {
-        return {};
+        return framework.Pages().Loaded() ? framework.Pages().Folder() : std::string();
     }
     if (folder.back() != fs::kPathSeparator) {
         folder += fs::kPathSeparator;
@@ -109,7 +109,7 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     core::FrameworkCore& core = framework.Core();
     core::HtmlExternal& dispatch = framework.Dispatch();
     dispatch.BuildDispatchTable(methods);
-    const std::string pages = PageFolder();
+    const std::string pages = PageFolder(framework);
     if (!pages.empty()) {
         core.Properties().Set("resourceLocation", pages);
     }

@@ -81,6 +81,9 @@ public:
     // Reads up to `size` bytes from the current position: the count (0 at
     // the end), or -1 on failure.
     std::int64_t Read(void* buffer, std::size_t size);
+    // Reads up to `size` bytes at `offset` without moving the position: the
+    // count (short only at the end), or -1 on failure.
+    std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) const;
     // Writes at the current position; `written` is what reached the file,
     // also when the write failed part way.
     std::uint32_t Write(const void* data, std::size_t size, std::size_t& written);
@@ -94,6 +97,10 @@ private:
 
     int fd_ = -1;
 };
+
+// The Win32 error of the calling thread's last failed file call (a read
+// that returned -1, say).
+std::uint32_t LastFileError();
 
 // Makes every FileHandle::Write fail with `error` (0 turns it off): the
 // tests' stand-in for a full volume where none can be mounted.

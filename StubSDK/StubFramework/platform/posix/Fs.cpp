@@ -277,6 +277,26 @@ std::int64_t FileHandle::Read(void* buffer, std::size_t size) {
     return static_cast<std::int64_t>(total);
 }
 
+std::int64_t FileHandle::ReadAt(std::int64_t offset, void* buffer, std::size_t size) const {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = pread(fd_, bytes + total, size - total,
+                                  static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(total);
+}
+
 std::uint32_t FileHandle::Write(const void* data, std::size_t size, std::size_t& written) {
     const auto* bytes = static_cast<const char*>(data);
     written = 0;
@@ -317,6 +337,10 @@ std::uint32_t FileHandle::SetEnd() {
 std::int64_t FileHandle::Size() const {
     struct stat info {};
     return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+std::uint32_t LastFileError() {
+    return LastError();
 }
 
 void InjectWriteFailure(std::uint32_t error) {

@@ -1,0 +1,85 @@
+#include "zip/UnzipPackage.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "bridge/HtmlExternal.h"
+#include "core/Framework.h"
+#include "core/InstallerLog.h"
+#include "core/TempFolder.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "zip/ExtractZip.h"
+
+namespace stubframework::core {
+namespace {
+
+namespace fs = platform::fs;
+
+bool HasZipExtension(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string extension = path.substr(path.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".zip";
+}
+
+std::string WithSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != fs::kPathSeparator) {
+        folder += fs::kPathSeparator;
+    }
+    return folder;
+}
+
+}  // namespace
+
+bool FindFileInTree(const std::string& folder, const std::string& name, std::string& found) {
+    const std::string base = WithSeparator(folder);
+    if (fs::Exists(base + name)) {
+        found = base;
+        return true;
+    }
+    std::vector<fs::FolderEntry> entries;
+    if (fs::ListFolder(base, entries) != platform::kErrorSuccess) {
+        return false;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::FolderEntry& a, const fs::FolderEntry& b) { return a.name < b.name; });
+    for (const fs::FolderEntry& entry : entries) {
+        if (entry.isFolder && entry.name != "." && entry.name != ".." &&
+            FindFileInTree(base + entry.name, name, found)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+UnzipResult UnzipPackage(StubFramework& framework, const std::string& packagePath) {
+    UnzipResult unzip;
+    if (!HasZipExtension(packagePath) || !CreateUniqueTempFolder(unzip.unzipFolder)) {
+        unzip.unzipFolder.clear();
+        return unzip;
+    }
+    HtmlExternal& host = framework.Dispatch();
+    fs::FileHandle package;
+    const bool extracted = package.Open(packagePath) == platform::kErrorSuccess &&
+                           zip::ExtractZip(package, unzip.unzipFolder, &host, framework.Log());
+    if (!extracted) {
+        debug::LogDebugMessage(framework.Log(), "Unzip failed, package_path: %s, unzip to: %s\n",
+                               packagePath.c_str(), unzip.unzipFolder.c_str());
+        unzip.result = host.LastExtractionError() == platform::kErrorDiskFull ? DiskFull : Failure;
+        return unzip;
+    }
+    if (!FindFileInTree(unzip.unzipFolder, "setup.exe", unzip.setupFolder)) {
+        debug::LogDebugMessage(framework.Log(), "Can not find setup.exe, unzip path : %s",
+                               unzip.unzipFolder.c_str());
+        unzip.result = FileNotExist;
+        return unzip;
+    }
+    unzip.result = NoError;
+    return unzip;
+}
+
+}  // namespace stubframework::core

@@ -1,0 +1,30 @@
+// ZIP packages: extracted into a fresh temporary folder with progress on
+// the install bar, and the setup.exe inside them found.
+#pragma once
+
+#include <string>
+
+#include "StubFramework.h"
+
+namespace stubframework {
+class StubFramework;
+}
+
+namespace stubframework::core {
+
+struct UnzipResult {
+    ErrorHandle result = Failure;
+    std::string unzipFolder;  // with a trailing separator; empty when none was made
+    std::string setupFolder;  // the folder holding setup.exe, with a trailing separator
+};
+
+// Extracts a ".zip" package (any case) with the host's reporter. Failure for
+// another extension, an unreadable archive or a failed entry, DiskFull when
+// the volume filled up, FileNotExist when there is no setup.exe.
+UnzipResult UnzipPackage(StubFramework& framework, const std::string& packagePath);
+
+// The folder (with a trailing separator) holding a file of that name:
+// `folder` itself first, then its subfolders depth first, in name order.
+bool FindFileInTree(const std::string& folder, const std::string& name, std::string& found);
+
+}  // namespace stubframework::core
