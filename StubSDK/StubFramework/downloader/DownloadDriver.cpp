@@ -22,7 +22,6 @@ using downloader::details::Held;
 constexpr int kAttempts = 10;
 constexpr auto kPause = std::chrono::milliseconds(1000);
 
-constexpr HRESULT kObjectNotFound = static_cast<HRESULT>(0x800C0006);
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kAbort = static_cast<HRESULT>(0x80004004);
 constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);

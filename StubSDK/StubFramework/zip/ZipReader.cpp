@@ -103,10 +103,12 @@ bool ZipReader::LocateEndRecord(std::int64_t& position) {
         if (read_(start, block.data(), length) != static_cast<std::int64_t>(length)) {
             return Fail("the file cannot be read");
         }
-        // From the block's end towards its start; a record needs its 22 bytes.
+        // From the block's end towards its start; a record needs its 22 bytes
+        // and must begin within the last 65,557 bytes.
         for (std::int64_t i = static_cast<std::int64_t>(length) - 4; i >= 0; --i) {
+            const std::int64_t fromEnd = fileSize_ - (start + i);
             if (ReadLe32(&block[static_cast<std::size_t>(i)]) == kEndRecordSignature &&
-                fileSize_ - (start + i) >= kEndRecordSize) {
+                fromEnd >= kEndRecordSize && fromEnd <= kEndRecordWindow) {
                 position = start + i;
                 return true;
             }
@@ -121,8 +123,8 @@ bool ZipReader::LocateEndRecord(std::int64_t& position) {
 
 bool ZipReader::ReadDirectory(std::uint16_t count) {
     directory_.resize(directorySize_);
-    if (read_(directoryPosition_, directory_.data(), directory_.size()) !=
-        static_cast<std::int64_t>(directory_.size())) {
+    if (!directory_.empty() && read_(directoryPosition_, directory_.data(), directory_.size()) !=
+                                   static_cast<std::int64_t>(directory_.size())) {
         return Fail("the central directory cannot be read");
     }
     std::size_t at = 0;
