@@ -16,19 +16,6 @@ constexpr std::uint16_t kStored = 0;
 constexpr std::uint16_t kDeflated = 8;
 constexpr std::uint32_t kDosDirectory = 0x10;
 
-struct InflateStream {
-    z_stream stream{};
-    bool ready = false;
-    InflateStream() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
-    ~InflateStream() {
-        if (ready) {
-            inflateEnd(&stream);
-        }
-    }
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
-};
-
 }  // namespace
 
 bool ZipEntry::IsFolder() const {
@@ -179,14 +166,20 @@ bool ZipReader::ReadDirectory(std::uint16_t count) {
     return true;
 }
 
+ZipReader::~ZipReader() {
+    if (inflating_) {
+        inflateEnd(&stream_);
+    }
+}
+
 bool ZipReader::CopyStored(std::int64_t offset, std::int64_t left, const WriteFunction& emit) {
-    std::vector<std::uint8_t> buffer(kChunk);
+    input_.resize(kChunk);
     while (left > 0) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, kChunk));
-        if (read_(offset, buffer.data(), want) != static_cast<std::int64_t>(want)) {
+        if (read_(offset, input_.data(), want) != static_cast<std::int64_t>(want)) {
             return Fail("an entry's data cannot be read");
         }
-        if (!emit(buffer.data(), want)) {
+        if (!emit(input_.data(), want)) {
             return false;
         }
         offset += static_cast<std::int64_t>(want);
@@ -197,34 +190,41 @@ bool ZipReader::CopyStored(std::int64_t offset, std::int64_t left, const WriteFu
 
 bool ZipReader::Inflate(std::int64_t offset, std::int64_t left, const std::string& name,
                         const WriteFunction& emit) {
-    InflateStream inflater;
-    if (!inflater.ready) {
+    // One inflater and one pair of buffers serve every entry: page packages
+    // hold thousands of small files.
+    if (!inflating_) {
+        inflating_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
+    } else if (inflateReset(&stream_) != Z_OK) {
         return Fail("out of memory");
     }
-    std::vector<std::uint8_t> input(kChunk);
-    std::vector<std::uint8_t> output(kChunk);
-    z_stream& stream = inflater.stream;
+    if (!inflating_) {
+        return Fail("out of memory");
+    }
+    input_.resize(kChunk);
+    output_.resize(kChunk);
+    z_stream& stream = stream_;
+    stream.avail_in = 0;
     for (;;) {
         if (stream.avail_in == 0) {
             if (left == 0) {
                 return Fail("an entry's compressed data ends early: " + name);
             }
             const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, kChunk));
-            if (read_(offset, input.data(), want) != static_cast<std::int64_t>(want)) {
+            if (read_(offset, input_.data(), want) != static_cast<std::int64_t>(want)) {
                 return Fail("an entry's data cannot be read: " + name);
             }
             offset += static_cast<std::int64_t>(want);
             left -= static_cast<std::int64_t>(want);
-            stream.next_in = input.data();
+            stream.next_in = input_.data();
             stream.avail_in = static_cast<uInt>(want);
         }
-        stream.next_out = output.data();
+        stream.next_out = output_.data();
         stream.avail_out = static_cast<uInt>(kChunk);
         const int status = inflate(&stream, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END) {
             return Fail("an entry's data is corrupt: " + name);
         }
-        if (!emit(output.data(), kChunk - stream.avail_out)) {
+        if (!emit(output_.data(), kChunk - stream.avail_out)) {
             return false;
         }
         if (status == Z_STREAM_END) {

@@ -4,6 +4,8 @@
 // CRC-32 checked. ZIP64 and encrypted archives are refused.
 #pragma once
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +37,11 @@ struct ZipEntry {
 
 class ZipReader {
 public:
+    ZipReader() = default;
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
     // Why the last call failed, for a log line; empty after success.
     const std::string& Error() const { return error_; }
 
@@ -72,6 +79,10 @@ private:
     std::vector<ZipEntry> entries_;
     std::vector<std::size_t> byName_;
     std::string error_;
+    z_stream stream_{};
+    bool inflating_ = false;
+    std::vector<std::uint8_t> input_;
+    std::vector<std::uint8_t> output_;
 };
 
 // Little-endian fields of the format.
