@@ -98,6 +98,9 @@ private:
     int fd_ = -1;
 };
 
+// Lets everyone run the file (where the system has such a bit).
+std::uint32_t MarkExecutable(const std::string& path);
+
 // The Win32 error of the calling thread's last failed file call (a read
 // that returned -1, say).
 std::uint32_t LastFileError();

@@ -61,6 +61,30 @@ bool LaunchElevated(const std::string& program, const std::vector<std::string>& 
 // when no such process can be opened.
 bool WaitForProcessExit(std::uint32_t processId);
 
+// A child started from a command line (CreateProcess): the program is the
+// first argument, looked up the way a shell would; "msiexec.exe" names the
+// installer stand-in beside our executable. Exit codes arrive whole (32
+// bits) from children that end through ExitProcess, 8 bits from others.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    // A child still running is left to run; it is reaped when it ends.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    static constexpr std::uint32_t kInfiniteWait = 0xFFFFFFFFu;
+
+    bool Start(const std::string& commandLine);
+    // True when the child has ended within the time; then `exitCode` holds its code.
+    bool Wait(std::uint32_t timeoutMs, std::uint32_t& exitCode);
+
+private:
+    int pid_ = -1;
+    int pidfd_ = -1;
+    int codePipe_ = -1;
+};
+
 // Loads a system library by full path before anything else can plant one
 // beside the executable. Nothing to do where libraries are not searched there.
 void PreloadSystemLibrary(const char* name);

@@ -102,6 +102,10 @@ private:
             return error == platform::kErrorSuccess;
         };
         if (reader_.Extract(entry, write)) {
+            // A setup.exe packed on Linux must stay runnable.
+            if (entry.IsExecutable()) {
+                fs::MarkExecutable(*target);
+            }
             return true;
         }
         Refused(reader_.Error());

@@ -22,6 +22,11 @@ bool ZipEntry::IsFolder() const {
     return (!name.empty() && name.back() == '/') || (externalAttributes & kDosDirectory) != 0;
 }
 
+bool ZipEntry::IsExecutable() const {
+    constexpr std::uint16_t kUnix = 3;
+    return (madeBy >> 8) == kUnix && ((externalAttributes >> 16) & 0111) != 0;
+}
+
 bool ZipReader::Fail(std::string why) {
     error_ = std::move(why);
     return false;
@@ -132,6 +137,7 @@ bool ZipReader::ReadDirectory(std::uint16_t count) {
             return Fail("a central directory entry runs past the directory");
         }
         ZipEntry entry;
+        entry.madeBy = ReadLe16(record + 4);
         entry.flags = ReadLe16(record + 8);
         entry.method = ReadLe16(record + 10);
         entry.crc = ReadLe32(record + 16);

@@ -31,8 +31,11 @@ struct ZipEntry {
     std::uint32_t compressedSize = 0;
     std::uint32_t size = 0;
     std::uint32_t externalAttributes = 0;
+    std::uint16_t madeBy = 0;      // high byte: the system that made the entry (3: Unix)
     std::int64_t localHeader = 0;  // file position, the archive's start offset added
     bool IsFolder() const;
+    // An entry made on Unix whose mode lets someone run it.
+    bool IsExecutable() const;
 };
 
 class ZipReader {

@@ -339,6 +339,14 @@ std::int64_t FileHandle::Size() const {
     return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
+std::uint32_t MarkExecutable(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return LastError();
+    }
+    return chmod(path.c_str(), (info.st_mode & 07777) | 0111) == 0 ? kErrorSuccess : LastError();
+}
+
 std::uint32_t LastFileError() {
     return LastError();
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -45,6 +46,25 @@ bool WaitForChild(pid_t child, std::uint32_t& exitCode) {
         if (errno != EINTR) {
             return false;
         }
+    }
+}
+
+constexpr const char* kExitCodeFdVariable = "STUB_EXIT_CODE_FD";
+constexpr int kExitCodeFd = 3;
+
+// "msiexec.exe" (any case, with or without a folder) runs the stand-in that
+// lies beside our executable.
+void ResolveStandIns(std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        return;
+    }
+    std::string name = arguments[0].substr(arguments[0].find_last_of("/\\") + 1);
+    for (char& c : name) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (name == "msiexec.exe" || name == "msiexec") {
+        const std::string self = ExecutablePath();
+        arguments[0] = self.substr(0, self.find_last_of('/') + 1) + "msiexec";
     }
 }
 
@@ -106,12 +126,98 @@ std::uint32_t CurrentProcessId() {
 
 void ExitProcess(std::uint32_t exitCode) {
     std::fflush(nullptr);
+    // A parent that started us as a ChildProcess reads the whole code here.
+    if (const char* fd = std::getenv(kExitCodeFdVariable); fd != nullptr && *fd != '\0') {
+        const int pipe = std::atoi(fd);
+        const unsigned char bytes[4] = {static_cast<unsigned char>(exitCode & 0xFF),
+                                        static_cast<unsigned char>((exitCode >> 8) & 0xFF),
+                                        static_cast<unsigned char>((exitCode >> 16) & 0xFF),
+                                        static_cast<unsigned char>(exitCode >> 24)};
+        [[maybe_unused]] const ssize_t written = write(pipe, bytes, sizeof bytes);
+    }
     _exit(static_cast<int>(exitCode & kExitCodeMask));
 }
 
 std::string EnvironmentVariable(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : std::string();
+}
+
+ChildProcess::~ChildProcess() {
+    if (codePipe_ >= 0) {
+        close(codePipe_);
+    }
+    if (pidfd_ >= 0) {
+        close(pidfd_);
+    }
+    if (pid_ > 0) {
+        ReapWhenDone(pid_);
+    }
+}
+
+bool ChildProcess::Start(const std::string& commandLine) {
+    std::vector<std::string> arguments = SplitCommandLine(commandLine);
+    ResolveStandIns(arguments);
+    if (arguments.empty() || arguments[0].empty()) {
+        return false;
+    }
+    int codes[2];
+    if (pipe2(codes, O_CLOEXEC) != 0) {
+        return false;
+    }
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::string_view(*variable).rfind(std::string(kExitCodeFdVariable) + "=", 0) != 0) {
+            environment.emplace_back(*variable);
+        }
+    }
+    environment.push_back(std::string(kExitCodeFdVariable) + "=" + std::to_string(kExitCodeFd));
+    std::vector<char*> envp = Argv(environment);
+    std::vector<char*> argv = Argv(arguments);
+    SpawnActions spawn;
+    // The code pipe becomes descriptor 3; nothing else of ours reaches the child.
+    posix_spawn_file_actions_adddup2(&spawn.actions, codes[1], kExitCodeFd);
+    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, kExitCodeFd + 1);
+    pid_t child = 0;
+    const int started =
+        posix_spawnp(&child, argv[0], &spawn.actions, nullptr, argv.data(), envp.data());
+    close(codes[1]);
+    if (started != 0) {
+        close(codes[0]);
+        return false;
+    }
+    pid_ = child;
+    codePipe_ = codes[0];
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+    return true;
+}
+
+bool ChildProcess::Wait(std::uint32_t timeoutMs, std::uint32_t& exitCode) {
+    if (pid_ <= 0) {
+        return false;
+    }
+    if (pidfd_ >= 0) {
+        pollfd ready{pidfd_, POLLIN, 0};
+        const int polled =
+            poll(&ready, 1, timeoutMs == kInfiniteWait ? -1 : static_cast<int>(timeoutMs));
+        if (polled == 0 || (polled < 0 && errno == EINTR)) {
+            return false;
+        }
+    }
+    std::uint32_t status = 0;
+    if (!WaitForChild(pid_, status)) {
+        return false;
+    }
+    pid_ = -1;
+    exitCode = status;
+    unsigned char bytes[4];
+    if (read(codePipe_, bytes, sizeof bytes) == sizeof bytes) {
+        exitCode = static_cast<std::uint32_t>(bytes[0]) |
+                   (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                   (static_cast<std::uint32_t>(bytes[2]) << 16) |
+                   (static_cast<std::uint32_t>(bytes[3]) << 24);
+    }
+    return true;
 }
 
 bool RunProcess(const std::string& application, const std::string& commandLine,

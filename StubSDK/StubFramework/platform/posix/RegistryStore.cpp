@@ -184,6 +184,8 @@ std::uint32_t UserFolder(std::filesystem::path& out) {
     return EnsureFolder(out);
 }
 
+}  // namespace
+
 std::uint32_t HiveFolder(Hive hive, std::filesystem::path& out) {
     if (const char* dir = std::getenv("STUB_REGISTRY_DIR"); dir != nullptr && *dir != '\0') {
         std::error_code error;
@@ -197,6 +199,8 @@ std::uint32_t HiveFolder(Hive hive, std::filesystem::path& out) {
     }
     return UserFolder(out);
 }
+
+namespace {
 
 struct CachedFile {
     std::string path;

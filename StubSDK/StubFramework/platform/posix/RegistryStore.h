@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -120,5 +121,9 @@ private:
 // folder for the machine hive when it is writable). Connections are cached
 // per file and reopened when the file was replaced or removed.
 std::uint32_t OpenHive(Hive hive, std::shared_ptr<Database>& out);
+
+// The folder that holds a hive's database (created when missing). Other
+// machine-wide state, such as the installer's lock, lives beside it.
+std::uint32_t HiveFolder(Hive hive, std::filesystem::path& out);
 
 }  // namespace stubframework::platform::registry::detail

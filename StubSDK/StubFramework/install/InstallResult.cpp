@@ -1,0 +1,74 @@
+// Result codes of installers and programs, and the switches of their command lines.
+#include <cctype>
+
+#include "core/Framework.h"
+#include "core/InstallerLog.h"
+#include "install/Installers.h"
+#include "platform/commandline.h"
+
+namespace stubframework::core {
+namespace {
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+}  // namespace
+
+ErrorHandle TransferInstallError(StubFramework& framework, std::uint32_t code) {
+    debug::FrameworkDebugMessage(&framework, "TransferInstallError HRESULT: %x", code);
+    switch (code) {
+        case 0:
+            return NoError;
+        case 1602:
+            return Cancelled;
+        case 1603:
+            return Failure;
+        case 1618:
+            return OtherInstalling;
+        case 1641:
+        case 3010:
+            return Reboot;
+        default:
+            return UnknowError;
+    }
+}
+
+bool HasSwitch(const std::string& parameters, const std::string& name) {
+    const std::string wanted = Upper(name);
+    for (const std::string& argument : platform::SplitCommandLine(parameters)) {
+        if (Upper(argument) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string RemoveSwitch(const std::string& parameters, const std::string& text) {
+    if (text.empty()) {
+        return parameters;
+    }
+    const std::string upperText = Upper(text);
+    std::string result = parameters;
+    std::size_t at = 0;
+    while ((at = Upper(result).find(upperText, at)) != std::string::npos) {
+        // Only where an argument begins: a Linux path inside a value ("/usr/local")
+        // must not lose its tail to "/l".
+        const char before = at == 0 ? ' ' : result[at - 1];
+        if (before != ' ' && before != '\t' && before != '"') {
+            at += upperText.size();
+            continue;
+        }
+        std::size_t end = at + upperText.size();
+        while (end < result.size() && result[end] != ' ') {
+            ++end;
+        }
+        result.erase(at, end - at);
+    }
+    return result;
+}
+
+}  // namespace stubframework::core

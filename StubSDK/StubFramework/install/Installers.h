@@ -1,0 +1,52 @@
+// The install engine: Windows Installer packages, programs and ZIP packages
+// with setup.exe, removal and repair, each keeping the install bar
+// ("installTotal", "installCurrent") moving and answering one result code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "StubFramework.h"
+
+namespace stubframework {
+class StubFramework;
+}
+
+namespace stubframework::core {
+
+class HtmlExternal;
+
+// An installer's or program's code as the page sees it (logged first).
+ErrorHandle TransferInstallError(StubFramework& framework, std::uint32_t code);
+
+// True when one argument of `parameters` equals `name`, ignoring case.
+bool HasSwitch(const std::string& parameters, const std::string& name);
+// Removes every argument that begins with `text` (ignoring case), up to the
+// next blank. An argument begins at the start, after a blank or after a
+// quotation mark.
+std::string RemoveSwitch(const std::string& parameters, const std::string& text);
+
+// Installs a ".msi" package through the installer's API: UI level and
+// progress filter from the switches, the log in the product's log folder.
+ErrorHandle InstallMsi(StubFramework& framework, const std::string& package,
+                       const std::string& parameters);
+// The external UI handler: progress messages move the install bar.
+int MsiUiHandler(void* host, std::uint32_t messageType, const char* text);
+// Reads "1: a 2: b 3: c" progress text into the install bar.
+void ParseMsiProgress(HtmlExternal& host, const char* text);
+// Resets the count of progress resets (each installation starts at 0).
+void ResetMsiProgressCounter();
+
+// Runs a program and waits; with an estimate in seconds the bar moves one
+// tenth a second until one short of its end.
+ErrorHandle InstallExe(StubFramework& framework, const std::string& package,
+                       const std::string& parameters, std::int64_t estimate);
+// Extracts a ZIP package (or takes what its download extracted), runs its
+// setup.exe and removes the extraction folder.
+ErrorHandle InstallZip(StubFramework& framework, const std::string& package,
+                       const std::string& parameters, std::int64_t estimate);
+
+// Runs a removal or repair command line; the bar fills over 30 seconds.
+ErrorHandle RunUninstall(StubFramework& framework, const std::string& commandLine);
+
+}  // namespace stubframework::core

@@ -1,0 +1,299 @@
+// The install engine with real packages: MSI files built by wixl, programs,
+// ZIP packages, and removal and repair through the msiexec stand-in.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "bridge/HtmlExternal.h"
+#include "core/RegistryText.h"
+#include "install/Installers.h"
+#include "platform/msi.h"
+#include "support/BridgeFixture.h"
+#include "support/Sandbox.h"
+#include "support/TestFolder.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using namespace stubframework;
+using core::kInstallCurrent;
+using core::kInstallTotal;
+
+constexpr const char* kUpgradeCode = "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}";
+constexpr const char* kCode1 = "{11111111-2222-3333-4444-000000000001}";
+constexpr const char* kCode2 = "{11111111-2222-3333-4444-000000000002}";
+
+bool Shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+class InstallTest : public ::testing::Test {
+protected:
+    InstallTest() : root_("STUB_INSTALL_ROOT", work / "root") {}
+
+    // A package of one product version: app.txt and docs/readme.txt.
+    std::string BuildMsi(const std::string& version, const std::string& code,
+                         const std::string& extra = "") {
+        const std::string folder = work / ("msi-" + version);
+        stdfs::create_directories(folder + "/docs");
+        stubtest::WriteFile(folder + "/app.txt", "app " + version + "\n");
+        stubtest::WriteFile(folder + "/docs/readme.txt", std::string(4000, 'r'));
+        stubtest::WriteFile(folder + "/p.wxs", R"(<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id=")" + code + R"(" Name="Brindlemark Test" Language="1033" Version=")" +
+                                                   version +
+                                                   R"(" Manufacturer="Zelvo" UpgradeCode=")" +
+                                                   kUpgradeCode + R"(">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perUser"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>)" +
+                                                   extra + R"(
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="Brindlemark">
+          <Component Id="App" Guid="{12121212-1212-1212-1212-121212121212}">
+            <File Id="app.txt" Source="app.txt" KeyPath="yes"/>
+          </Component>
+          <Directory Id="DocsDir" Name="docs">
+            <Component Id="Docs" Guid="{13131313-1313-1313-1313-131313131313}">
+              <File Id="readme.txt" Source="docs/readme.txt" KeyPath="yes"/>
+            </Component>
+          </Directory>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Docs"/></Feature>
+  </Product>
+</Wix>
+)");
+        const std::string package = folder + "/product-" + version + ".msi";
+        EXPECT_TRUE(Shell("cd '" + folder + "' && wixl -o '" + package + "' p.wxs"));
+        return package;
+    }
+
+    std::string Installed(const std::string& relative) const {
+        return work / ("root/Program Files/Brindlemark/" + relative);
+    }
+    std::string Recorded(const std::string& code, const std::string& name) const {
+        std::string value;
+        core::ReadRegistryText(
+            "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code,
+            name, value);
+        return value;
+    }
+    std::int32_t Progress(const char* name) { return bridge.Dispatch().GetProgress(name); }
+    std::string Log() { return bridge.LogText(); }
+
+    stubtest::BridgeFixture bridge;
+    stubtest::TestFolder work;
+    stubtest::ScopedEnv root_;
+};
+
+TEST_F(InstallTest, InstallsSilentlyWithOnePropertyAndRecordsTheProduct) {
+    const std::string package = BuildMsi("1.0.0", kCode1);
+    EXPECT_EQ(core::InstallMsi(bridge.Framework(), package, "/qn PROPERTY=1"), NoError);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
+    EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
+    EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "1.0.0");
+    EXPECT_EQ(Recorded(kCode1, "DisplayName"), "Brindlemark Test");
+    // The handler saw the resets and the progress: the total is the files' size, all done.
+    EXPECT_EQ(Progress(kInstallTotal), 4000 + 10);
+    EXPECT_EQ(Progress(kInstallCurrent), Progress(kInstallTotal));
+    EXPECT_NE(Log().find("InstallMsi " + package + ", parameter:  PROPERTY=1\r\n"),
+              std::string::npos)
+        << Log();
+    EXPECT_NE(Log().find("InstallMsi " + package + ", return 0"), std::string::npos);
+    EXPECT_EQ(bridge.Dispatch().LastInstallError(), 0u);
+}
+
+TEST_F(InstallTest, LogSwitchesGoAndTheLogLandsInTheProductLogFolder) {
+    const std::string package = BuildMsi("1.0.0", kCode1);
+    EXPECT_EQ(core::InstallMsi(bridge.Framework(), package, "/l*v $LOGFILE$ /QB!"), NoError);
+    EXPECT_NE(Log().find("parameter:   \r\n"), std::string::npos) << Log();
+    const std::string folder = stdfs::temp_directory_path().string() + "/Brindlemark_log";
+    std::string log;
+    for (const auto& item : stdfs::directory_iterator(folder)) {
+        if (item.path().filename().string().rfind("log_", 0) == 0) {
+            log = stubtest::ReadFile(item.path().string());
+        }
+    }
+    EXPECT_NE(log.find("Installation success or error status: 0."), std::string::npos) << log;
+
+    // "/qnx" is not the no-UI switch, but it goes from the command line all the same.
+    core::InstallMsi(bridge.Framework(), package, "/qnx PROPERTY=2");
+    EXPECT_NE(Log().find("parameter:  PROPERTY=2\r\n"), std::string::npos);
+    EXPECT_EQ(Progress(kInstallTotal), 1) << "no progress reaches a handler without a filter";
+}
+
+TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
+    const std::string package = BuildMsi("1.0.0", kCode1);
+    ASSERT_EQ(core::InstallMsi(bridge.Framework(), package, "/qn"), NoError);
+    stdfs::remove(Installed("app.txt"));
+    stubtest::WriteFile(Installed("docs/readme.txt"), "changed");
+    const std::string logs = work / "logs";
+    stdfs::create_directories(logs);
+    EXPECT_EQ(core::RunUninstall(bridge.Framework(), std::string("msiexec.exe /f ") + kCode1 +
+                                                         " /qn /norestart /l*v \"" + logs +
+                                                         "/repair_1.log\""),
+              NoError);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
+    EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
+
+    EXPECT_EQ(core::RunUninstall(bridge.Framework(), std::string("msiexec.exe /uninstall ") +
+                                                         kCode1 + " /qn /norestart /l*v \"" + logs +
+                                                         "/remove_1.log\""),
+              NoError);
+    EXPECT_FALSE(stdfs::exists(Installed("")));
+    EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
+    EXPECT_NE(stubtest::ReadFile(logs + "/remove_1.log").find("Removal completed successfully"),
+              std::string::npos);
+    EXPECT_EQ(Progress(kInstallCurrent), 150);
+
+    // The product is gone now: 1605 reaches us whole and is no known result.
+    EXPECT_EQ(
+        core::RunUninstall(bridge.Framework(), std::string("msiexec.exe /x ") + kCode1 + " /qn"),
+        UnknowError);
+    EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1605u);
+}
+
+TEST_F(InstallTest, AnOlderVersionOverANewerOneIs1638) {
+    ASSERT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("1.0.0", kCode1), "/qn"), UnknowError);
+    EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1638u);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
+}
+
+TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
+    const std::string exit = stubtest::Sandbox::BinPath("stub-test-exit");
+    const std::vector<std::pair<std::uint32_t, ErrorHandle>> table = {
+        {0, NoError},   {1602, Cancelled}, {1603, Failure},    {1618, OtherInstalling},
+        {1641, Reboot}, {3010, Reboot},    {1605, UnknowError}};
+    for (const auto& [code, result] : table) {
+        EXPECT_EQ(core::InstallExe(bridge.Framework(), exit, std::to_string(code), 0), result)
+            << code;
+        EXPECT_EQ(bridge.Dispatch().LastInstallError(), code);
+    }
+    EXPECT_EQ(core::InstallExe(bridge.Framework(), work / "missing.exe", "", 0), Failure);
+    EXPECT_NE(Log().find("Install \"" + work / "missing.exe" + "\" , CreateProcessW failed"),
+              std::string::npos);
+
+    // Another installation holding the machine-wide lock.
+    const std::string package = BuildMsi("1.0.0", kCode1);
+    {
+        const platform::msi::InstallLock other;
+        ASSERT_TRUE(other.Held());
+        EXPECT_EQ(core::InstallMsi(bridge.Framework(), package, "/qn"), OtherInstalling);
+    }
+    // A package that asks for a restart.
+    const std::string restart = BuildMsi("3.0.0", "{11111111-2222-3333-4444-000000000003}",
+                                         R"(<Property Id="REBOOT" Value="Force"/>)");
+    EXPECT_EQ(core::InstallMsi(bridge.Framework(), restart, "/qn"), Reboot);
+}
+
+// Runs `work` on a thread and keeps the highest "installCurrent" seen short
+// of the total (the jump to the end at exit is not counted).
+template <class Work>
+std::int32_t HighestCurrentWhile(core::HtmlExternal& host, Work work) {
+    host.SetProgress(kInstallCurrent, 0);
+    std::atomic<bool> done{false};
+    std::int32_t highest = 0;
+    std::thread runner([&] {
+        work();
+        done = true;
+    });
+    while (!done) {
+        const std::int32_t current = host.GetProgress(kInstallCurrent);
+        if (current != host.GetProgress(kInstallTotal)) {
+            highest = std::max(highest, current);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    runner.join();
+    return highest;
+}
+
+TEST_F(InstallTest, EstimatedAndTimedProgress) {
+    const std::string exit = stubtest::Sandbox::BinPath("stub-test-exit");
+    core::HtmlExternal& host = bridge.Dispatch();
+    // 30 s estimated: a bar of 300 tenths, moving one a tenth of a second.
+    std::int32_t highest =
+        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Framework(), exit, "0 1", 30); });
+    EXPECT_EQ(Progress(kInstallTotal), 300);
+    EXPECT_GE(highest, 5);
+    EXPECT_LE(highest, 15);
+    EXPECT_EQ(Progress(kInstallCurrent), 300);
+    // A program that runs past its estimate waits one short of the end.
+    highest =
+        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Framework(), exit, "0 1.5", 1); });
+    EXPECT_EQ(highest, 9);
+    // Removal moves one in 150 every 200 ms.
+    highest = HighestCurrentWhile(
+        host, [&] { core::RunUninstall(bridge.Framework(), "\"" + exit + "\" 0 2"); });
+    EXPECT_GE(highest, 7);
+    EXPECT_LE(highest, 12);
+    EXPECT_EQ(Progress(kInstallCurrent), 150);
+}
+
+TEST_F(InstallTest, ZipPackagesRunTheirSetupAndTidyUp) {
+    const std::string source = work / "zip";
+    stdfs::create_directories(source + "/tools/bin");
+    stdfs::copy_file(stubtest::Sandbox::BinPath("stub-test-exit"), source + "/tools/bin/setup.exe");
+    ASSERT_TRUE(Shell("cd " + source + " && zip -qr ../package.zip tools"));
+    const stubtest::ScopedEnv record("STUB_TEST_EXIT_RECORD", work / "ran.txt");
+    EXPECT_EQ(core::InstallZip(bridge.Framework(), work / "package.zip", "0 0 --flag", 0), NoError);
+    EXPECT_EQ(stubtest::ReadFile(work / "ran.txt"), "0 0 --flag\n");
+    std::vector<std::string> left;
+    for (const auto& item : stdfs::directory_iterator(stdfs::temp_directory_path())) {
+        left.push_back(item.path().filename().string());
+    }
+    for (const std::string& name : left) {
+        EXPECT_TRUE(name.find('.') != std::string::npos || name.find("_log") != std::string::npos ||
+                    !stdfs::exists(stdfs::temp_directory_path() / name / "tools"))
+            << "the unzip folder was left: " << name;
+    }
+
+    stubtest::WriteFile(work / "readme.txt", "no setup here");
+    ASSERT_TRUE(Shell("cd " + work.Path() + " && zip -q nosetup.zip readme.txt"));
+    stdfs::remove(work / "ran.txt");
+    EXPECT_EQ(core::InstallZip(bridge.Framework(), work / "nosetup.zip", "", 0), FileNotExist);
+    EXPECT_FALSE(stdfs::exists(work / "ran.txt"));
+}
+
+TEST(MsiProgressTest, TheSecondResetSetsTheTotal) {
+    stubtest::BridgeFixture bridge;
+    core::HtmlExternal& host = bridge.Dispatch();
+    host.SetProgress(kInstallTotal, 1);
+    host.SetProgress(kInstallCurrent, 0);
+    core::ResetMsiProgressCounter();
+    core::ParseMsiProgress(host, "1: 2 2: 50 3: 0 ");  // before any reset: ignored
+    core::ParseMsiProgress(host, "1: 0 2: 999 3: 0 4: 0 ");
+    EXPECT_EQ(host.GetProgress(kInstallTotal), 1);
+    core::ParseMsiProgress(host, "1: 0 2: 1000 3: 0 4: 1 ");
+    EXPECT_EQ(host.GetProgress(kInstallTotal), 1000);
+    core::ParseMsiProgress(host, "1: 1 2: 25 3: 1 ");
+    EXPECT_EQ(host.GetProgress(kInstallTotal), 1025);
+    core::ParseMsiProgress(host, "1: 1 2: 25 3: 0 ");
+    core::ParseMsiProgress(host, "1: 2 2: 300 3: 0 ");
+    core::ParseMsiProgress(host, "1: 2 2: 25 5: 7 3: 9");  // label 5 ends the reading
+    EXPECT_EQ(host.GetProgress(kInstallTotal), 1025);
+    EXPECT_EQ(host.GetProgress(kInstallCurrent), 325);
+    core::ParseMsiProgress(host, "garbage");
+    core::ParseMsiProgress(host, "1: 2");  // no field 2: counts as 0
+    EXPECT_EQ(host.GetProgress(kInstallCurrent), 325);
+}
+
+TEST(SwitchTest, HasAndRemoveSwitch) {
+    EXPECT_TRUE(core::HasSwitch("/qn PROP=1", "/QN"));
+    EXPECT_FALSE(core::HasSwitch("/qnx PROP=1", "/QN"));
+    EXPECT_TRUE(core::HasSwitch("A=1 /QB!", "/qb!"));
+    EXPECT_EQ(core::RemoveSwitch("/qn PROP=1", "/qn"), " PROP=1");
+    EXPECT_EQ(core::RemoveSwitch("/L*V \"$LOGFILE$\" X=1", "/l"), " \"$LOGFILE$\" X=1");
+    EXPECT_EQ(core::RemoveSwitch("A=1 /qn B=2 /QN", "/qn"), "A=1  B=2 ");
+    // A path inside a value keeps its "/l...".
+    EXPECT_EQ(core::RemoveSwitch("INSTALLDIR=/usr/local/app /l*v x", "/l"),
+              "INSTALLDIR=/usr/local/app  x");
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// msiexec: installs, removes and repairs Windows Installer packages with the
+// installer layer of the framework, taking the usual command line:
+//   msiexec /i PACKAGE [NAME=value ...]      install
+//   msiexec /x|/uninstall {CODE}|PACKAGE     remove
+//   msiexec /f[amus...] {CODE}|PACKAGE       repair
+//   /qn /qb /qb! /qf /passive (UI level), /norestart, /l*v LOG
+// The exit status is the installer's code (0, 1602, 1603, 1605, 1618, 1638, 3010, ...).
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/commandline.h"
+#include "platform/msi.h"
+#include "platform/process.h"
+
+namespace {
+
+namespace msi = stubframework::platform::msi;
+
+constexpr int kInvalidCommandLine = 1639;
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// Shows the installer's actions when there is a UI at all.
+int ShowMessage(void*, std::uint32_t type, const char* text) {
+    if ((type & 0xFF000000) == msi::kMessageActionStart) {
+        std::printf("%s\n", text);
+    }
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: msiexec /i PACKAGE | /x {CODE} | /f {CODE} [/qn] [/norestart] "
+                 "[/l*v LOG] [NAME=value ...]\n");
+    return kInvalidCommandLine;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    char mode = 0;
+    std::string target;
+    std::string properties;
+    std::uint32_t level = msi::kUiFull;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const std::string upper = Upper(argument);
+        const bool hasNext = i + 1 < argc;
+        if ((upper == "/I" || upper == "/PACKAGE") && hasNext) {
+            mode = 'i';
+            target = argv[++i];
+        } else if ((upper == "/X" || upper == "/UNINSTALL") && hasNext) {
+            mode = 'x';
+            target = argv[++i];
+        } else if (upper.rfind("/F", 0) == 0 && hasNext) {
+            mode = 'f';
+            target = argv[++i];
+        } else if (upper == "/QN" || upper == "/Q") {
+            level = msi::kUiNone;
+        } else if (upper == "/QB" || upper == "/QB!" || upper == "/PASSIVE") {
+            level = msi::kUiBasic | (upper == "/QB!" ? msi::kUiHideCancel : 0);
+        } else if (upper == "/QF") {
+            level = msi::kUiFull;
+        } else if ((upper.rfind("/L", 0) == 0 || upper == "/LOG") && hasNext) {
+            msi::EnableLog(0x1FDF, argv[++i], 0);
+        } else if (upper == "/NORESTART" || upper == "/PROMPTRESTART" || upper == "/FORCERESTART") {
+            // The exit code tells the caller whether to restart.
+        } else if (argument.find('=') != std::string::npos) {
+            properties += stubframework::platform::QuoteArgument(argument) + " ";
+        } else {
+            return Usage();
+        }
+    }
+    if (mode == 0 || target.empty()) {
+        return Usage();
+    }
+    msi::SetInternalUI(level);
+    if (level != msi::kUiNone) {
+        msi::SetExternalUI(&ShowMessage, msi::LogModeOf(msi::kMessageActionStart), nullptr);
+    }
+    // A package path where a product code is expected stands for its product.
+    if (mode != 'i' && target[0] != '{') {
+        std::string code;
+        if (!msi::ReadPackageProperty(target, "ProductCode", code)) {
+            return static_cast<int>(msi::kPackageOpenFailed);
+        }
+        target = code;
+    }
+    std::uint32_t result = 0;
+    switch (mode) {
+        case 'i':
+            result = msi::InstallProduct(target, properties);
+            break;
+        case 'x':
+            result = msi::RemoveProduct(target, properties);
+            break;
+        default:
+            result = msi::RepairProduct(target, properties);
+            break;
+    }
+    // The whole code reaches a parent that reads it, 8 bits any other.
+    stubframework::platform::process::ExitProcess(result);
+}
