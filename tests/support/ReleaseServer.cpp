@@ -1,59 +1,13 @@
 #include "support/ReleaseServer.h"
 
-#include <curl/curl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
-#include <thread>
 
 #include "downloader/MetaFile.h"
 
 namespace stubtest {
-namespace {
 
-std::size_t Append(char* data, std::size_t size, std::size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-}
-
-}  // namespace
-
-ReleaseServer::ReleaseServer() {
-    const std::string portFile = work_ / "port";
-    const std::string script =
-        std::string(STUB_SOURCE_DIR) + "/tools/release-server/release_server.py";
-    // Everything the child needs is built before fork: other threads may hold locks.
-    const char* const arguments[] = {
-        "env",         "python3",        script.c_str(), root_.Path().c_str(),
-        "--port-file", portFile.c_str(), nullptr};
-    server_ = fork();
-    if (server_ == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a crashed test
-        execv("/usr/bin/env", const_cast<char* const*>(arguments));
-        _exit(127);
-    }
-    for (int i = 0; i < 200 && port_ == 0; ++i) {
-        port_ = std::atoi(ReadFile(portFile).c_str());
-        if (port_ == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-    }
-    if (port_ == 0) {
-        throw std::runtime_error("the release server did not start");
-    }
-}
-
-ReleaseServer::~ReleaseServer() {
-    if (server_ > 0) {
-        kill(server_, SIGTERM);
-        waitpid(server_, nullptr, 0);
-    }
-}
+ReleaseServer::ReleaseServer() : server_("release-server/release_server.py", {root_.Path()}) {}
 
 void ReleaseServer::AddPackage(const std::string& name, const std::string& content) {
     const std::string path = root_ / name;
@@ -64,7 +18,7 @@ void ReleaseServer::AddPackage(const std::string& name, const std::string& conte
 }
 
 std::string ReleaseServer::Url(const std::string& name, const std::string& faults) const {
-    std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
+    std::string url = "http://127.0.0.1:" + std::to_string(server_.Port()) + "/";
     if (!faults.empty()) {
         url += "f/" + faults + "/";
     }
@@ -72,18 +26,7 @@ std::string ReleaseServer::Url(const std::string& name, const std::string& fault
 }
 
 std::string ReleaseServer::Get(const std::string& path) const {
-    std::string body;
-    CURL* easy = curl_easy_init();
-    const std::string url = Url("") + path;
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Append);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-    const CURLcode result = curl_easy_perform(easy);
-    curl_easy_cleanup(easy);
-    if (result != CURLE_OK) {
-        throw std::runtime_error("release server unreachable");
-    }
-    return body;
+    return HttpRequest(Url("") + path);
 }
 
 std::vector<ReleaseServer::Request> ReleaseServer::Requests() const {

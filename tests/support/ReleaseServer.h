@@ -2,20 +2,19 @@
 // on a free port, stopped with the object.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "support/TestFolder.h"
+#include "support/ToolServer.h"
 
 namespace stubtest {
 
 class ReleaseServer {
 public:
     ReleaseServer();
-    ~ReleaseServer();
+    ~ReleaseServer() = default;
     ReleaseServer(const ReleaseServer&) = delete;
     ReleaseServer& operator=(const ReleaseServer&) = delete;
 
@@ -41,9 +40,7 @@ private:
     std::string Get(const std::string& path) const;
 
     TestFolder root_;
-    TestFolder work_;
-    pid_t server_ = -1;
-    int port_ = 0;
+    ToolServer server_;
 };
 
 // Deterministic package content of `size` bytes (no all-zero block).

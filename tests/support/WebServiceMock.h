@@ -2,21 +2,20 @@
 // trusted through STUB_CA_BUNDLE while the object lives.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "support/TestFolder.h"
+#include "support/ToolServer.h"
 
 namespace stubtest {
 
 class WebServiceMock {
 public:
     WebServiceMock();
-    ~WebServiceMock();
+    ~WebServiceMock() = default;
     WebServiceMock(const WebServiceMock&) = delete;
     WebServiceMock& operator=(const WebServiceMock&) = delete;
 
@@ -42,9 +41,8 @@ public:
 private:
     std::string Control(const std::string& path, const std::string* putBody = nullptr) const;
 
-    TestFolder work_;
     TestFolder certs_;
-    pid_t server_ = -1;
+    ToolServer server_;
     std::string base_;
     std::unique_ptr<ScopedEnv> trust_;
 };

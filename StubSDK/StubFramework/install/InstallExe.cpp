@@ -5,6 +5,8 @@
 #include "core/TempFolder.h"
 #include "install/Installers.h"
 #include "platform/process.h"
+
+#include <functional>
 #include "zip/UnzipPackage.h"
 
 namespace stubframework::core {
@@ -15,6 +17,24 @@ constexpr std::size_t kMaxPath = 260;
 
 }  // namespace
 
+bool RunChild(StubFramework& framework, const std::string& commandLine, std::uint32_t sliceMs,
+              const char* what, const std::function<void(HtmlExternal&)>& onSlice,
+              std::uint32_t& exitCode) {
+    platform::process::ChildProcess child;
+    if (!child.Start(commandLine)) {
+        debug::FrameworkErrorMessage(&framework, "%s %s, CreateProcessW failed", what,
+                                     commandLine.c_str());
+        return false;
+    }
+    HtmlExternal& host = framework.Dispatch();
+    while (!child.Wait(sliceMs, exitCode)) {
+        onSlice(host);
+    }
+    host.SetProgress(kInstallCurrent, static_cast<std::uint32_t>(host.GetProgress(kInstallTotal)));
+    host.SetLastInstallError(exitCode);
+    return true;
+}
+
 ErrorHandle InstallExe(StubFramework& framework, const std::string& package,
                        const std::string& parameters, std::int64_t estimate) {
     HtmlExternal& host = framework.Dispatch();
@@ -23,25 +43,23 @@ ErrorHandle InstallExe(StubFramework& framework, const std::string& package,
         host.SetProgress(kInstallTotal, 10 * static_cast<std::uint32_t>(estimate));  // tenths
     }
     const std::string commandLine = "\"" + package + "\" " + parameters;
-    platform::process::ChildProcess child;
-    if (!child.Start(commandLine)) {
-        debug::FrameworkErrorMessage(&framework, "Install %s, CreateProcessW failed",
-                                     commandLine.c_str());
+    std::uint32_t exitCode = 0;
+    const bool ran = RunChild(
+        framework, commandLine, kSliceMs, "Install",
+        [](HtmlExternal& bar) {
+            const auto current = static_cast<std::uint32_t>(bar.GetProgress(kInstallCurrent));
+            const auto total = static_cast<std::uint32_t>(bar.GetProgress(kInstallTotal));
+            if (current < total - 1) {
+                bar.SetProgress(kInstallCurrent, current + 1);
+            }
+        },
+        exitCode);
+    if (!ran) {
         return Failure;
     }
-    std::uint32_t exitCode = 0;
-    while (!child.Wait(kSliceMs, exitCode)) {
-        const auto current = static_cast<std::uint32_t>(host.GetProgress(kInstallCurrent));
-        const auto total = static_cast<std::uint32_t>(host.GetProgress(kInstallTotal));
-        if (current < total - 1) {
-            host.SetProgress(kInstallCurrent, current + 1);
-        }
-    }
-    host.SetProgress(kInstallCurrent, static_cast<std::uint32_t>(host.GetProgress(kInstallTotal)));
     const ErrorHandle result = TransferInstallError(framework, exitCode);
     debug::FrameworkDebugMessage(&framework, "Install %s, return %d", commandLine.c_str(),
                                  static_cast<int>(exitCode));
-    host.SetLastInstallError(exitCode);
     return result;
 }
 

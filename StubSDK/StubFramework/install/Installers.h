@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "StubFramework.h"
@@ -45,6 +46,14 @@ ErrorHandle InstallExe(StubFramework& framework, const std::string& package,
 // setup.exe and removes the extraction folder.
 ErrorHandle InstallZip(StubFramework& framework, const std::string& package,
                        const std::string& parameters, std::int64_t estimate);
+
+// Runs a child from a command line, calling `onSlice` after every `sliceMs`
+// it is still running; at its end the bar is full and its code is the host's
+// last result. False (with "<what> <command line>, CreateProcessW failed"
+// logged) when it cannot start.
+bool RunChild(StubFramework& framework, const std::string& commandLine, std::uint32_t sliceMs,
+              const char* what, const std::function<void(HtmlExternal&)>& onSlice,
+              std::uint32_t& exitCode);
 
 // Runs a removal or repair command line; the bar fills over 30 seconds.
 ErrorHandle RunUninstall(StubFramework& framework, const std::string& commandLine);

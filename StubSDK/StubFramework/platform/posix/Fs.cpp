@@ -18,6 +18,30 @@ namespace {
 
 std::atomic<std::uint32_t> injectedWriteFailure{0};
 
+// Reads until `size` bytes are in or the file ends: a short read is not the
+// end. At `offset` without moving the position, or (offset < 0) from it.
+std::int64_t ReadFully(int fd, void* buffer, std::size_t size, std::int64_t offset) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got =
+            offset < 0 ? read(fd, bytes + total, size - total)
+                       : pread(fd, bytes + total, size - total,
+                               static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(total);
+}
+
 std::uint32_t LastError() {
     return Win32ErrorFromErrno(errno);
 }
@@ -258,43 +282,11 @@ std::uint32_t FileHandle::OpenExclusive(const std::string& path, int flags) {
 }
 
 std::int64_t FileHandle::Read(void* buffer, std::size_t size) {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    // A short read is not the end: keep reading until the block is full.
-    while (total < size) {
-        const ssize_t got = read(fd_, bytes + total, size - total);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(total);
+    return ReadFully(fd_, buffer, size, -1);
 }
 
 std::int64_t FileHandle::ReadAt(std::int64_t offset, void* buffer, std::size_t size) const {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < size) {
-        const ssize_t got = pread(fd_, bytes + total, size - total,
-                                  static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(total);
+    return offset < 0 ? -1 : ReadFully(fd_, buffer, size, offset);
 }
 
 std::uint32_t FileHandle::Write(const void* data, std::size_t size, std::size_t& written) {
