@@ -35,16 +35,14 @@ int ShowMessage(void*, std::uint32_t type, const char* text) {
     return 0;
 }
 
-int Usage() {
+std::uint32_t Usage() {
     std::fprintf(stderr,
                  "usage: msiexec /i PACKAGE | /x {CODE} | /f {CODE} [/qn] [/norestart] "
                  "[/l*v LOG] [NAME=value ...]\n");
     return kInvalidCommandLine;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+std::uint32_t Run(int argc, char** argv) {
     char mode = 0;
     std::string target;
     std::string properties;
@@ -89,22 +87,23 @@ int main(int argc, char** argv) {
     if (mode != 'i' && target[0] != '{') {
         std::string code;
         if (!msi::ReadPackageProperty(target, "ProductCode", code)) {
-            return static_cast<int>(msi::kPackageOpenFailed);
+            return msi::kPackageOpenFailed;
         }
         target = code;
     }
-    std::uint32_t result = 0;
     switch (mode) {
         case 'i':
-            result = msi::InstallProduct(target, properties);
-            break;
+            return msi::InstallProduct(target, properties);
         case 'x':
-            result = msi::RemoveProduct(target, properties);
-            break;
+            return msi::RemoveProduct(target, properties);
         default:
-            result = msi::RepairProduct(target, properties);
-            break;
+            return msi::RepairProduct(target, properties);
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     // The whole code reaches a parent that reads it, 8 bits any other.
-    stubframework::platform::process::ExitProcess(result);
+    stubframework::platform::process::ExitProcess(Run(argc, argv));
 }

@@ -71,6 +71,7 @@ DownloadSimpleTask::~DownloadSimpleTask() {
 }
 
 void DownloadSimpleTask::Start() {
+    const details::KeepAlive<ITask> alive(this);
     if (!StartEntry()) {
         return;
     }
@@ -131,6 +132,7 @@ bool DownloadSimpleTask::StartMeta() {
 }
 
 void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
+    const details::KeepAlive<ITask> alive(this);
     if (!Enter()) {
         ReportEnd();
         return;
@@ -215,6 +217,7 @@ void DownloadSimpleTask::OnHash(const BlockHash& digest) {
 }
 
 void DownloadSimpleTask::OnHashComplete(HashResult result) {
+    const details::KeepAlive<ITask> alive(this);
     static constexpr const char* kName = "DownloadSimpleTask::OnHashComplete";
     if (Enter()) {
         if (result == HashFailed) {

@@ -43,6 +43,7 @@ HttpTask::~HttpTask() {
 }
 
 void HttpTask::Start() {
+    const details::KeepAlive<ITask> alive(this);
     if (!StartEntry()) {
         return;
     }

@@ -28,6 +28,7 @@ HttpToFileTask::~HttpToFileTask() {
 }
 
 void HttpToFileTask::Start() {
+    const details::KeepAlive<ITask> alive(this);
     if (!StartEntry()) {
         return;
     }
@@ -55,6 +56,7 @@ void HttpToFileTask::Interrupt() {
 }
 
 bool HttpToFileTask::StartHttp() {
+    passBytes_ = 0;
     static constexpr const char* kName = "HttpToFileTask::StartHttp";
     const details::Held<HttpCallback> events(details::Create<HttpCallback>(this));
     if (!events) {
@@ -118,19 +120,26 @@ void HttpToFileTask::OnData(const Buffer& data) {
     }
     callback_->OnWritten(offset_, static_cast<std::int64_t>(written));
     offset_ += static_cast<std::int64_t>(written);
+    passBytes_ += static_cast<std::int64_t>(written);
     remaining_ -= static_cast<std::int64_t>(written);
 }
 
 void HttpToFileTask::OnHttpComplete(Result result) {
+    const details::KeepAlive<ITask> alive(this);
     if (Enter()) {
         if (result == kSuccess && remaining_ != 0) {
             logger_->Log("HttpToFileTask::OnComplete", "Data not complete %" PRId64 " needed.",
                          remaining_);
-            if (StartHttp()) {
+            // Resumes that bring nothing would ask again forever.
+            if (passBytes_ == 0) {
+                logger_->Log("HttpToFileTask::OnComplete", "No data in the answer.");
+                result = kInvalidServerResponse;
+            } else if (StartHttp()) {
                 Leave();
                 return;
+            } else {
+                result = kOutOfMemory;
             }
-            result = kOutOfMemory;
         }
         Finish(result);
     }

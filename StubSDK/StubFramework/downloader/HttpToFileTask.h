@@ -36,6 +36,7 @@ private:
     void ReportEnd();
 
     const std::string url_;
+    std::int64_t passBytes_ = 0;                           // what the current request has delivered
     stubframework::platform::fs::FileHandle* const file_;  // not owned
     std::int64_t offset_;
     std::int64_t remaining_;

@@ -26,6 +26,7 @@ HttpToMemTask::~HttpToMemTask() {
 }
 
 void HttpToMemTask::Start() {
+    const details::KeepAlive<ITask> alive(this);
     if (!StartEntry()) {
         return;
     }
@@ -51,6 +52,7 @@ void HttpToMemTask::Interrupt() {
 }
 
 bool HttpToMemTask::StartHttp() {
+    passBytes_ = 0;
     HttpRange range;
     if (sized_) {
         // A resume: the rest, from what arrived; the server trims the range.
@@ -134,18 +136,25 @@ void HttpToMemTask::OnData(const Buffer& data) {
         std::memcpy(buffer_.Data() + received_, data.Data(), data.Size());
     }
     received_ = end;
+    passBytes_ += data.Size();
 }
 
 void HttpToMemTask::OnHttpComplete(Result result) {
+    const details::KeepAlive<ITask> alive(this);
     if (Enter()) {
         if (result == kSuccess && received_ != static_cast<std::int64_t>(buffer_.Size())) {
             logger_->Log("HttpToMemTask::OnComplete", "Data not complete %" PRId64 "/%u.",
                          received_, buffer_.Size());
-            if (StartHttp()) {
+            // Resumes that bring nothing would ask again forever.
+            if (passBytes_ == 0) {
+                logger_->Log("HttpToMemTask::OnComplete", "No data in the answer.");
+                result = kInvalidServerResponse;
+            } else if (StartHttp()) {
                 Leave();
                 return;
+            } else {
+                result = kOutOfMemory;
             }
-            result = kOutOfMemory;
         }
         Finish(result);
     }

@@ -37,6 +37,7 @@ private:
     void ReportEnd();
 
     const std::string url_;
+    std::int64_t passBytes_ = 0;  // what the current request has delivered
     details::Ref<Callback> callback_;
     details::Object<details::ForwardHttp<HttpToMemTask>>* httpCallback_;
     ITask* httpTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it

@@ -77,4 +77,20 @@ private:
     T* object_;
 };
 
+// A reference a task holds on itself for the length of a call that may
+// report its end: the end may drop every other reference while the call
+// still has work to do (a sub-task that fails inside its own Start reports
+// straight back through the whole chain).
+template <class T>
+class KeepAlive {
+public:
+    explicit KeepAlive(T* task) : task_(task) { task_->AddRef(); }
+    ~KeepAlive() { task_->Release(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+
+private:
+    T* const task_;
+};
+
 }  // namespace downloader::details

@@ -49,7 +49,7 @@ ErrorHandle InstallExe(StubFramework& framework, const std::string& package,
         [](HtmlExternal& bar) {
             const auto current = static_cast<std::uint32_t>(bar.GetProgress(kInstallCurrent));
             const auto total = static_cast<std::uint32_t>(bar.GetProgress(kInstallTotal));
-            if (current < total - 1) {
+            if (total != 0 && current < total - 1) {
                 bar.SetProgress(kInstallCurrent, current + 1);
             }
         },

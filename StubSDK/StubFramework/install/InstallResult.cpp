@@ -55,10 +55,13 @@ std::string RemoveSwitch(const std::string& parameters, const std::string& text)
     std::string result = parameters;
     std::size_t at = 0;
     while ((at = Upper(result).find(upperText, at)) != std::string::npos) {
-        // Only where an argument begins: a Linux path inside a value ("/usr/local")
-        // must not lose its tail to "/l".
-        const char before = at == 0 ? ' ' : result[at - 1];
-        if (before != ' ' && before != '\t' && before != '"') {
+        // Only where an argument begins (at a blank, or at a quotation mark that
+        // itself begins one): a Linux path inside a value ("/usr/local",
+        // INSTALLDIR="/local/app") must not lose its tail to "/l".
+        const auto startsArgument = [&result](std::size_t position) {
+            return position == 0 || result[position - 1] == ' ' || result[position - 1] == '\t';
+        };
+        if (!startsArgument(at) && !(result[at - 1] == '"' && startsArgument(at - 1))) {
             at += upperText.size();
             continue;
         }

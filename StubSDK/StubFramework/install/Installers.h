@@ -23,8 +23,8 @@ ErrorHandle TransferInstallError(StubFramework& framework, std::uint32_t code);
 // True when one argument of `parameters` equals `name`, ignoring case.
 bool HasSwitch(const std::string& parameters, const std::string& name);
 // Removes every argument that begins with `text` (ignoring case), up to the
-// next blank. An argument begins at the start, after a blank or after a
-// quotation mark.
+// next blank. An argument begins at the start or after a blank, and its text
+// after an opening quotation mark.
 std::string RemoveSwitch(const std::string& parameters, const std::string& text);
 
 // Installs a ".msi" package through the installer's API: UI level and

@@ -74,6 +74,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     static constexpr std::uint32_t kInfiniteWait = 0xFFFFFFFFu;
+    // The code of a child that ended without telling it.
+    static constexpr std::uint32_t kUnknownExitCode = 0xFFFFFFFFu;
 
     bool Start(const std::string& commandLine);
     // True when the child has ended within the time; then `exitCode` holds its code.

@@ -210,8 +210,11 @@ bool ZipReader::Inflate(std::int64_t offset, std::int64_t left, const std::strin
     output_.resize(kChunk);
     z_stream& stream = stream_;
     stream.avail_in = 0;
+    // Output may still be waiting in the inflater after the last input went
+    // in; only when a pass left room in the output does it need more input.
+    bool outputFull = false;
     for (;;) {
-        if (stream.avail_in == 0) {
+        if (stream.avail_in == 0 && !outputFull) {
             if (left == 0) {
                 return Fail("an entry's compressed data ends early: " + name);
             }
@@ -227,9 +230,13 @@ bool ZipReader::Inflate(std::int64_t offset, std::int64_t left, const std::strin
         stream.next_out = output_.data();
         stream.avail_out = static_cast<uInt>(kChunk);
         const int status = inflate(&stream, Z_NO_FLUSH);
+        if (status == Z_BUF_ERROR && left == 0 && stream.avail_in == 0) {
+            return Fail("an entry's compressed data ends early: " + name);
+        }
         if (status != Z_OK && status != Z_STREAM_END) {
             return Fail("an entry's data is corrupt: " + name);
         }
+        outputFull = stream.avail_out == 0;
         if (!emit(output_.data(), kChunk - stream.avail_out)) {
             return false;
         }

@@ -11,7 +11,7 @@ namespace {
 namespace fs = platform::fs;
 
 constexpr std::uint16_t kVersion = 20;
-constexpr std::uint32_t kMaxEntries = 0xFFFF;
+constexpr std::uint32_t kMaxEntries = 0xFFFE;  // 0xFFFF in the end record means ZIP64
 constexpr std::uint64_t kMaxSize = 0xFFFFFFFEu;
 constexpr std::size_t kMaxNameBytes = 260;
 

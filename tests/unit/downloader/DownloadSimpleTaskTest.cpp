@@ -124,6 +124,20 @@ TEST_F(DownloadSimpleTaskTest, ResumesADroppedTransferAndRefusesBadAnswers) {
     EXPECT_EQ(end->result, kInvalidServerResponse);
 }
 
+TEST_F(DownloadSimpleTaskTest, APackageUrlRefusedAtOnceEndsTheChainCleanly) {
+    // The meta file comes from a good URL; the package's is refused inside
+    // its request's Start, and the end runs back through every task at once.
+    auto end = Make<stubtest::RecordingDownload>();
+    {
+        const Held<ITask> task(CreateDownloadSimpleTask(
+            "ftp://127.0.0.1/p.bin", server.Url("p.bin.meta"), local, end.get(), logger.get()));
+        task->Start();
+        ASSERT_TRUE(end->WaitEnd());
+    }
+    EXPECT_EQ(end->result, kUnrecognizedScheme);
+    EXPECT_EQ(end->Ends(), 1);
+}
+
 TEST_F(DownloadSimpleTaskTest, UnusableMetaFiles) {
     stubtest::WriteFile(server.Root() + "/bad.bin", "data");
     stubtest::WriteFile(server.Root() + "/bad.bin.meta", std::string(27, '\1'));

@@ -239,6 +239,19 @@ TEST_F(HttpToFileTest, RefusesAnswersThatDoNotFit) {
     EXPECT_LE(file.Size(), 1000);
 }
 
+TEST_F(HttpToFileTest, AnswersThatBringNothingAreNotAskedForAgain) {
+    // Every answer announces the range and closes before its first byte.
+    fs::FileHandle file;
+    ASSERT_EQ(file.OpenAlways(folder / "out"), 0u);
+    const auto end = FetchFile(server.Url("p.bin", "dropall=0"), 0, 1000, file);
+    EXPECT_EQ(end->result, kInvalidServerResponse);
+    EXPECT_TRUE(logger->Has("HttpToFileTask::OnComplete> No data in the answer."));
+    EXPECT_EQ(server.Requests().size(), 1u);
+    // One that brings a little each time goes on until it is whole.
+    const auto whole = FetchFile(server.Url("p.bin", "dropall=300"), 0, 1000, file);
+    EXPECT_EQ(whole->result, kSuccess);
+}
+
 TEST_F(HttpToFileTest, AFailedWriteStillReportsWhatWasWritten) {
     stubtest::WriteFile(folder / "readonly", "");
     fs::FileHandle file;

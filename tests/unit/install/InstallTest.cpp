@@ -146,6 +146,7 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
                                                          "/remove_1.log\""),
               NoError);
     EXPECT_FALSE(stdfs::exists(Installed("")));
+    EXPECT_TRUE(stdfs::exists(work / "root/Program Files")) << "removal climbed out of its folder";
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
     EXPECT_NE(stubtest::ReadFile(logs + "/remove_1.log").find("Removal completed successfully"),
               std::string::npos);
@@ -163,6 +164,33 @@ TEST_F(InstallTest, AnOlderVersionOverANewerOneIs1638) {
     EXPECT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("1.0.0", kCode1), "/qn"), UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1638u);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
+}
+
+TEST_F(InstallTest, ANewerVersionReplacesTheOlderOne) {
+    ASSERT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("1.0.0", kCode1), "/qn"), NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
+    EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
+    EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
+    EXPECT_EQ(Recorded(kCode2, "DisplayVersion"), "2.0.0");
+    EXPECT_EQ(Progress(kInstallCurrent), Progress(kInstallTotal));
+    EXPECT_EQ(Progress(kInstallTotal), 4000 + 10);
+}
+
+TEST_F(InstallTest, PackagesWhoseNamesLeaveTheirFolderAreRefused) {
+    const std::string package = BuildMsi("1.0.0", kCode1);
+    // The same package with its folder named "..", rewritten with msibuild.
+    ASSERT_TRUE(Shell("cd '" + work.Path() + "' && msiinfo export '" + package +
+                      "' Directory > dir.idt && cp '" + package + "' evil.msi"));
+    std::string table = stubtest::ReadFile(work / "dir.idt");
+    const std::size_t name = table.find("\tBrindlemark");
+    ASSERT_NE(name, std::string::npos);
+    table.replace(name, 12, "\t..");
+    stubtest::WriteFile(work / "dir.idt", table);
+    ASSERT_TRUE(Shell("cd '" + work.Path() + "' && msibuild evil.msi -i dir.idt"));
+    EXPECT_EQ(core::InstallMsi(bridge.Framework(), work / "evil.msi", "/qn"), UnknowError);
+    EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1620u);
+    EXPECT_FALSE(stdfs::exists(work / "root/app.txt"));
 }
 
 TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
@@ -294,6 +322,8 @@ TEST(SwitchTest, HasAndRemoveSwitch) {
     // A path inside a value keeps its "/l...".
     EXPECT_EQ(core::RemoveSwitch("INSTALLDIR=/usr/local/app /l*v x", "/l"),
               "INSTALLDIR=/usr/local/app  x");
+    EXPECT_EQ(core::RemoveSwitch("INSTALLDIR=\"/local/app\" /qn", "/l"),
+              "INSTALLDIR=\"/local/app\" /qn");
 }
 
 }  // namespace

@@ -83,6 +83,7 @@ TEST_F(ZipTest, FindsAnArchiveAfterAProgramAndBeforeATrailer) {
     const auto tree = Tree(work / "out");
     EXPECT_EQ(tree, Tree(work / "plain"));
     EXPECT_EQ(tree.at("common/js/app.js"), std::string(5000, 'j'));
+
     EXPECT_EQ(tree.at("config"), "/");
     EXPECT_EQ(tree.at("empty.txt"), "");
     EXPECT_EQ(tree.size(), 9u);  // 6 entries and the folders they imply
@@ -92,6 +93,20 @@ TEST_F(ZipTest, FindsAnArchiveAfterAProgramAndBeforeATrailer) {
     EXPECT_FALSE(Extract(packed, work / "far"));
     stubtest::WriteFile(packed, stubtest::ReadFile(archive) + std::string(65500, 's'));
     EXPECT_TRUE(Extract(packed, work / "near"));
+}
+
+TEST_F(ZipTest, LargeEntriesWhoseOutputOutlastsTheirInput) {
+    // Highly compressible entries: the inflater still holds output after the
+    // last input byte went in.
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const std::size_t size : {131107u, 200000u, 524288u, 3u << 20}) {
+        entries.emplace_back("zeros" + std::to_string(size), std::string(size, '\0'));
+    }
+    WriteArchive(work / "zeros.zip", entries);
+    ASSERT_TRUE(Extract(work / "zeros.zip", work / "out"));
+    for (const auto& [name, content] : entries) {
+        EXPECT_EQ(stubtest::ReadFile(work / ("out/" + name)), content) << name;
+    }
 }
 
 TEST_F(ZipTest, ArchivesFromOtherToolsGiveTheSameTree) {

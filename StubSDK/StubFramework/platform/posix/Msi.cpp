@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdarg>
@@ -358,7 +359,9 @@ public:
         : package_(package), properties_(std::move(properties)), layout_(package_, properties_) {}
 
     std::uint32_t Install(const std::string& packagePath, bool repair);
-    std::uint32_t Remove(const Record& record);
+    // Removes the product's files but those in `keep`; `quiet` sends the
+    // handler nothing (a removal inside another installation).
+    std::uint32_t Remove(const Record& record, const std::vector<std::string>& keep, bool quiet);
 
     Log& Logger() { return log_; }
 
@@ -465,7 +468,9 @@ std::uint32_t Session::Install(const std::string& packagePath, bool repair) {
         }
     }
     if (error || !WriteRecord(record)) {
-        Rollback(placed);
+        if (!repair) {
+            Rollback(placed);  // a repair's files belong to the installed product
+        }
         log_.Line("MSI (s): cannot record the product");
         return kInstallFailure;
     }
@@ -480,22 +485,42 @@ std::uint32_t Session::Install(const std::string& packagePath, bool repair) {
     return result;
 }
 
-std::uint32_t Session::Remove(const Record& record) {
+// Whether `path` is `folder` or lies inside it, by whole components.
+bool IsInside(const stdfs::path& path, const stdfs::path& folder) {
+    const std::string inner = path.lexically_normal().string();
+    std::string outer = folder.lexically_normal().string();
+    while (outer.size() > 1 && outer.back() == '/') {
+        outer.pop_back();
+    }
+    return !outer.empty() && inner.rfind(outer, 0) == 0 &&
+           (inner.size() == outer.size() || inner[outer.size()] == '/');
+}
+
+std::uint32_t Session::Remove(const Record& record, const std::vector<std::string>& keep,
+                              bool quiet) {
     log_.Line("MSI (s): Removing product %s (%s)", record.name.c_str(), record.code.c_str());
-    ui_.Progress(0, 0);
-    ui_.Progress(0, static_cast<std::int64_t>(record.files.size()), 0, 1);
+    const auto send = [this, quiet](int kind, std::int64_t value, int fourth = 0) {
+        if (!quiet) {
+            ui_.Progress(kind, value, 0, fourth);
+        }
+    };
+    send(0, 0);
+    send(0, static_cast<std::int64_t>(record.files.size()), 1);
     std::error_code ignored;
     std::vector<stdfs::path> folders;
     for (const std::string& file : record.files) {
-        stdfs::remove(file, ignored);
-        log_.Line("MSI (s): Removed file %s", file.c_str());
+        if (std::find(keep.begin(), keep.end(), file) == keep.end()) {
+            stdfs::remove(file, ignored);
+            log_.Line("MSI (s): Removed file %s", file.c_str());
+        }
         folders.push_back(stdfs::path(file).parent_path());
-        ui_.Progress(2, 1);
+        send(2, 1);
     }
-    // Folders the product made go when they are empty, deepest first.
+    // Folders of the product go when they are empty, deepest first, and never
+    // above its install folder.
     for (stdfs::path folder : folders) {
-        while (!folder.empty() && folder.string().size() > InstallRoot().size() &&
-               stdfs::is_empty(folder, ignored) && stdfs::remove(folder, ignored)) {
+        while (IsInside(folder, record.location) && stdfs::is_empty(folder, ignored) &&
+               stdfs::remove(folder, ignored)) {
             folder = folder.parent_path();
         }
     }
@@ -509,7 +534,9 @@ std::uint32_t Session::Remove(const Record& record) {
         "MSI (s): Windows Installer removed the product. Product Name: %s. Product "
         "Version: %s. Installation success or error status: 0.",
         record.name.c_str(), record.version.c_str());
-    ui_.Send(kMessageTerminate, "");
+    if (!quiet) {
+        ui_.Send(kMessageTerminate, "");
+    }
     return kSuccess;
 }
 
@@ -531,10 +558,11 @@ int CompareVersions(const std::string& a, const std::string& b) {
     return 0;
 }
 
-std::uint32_t RemoveRecorded(const Record& record, const std::string& commandLine) {
+std::uint32_t RemoveRecorded(const Record& record, const std::string& commandLine,
+                             const std::vector<std::string>& keep = {}, bool quiet = false) {
     Package package;
     Session session(package, ParseProperties(commandLine));
-    return session.Remove(record);
+    return session.Remove(record, keep, quiet);
 }
 
 }  // namespace
@@ -624,8 +652,10 @@ std::uint32_t InstallProduct(const std::string& packagePath, const std::string& 
                  installed.version.c_str());
         return kProductVersion;
     }
+    // A newer product of the family blocks a downgrade; an older one is
+    // replaced, once the new one is in place (a failed upgrade keeps it).
+    std::vector<Record> older;
     if (!present) {
-        // A newer product of the family blocks a downgrade; an older one is replaced.
         for (const Record& other : RecordsOfUpgradeCode(package.Property("UpgradeCode"))) {
             if (CompareVersions(other.version, package.Property("ProductVersion")) > 0) {
                 Log log;
@@ -633,13 +663,20 @@ std::uint32_t InstallProduct(const std::string& packagePath, const std::string& 
                          other.version.c_str());
                 return kProductVersion;
             }
-            RemoveRecorded(other, commandLine);
+            older.push_back(other);
         }
     }
     const bool repair = present || !Get(properties, "REINSTALL").empty() ||
                         Get(properties, "_IsMaintenance") == "Repair";
     Session session(package, properties);
-    return session.Install(packagePath, repair);
+    const std::uint32_t result = session.Install(packagePath, repair);
+    Record upgraded;
+    if ((result == kSuccess || result == kRebootRequired) && FindRecord(code, upgraded)) {
+        for (const Record& other : older) {
+            RemoveRecorded(other, commandLine, upgraded.files, true);
+        }
+    }
+    return result;
 }
 
 std::uint32_t RemoveProduct(const std::string& productCode, const std::string& commandLine) {

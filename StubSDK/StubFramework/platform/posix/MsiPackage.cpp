@@ -3,6 +3,7 @@
 #include <libgcab.h>
 #include <libmsi.h>
 
+#include <cctype>
 #include <functional>
 #include <memory>
 
@@ -64,6 +65,20 @@ std::string LongName(const std::string& defaultDir) {
     return bar == std::string::npos ? target : target.substr(bar + 1);
 }
 
+bool IsGuid(const std::string& text) {
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}') {
+        return false;
+    }
+    for (std::size_t i = 1; i < 37; ++i) {
+        const char c = text[i];
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Only plain names come out of a cabinet: nothing may land beside the folder.
 gboolean PlainNameOnly(GCabFile* file, gpointer) {
     const std::string name = gcab_file_get_name(file);
@@ -121,6 +136,21 @@ bool Package::Load(const std::string& path) {
     if (!read || properties_["ProductCode"].empty()) {
         error_ = "the package's tables cannot be read";
         return false;
+    }
+    // Names from the package become paths: nothing may climb out of its folder.
+    if (!IsGuid(properties_["ProductCode"])) {
+        error_ = "the product code is not a GUID";
+        return false;
+    }
+    for (const auto& [key, directory] : directories_) {
+        if (directory.name != "." && directory.name.find_first_of("/\\") != std::string::npos) {
+            error_ = "a folder name leaves its parent: " + key;
+            return false;
+        }
+        if (directory.name == "..") {
+            error_ = "a folder name leaves its parent: " + key;
+            return false;
+        }
     }
     asksForRestart_ |= properties_["REBOOT"] == "Force";
     return true;

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +52,26 @@ bool WaitForChild(pid_t child, std::uint32_t& exitCode) {
 
 constexpr const char* kExitCodeFdVariable = "STUB_EXIT_CODE_FD";
 constexpr int kExitCodeFd = 3;
+
+// The pipe a parent of ours gave us for our whole exit code, taken once at
+// start-up: the variable goes from the environment and the descriptor is not
+// inherited, so our own children never write into whatever their fd 3 is.
+int TakeExitCodePipe() {
+    const char* text = std::getenv(kExitCodeFdVariable);
+    if (text == nullptr || *text == '\0') {
+        return -1;
+    }
+    const int fd = std::atoi(text);
+    unsetenv(kExitCodeFdVariable);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) {
+        return -1;
+    }
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
+const int exitCodePipe = TakeExitCodePipe();
 
 // "msiexec.exe" (any case, with or without a folder) runs the stand-in that
 // lies beside our executable.
@@ -127,8 +148,7 @@ std::uint32_t CurrentProcessId() {
 void ExitProcess(std::uint32_t exitCode) {
     std::fflush(nullptr);
     // A parent that started us as a ChildProcess reads the whole code here.
-    if (const char* fd = std::getenv(kExitCodeFdVariable); fd != nullptr && *fd != '\0') {
-        const int pipe = std::atoi(fd);
+    if (const int pipe = exitCodePipe; pipe >= 0) {
         const unsigned char bytes[4] = {static_cast<unsigned char>(exitCode & 0xFF),
                                         static_cast<unsigned char>((exitCode >> 8) & 0xFF),
                                         static_cast<unsigned char>((exitCode >> 16) & 0xFF),
@@ -188,6 +208,8 @@ bool ChildProcess::Start(const std::string& commandLine) {
     }
     pid_ = child;
     codePipe_ = codes[0];
+    // A grandchild may hold the write end for long: reading must never wait.
+    fcntl(codePipe_, F_SETFL, O_NONBLOCK);
     pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
     return true;
 }
@@ -204,10 +226,10 @@ bool ChildProcess::Wait(std::uint32_t timeoutMs, std::uint32_t& exitCode) {
             return false;
         }
     }
-    std::uint32_t status = 0;
-    if (!WaitForChild(pid_, status)) {
-        return false;
-    }
+    std::uint32_t status = kUnknownExitCode;
+    // A child reaped elsewhere (SIGCHLD ignored by whoever started us) has
+    // ended too; only its code is unknown unless it wrote it.
+    WaitForChild(pid_, status);
     pid_ = -1;
     exitCode = status;
     unsigned char bytes[4];
