@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "downloader/ContentRange.h"
 
@@ -33,8 +34,11 @@ std::int64_t ParseLength(const std::string& text) {
 }  // namespace
 
 HttpTask::HttpTask(std::string url, HttpRange&& range, IHttpCallback* callback, ILogger* logger)
-    : url_(std::move(url)), range_(std::move(range)), callback_(callback), logger_(logger) {
-    range.etag.clear();
+    // The caller's ETag is moved out, leaving it empty.
+    : url_(std::move(url)),
+      range_{range.offset, range.size, std::exchange(range.etag, {})},
+      callback_(callback),
+      logger_(logger) {
     logger_->AddRef();
 }
 
