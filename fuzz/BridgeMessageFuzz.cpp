@@ -10,7 +10,7 @@
 
 #include "bridge/ExternalMethods.h"
 #include "core/Framework.h"
-#include "platform/posix/BridgeDispatch.h"
+#include "platform/posix/host/BridgeDispatch.h"
 
 namespace {
 

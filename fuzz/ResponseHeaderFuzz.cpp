@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/posix/ResponseReader.h"
+#include "platform/posix/http/ResponseReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using stubframework::platform::http::ResponseReader;

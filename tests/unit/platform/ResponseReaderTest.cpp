@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/posix/ResponseReader.h"
+#include "platform/posix/http/ResponseReader.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "platform/fs.h"
-#include "platform/posix/HostBackend.h"
+#include "platform/posix/host/HostBackend.h"
 #include "platform/process.h"
 #include "platform/windowthread.h"
 

@@ -1,7 +1,7 @@
 // The desktop window: our own borderless GTK window around a WebKitGTK view.
 // The GLib main loop is the window thread's loop; work posted to the window
 // thread is run from an idle callback.
-#include "platform/posix/HostBackend.h"
+#include "platform/posix/host/HostBackend.h"
 
 #ifdef STUB_HAVE_WEBKITGTK
 #include <gtk/gtk.h>

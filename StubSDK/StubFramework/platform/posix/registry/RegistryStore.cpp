@@ -1,4 +1,4 @@
-#include "platform/posix/RegistryStore.h"
+#include "platform/posix/registry/RegistryStore.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/LoopbackBridge.h"
+#include "platform/posix/host/LoopbackBridge.h"
 
 #include <sys/random.h>
 
@@ -15,8 +15,8 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "platform/posix/BridgeDispatch.h"
-#include "platform/posix/BridgeScript.h"
+#include "platform/posix/host/BridgeDispatch.h"
+#include "platform/posix/host/BridgeScript.h"
 #include "platform/thread.h"
 #include "platform/unicode.h"
 #include "platform/windowthread.h"

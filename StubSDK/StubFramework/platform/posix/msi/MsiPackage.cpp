@@ -1,4 +1,4 @@
-#include "platform/posix/MsiPackage.h"
+#include "platform/posix/msi/MsiPackage.h"
 
 #include <libgcab.h>
 #include <libmsi.h>

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/http.h"
-#include "platform/posix/Curl.h"
-#include "platform/posix/ResponseReader.h"
+#include "platform/posix/http/Curl.h"
+#include "platform/posix/http/ResponseReader.h"
 
 namespace stubframework::platform::http {
 namespace {

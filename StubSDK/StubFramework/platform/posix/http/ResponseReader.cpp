@@ -1,4 +1,4 @@
-#include "platform/posix/ResponseReader.h"
+#include "platform/posix/http/ResponseReader.h"
 
 namespace stubframework::platform::http {
 namespace {

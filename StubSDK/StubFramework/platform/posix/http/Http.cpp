@@ -3,8 +3,8 @@
 // touches the multi handle runs on it.
 #include "platform/http.h"
 
-#include "platform/posix/Curl.h"
-#include "platform/posix/ResponseReader.h"
+#include "platform/posix/http/Curl.h"
+#include "platform/posix/http/ResponseReader.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/BridgeDispatch.h"
+#include "platform/posix/host/BridgeDispatch.h"
 
 #include <atomic>
 #include <climits>

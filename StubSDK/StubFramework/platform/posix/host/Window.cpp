@@ -1,8 +1,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/posix/HostBackend.h"
-#include "platform/posix/LoopbackBridge.h"
+#include "platform/posix/host/HostBackend.h"
+#include "platform/posix/host/LoopbackBridge.h"
 #include "platform/process.h"
 #include "platform/window.h"
 

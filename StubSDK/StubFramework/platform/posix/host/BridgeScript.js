@@ -1,13 +1,8 @@
-#include "platform/posix/BridgeScript.h"
-
-#include <nlohmann/json.hpp>
-
-namespace stubframework::platform::posix {
-namespace {
-
-// Arguments travel typed the way a script engine hands them to COM: integral
-// numbers in 32 bits as VT_I4, other numbers VT_R8, functions as callbacks.
-constexpr const char* kScript = R"JS(
+// window.external for pages served by the loopback bridge: a Proxy that
+// turns method calls, property access and callbacks into requests to the
+// installer. The installer puts its configuration (token, page session,
+// method flags) in place of the config placeholder before it hands the
+// script out.
 (function () {
   "use strict";
   var config = __CONFIG__;
@@ -122,28 +117,3 @@ constexpr const char* kScript = R"JS(
   else window.addEventListener("load", complete);
   window.alert = function () { };
 })();
-)JS";
-
-}  // namespace
-
-std::string BridgeScript(const std::string& token, unsigned session,
-                         const std::vector<std::pair<std::string, unsigned>>& methods) {
-    nlohmann::json config;
-    config["token"] = token;
-    config["session"] = session;
-    config["methods"] = nlohmann::json::object();
-    for (const auto& [name, flags] : methods) {
-        config["methods"][name] = flags;
-    }
-    std::string text = config.dump();
-    // Inside a <script> element "</" would end it early.
-    for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 2)) {
-        text.replace(at, 2, "<\\/");
-    }
-    std::string script = kScript;
-    const std::string placeholder = "__CONFIG__";
-    script.replace(script.find(placeholder), placeholder.size(), text);
-    return script;
-}
-
-}  // namespace stubframework::platform::posix

@@ -20,7 +20,7 @@
 #include <stdexcept>
 
 #include "platform/error.h"
-#include "platform/posix/RegistryStore.h"
+#include "platform/posix/registry/RegistryStore.h"
 #include "platform/unicode.h"
 
 namespace stubframework::platform::registry {

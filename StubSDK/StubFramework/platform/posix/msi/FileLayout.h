@@ -1,0 +1,39 @@
+// Where a package's files go: the Directory table resolved under the install
+// root (the known folders such as ProgramFilesFolder lie under it, and a
+// public property of a folder's name wins), and the cache of packages that
+// removal and repair work from.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/posix/msi/MsiPackage.h"
+
+namespace stubframework::platform::msi::detail {
+
+class Layout {
+public:
+    Layout(const Package& package, const std::map<std::string, std::string>& properties)
+        : package_(package), properties_(properties) {}
+
+    // The folder of a Directory key, without a trailing separator.
+    std::string Folder(const std::string& key, int depth = 0);
+    std::string FilePath(const PackageFile& file);
+
+private:
+    const Package& package_;
+    const std::map<std::string, std::string>& properties_;
+    std::map<std::string, std::string> folders_;
+};
+
+// A single name that stays in its folder (no separator, not "." or "..").
+bool IsPlainName(const std::string& name);
+// Copies a staged file into place, making its folders; false on failure.
+bool PlaceFile(const std::string& staged, const std::string& target);
+// Whether `path` is `folder` or lies inside it, by whole components.
+bool IsInside(const std::string& path, const std::string& folder);
+// The folder of cached packages beside the machine's registry store; empty
+// when it cannot be made.
+std::string CacheFolder();
+
+}  // namespace stubframework::platform::msi::detail

@@ -1,0 +1,32 @@
+// The machine-wide installation lock: a lock file beside the machine's
+// registry store, held with flock for the length of one installation.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/msi.h"
+#include "platform/posix/registry/RegistryStore.h"
+
+namespace stubframework::platform::msi {
+
+InstallLock::InstallLock() {
+    std::filesystem::path folder;
+    if (registry::detail::HiveFolder(registry::detail::Hive::Machine, folder) != 0) {
+        return;
+    }
+    fd_ = open((folder / "installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+InstallLock::~InstallLock() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+}  // namespace stubframework::platform::msi
