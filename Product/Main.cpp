@@ -4,9 +4,8 @@
 #include <memory>
 
 #include "MyExternalMethods.h"
-#include "ProductMethods.h"
 #include "ProductValues.h"
-#include "core/MainSequence.h"
+#include "app/MainSequence.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
@@ -20,7 +19,6 @@ int main(int argc, char** argv) {
     framework->Core().ExternalProperties()["propertyName1"] = "propertyValue1";
 
     auto methods = std::make_unique<myexternalmethods::MyExternalMethods>(*framework);
-    myexternalmethods::RegisterProductMethods(*methods);
 
     bool endedByException = false;
     try {

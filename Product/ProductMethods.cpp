@@ -1,30 +1,39 @@
+// The product's method table: each row a script method with its signature
+// and handler, registered after the framework's rows.
 #include "ProductMethods.h"
 
-#include "bridge/ExternalMethods.h"
-
 namespace myexternalmethods {
-
-using stubframework::NotBuiltYet;
-
 namespace {
 
-template <const MethodSignature& Signature>
-void Register(stubframework::ExternalMethods& methods, const char* name) {
-    methods.RegisterMethod(name, NotBuiltYet<Signature>, stubframework::ScriptFlags(Signature));
-}
+using stubframework::kAnyFlags;
+using stubframework::kMethod;
+using stubframework::kMethodOrGet;
+using stubframework::MethodRow;
+using stubframework::methods::NotBuiltYet;
+
+constexpr VARTYPE kString = VT_BSTR;
+constexpr VARTYPE kInt = VT_I4;
+constexpr VARTYPE kBool = VT_BOOL;
+
+// name, flags, arguments (script order), handler, log name written before the checks
+constexpr MethodRow kProductMethods[] = {
+    {"getSourceID", kMethodOrGet, {kString}, NotBuiltYet},
+    {"minimizedWindow", kMethod, {}, NotBuiltYet, "EMMinimizedWindow"},
+    {"trackingByAnalyticsSDK", kMethod, {kString, kString}, NotBuiltYet,
+     "EMTrackingByAnalyticsSDK"},
+    {"setTrackingProperty", kMethod, {kInt, kString}, NotBuiltYet, "EMSetTrackingProperty"},
+    {"getFileVersionEx", kMethodOrGet, {kString, kString}, NotBuiltYet},
+    // One handler for both names, and no checks.
+    {"getSystemFolder", kAnyFlags, {}, NotBuiltYet},
+    {"getSystemFolderEx", kAnyFlags, {}, NotBuiltYet},
+    {"getOfficeVersion", kMethodOrGet, {kBool}, NotBuiltYet},
+    {"isRunning", kMethodOrGet, {kString, kString, kString}, NotBuiltYet},
+};
 
 }  // namespace
 
-void RegisterProductMethods(stubframework::ExternalMethods& methods) {
-    Register<kGetSourceID>(methods, "getSourceID");
-    Register<kMinimizedWindow>(methods, "minimizedWindow");
-    Register<kTrackingByAnalyticsSDK>(methods, "trackingByAnalyticsSDK");
-    Register<kSetTrackingProperty>(methods, "setTrackingProperty");
-    Register<kGetFileVersionEx>(methods, "getFileVersionEx");
-    Register<kGetSystemFolder>(methods, "getSystemFolder");
-    Register<kGetSystemFolder>(methods, "getSystemFolderEx");
-    Register<kGetOfficeVersion>(methods, "getOfficeVersion");
-    Register<kIsRunning>(methods, "isRunning");
+std::span<const MethodRow> ProductMethods() {
+    return kProductMethods;
 }
 
 }  // namespace myexternalmethods

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bridge/ExternalMethods.h"
-#include "core/Framework.h"
+#include "app/Framework.h"
 #include "platform/posix/host/BridgeDispatch.h"
 
 namespace {
@@ -30,10 +30,19 @@ struct World {
         framework = std::make_unique<stubframework::StubFramework>(
             stubframework::core::ProductValues{"Brindlemark", "24.0.0", "test"}, nullptr);
         methods = std::make_unique<stubframework::ExternalMethods>(*framework);
-        for (const char* name : {"terminateWindow", "executeCommand", "runApplication",
-                                 "startProgram", "openPage", "restartSystem", "startRegApps"}) {
-            methods->RegisterMethod(name, Inert);
-        }
+        using stubframework::kMethod;
+        using stubframework::kMethodOrGet;
+        constexpr VARTYPE kString = VT_BSTR;
+        static constexpr stubframework::MethodRow kInert[] = {
+            {"terminateWindow", kMethod, {}, Inert},
+            {"executeCommand", kMethodOrGet, {kString}, Inert},
+            {"runApplication", kMethodOrGet, {kString}, Inert},
+            {"startProgram", kMethod, {kString, kString}, Inert},
+            {"openPage", kMethodOrGet, {kString}, Inert},
+            {"restartSystem", kMethod, {kString, kString}, Inert},
+            {"startRegApps", kMethod, {}, Inert},
+        };
+        methods->RegisterMethods(kInert);
         framework->Dispatch().BuildDispatchTable(*methods);
     }
     std::unique_ptr<stubframework::StubFramework> framework;

@@ -2,20 +2,31 @@
 // or leaves it, without a crash.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "bridge/HtmlExternal.h"
-#include "core/Framework.h"
-#include "core/ProductValues.h"
+#include "core/ProgressBar.h"
 #include "install/Installers.h"
 
+namespace {
+
+class Bar final : public stubframework::core::ProgressBar {
+public:
+    std::int32_t Total() override { return static_cast<std::int32_t>(total_); }
+    std::int32_t Current() override { return static_cast<std::int32_t>(current_); }
+    void SetTotal(std::uint32_t total) override { total_ = total; }
+    void SetCurrent(std::uint32_t current) override { current_ = current; }
+
+private:
+    std::uint32_t total_ = 1;
+    std::uint32_t current_ = 0;
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const auto framework = [] {
-        stubframework::core::ProductValues product{"Fuzz", "1.0.0", "test"};
-        return std::make_unique<stubframework::StubFramework>(product, nullptr);
-    }();
+    static Bar bar;
+    static stubframework::core::MsiProgress progress(bar);
     const std::string text(reinterpret_cast<const char*>(data), size);
-    stubframework::core::MsiUiHandler(&framework->Dispatch(), 0x0A000000, text.c_str());
+    stubframework::core::MsiUiHandler(&progress, 0x0A000000, text.c_str());
     return 0;
 }

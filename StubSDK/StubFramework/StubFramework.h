@@ -6,6 +6,10 @@
 
 namespace stubframework {
 
+// The exit code of a run that downloaded a new copy of the executable: the
+// launcher then hands over to it.
+inline constexpr std::int32_t kSelfUpdateExitCode = 197800;
+
 // Result of every download, install, update and verification operation.
 enum ErrorHandle : std::int32_t {
     NoError = 0,

@@ -10,7 +10,6 @@ BridgeFixture::BridgeFixture()
       framework_(std::make_unique<stubframework::StubFramework>(
           stubframework::core::ProductValues{"Brindlemark", "24.0.0", "test"}, nullptr)),
       methods_(std::make_unique<myexternalmethods::MyExternalMethods>(*framework_)) {
-    myexternalmethods::RegisterProductMethods(*methods_);
     framework_->Dispatch().BuildDispatchTable(*methods_);
 }
 

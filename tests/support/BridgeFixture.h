@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "MyExternalMethods.h"
-#include "ProductMethods.h"
-#include "core/Framework.h"
+#include "app/Framework.h"
 #include "platform/com.h"
 #include "support/TestFolder.h"
 

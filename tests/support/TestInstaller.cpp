@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "bridge/ExternalMethods.h"
-#include "bridge/MethodSignature.h"
+#include "bridge/MethodTable.h"
 #include "bridge/Workers.h"
-#include "core/Framework.h"
-#include "core/MainSequence.h"
+#include "app/Framework.h"
+#include "app/MainSequence.h"
 #include "core/RegistryText.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -83,7 +83,7 @@ void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> reque
         return;
     }
     CountingCallback counting(callback.Get());
-    core::HtmlExternal& host = owner.Framework().Dispatch();
+    core::HtmlExternal& host = owner.Dispatch();
     const auto duration = static_cast<std::uint32_t>(request->estimatedTime);
     {
         ProgressJob job(host, &counting, "testProgress");
@@ -104,20 +104,13 @@ void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> reque
         job.WaitUntilReported();
         job.JoinProgress();
         // The final call is counted too.
-        host.Framework().Core().Properties().Set("testCalls", std::to_string(counting.Calls() + 1));
+        host.Properties().Set("testCalls", std::to_string(counting.Calls() + 1));
         job.Complete(stubframework::NoError, ProgressPair::Download);
     }
 }
 
-constexpr stubframework::MethodSignature kTestProgress{
-    "testProgress", stubframework::kMethod, {VT_I4, VT_DISPATCH}};
-
-HRESULT EMTestProgress(stubframework::ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                       VARIANT* /*result*/) {
-    const HRESULT hr = stubframework::CheckCall(owner, kTestProgress, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT testProgress(stubframework::ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                     VARIANT* /*result*/) {
     auto request = std::make_unique<stubframework::InstallRequest>();
     request->owner = &owner;
     request->estimatedTime = stubframework::IntArgument(params, 0);
@@ -135,7 +128,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     auto methods = std::make_unique<stubframework::ExternalMethods>(*framework);
-    methods->RegisterMethod("testProgress", EMTestProgress);
+    constexpr stubframework::MethodRow kTestMethods[] = {
+        {"testProgress", stubframework::kMethod, {VT_I4, VT_DISPATCH}, testProgress},
+    };
+    methods->RegisterMethods(kTestMethods);
     if (const std::string hold = process::EnvironmentVariable("STUB_TEST_HOLD_FILE");
         !hold.empty()) {
         HoldWhileFileExists(hold);

@@ -5,25 +5,25 @@
 
 #include "bridge/ExternalMethods.h"
 #include "bridge/WindowPlacement.h"
-#include "core/Framework.h"
+#include "core/FrameworkCore.h"
 #include "platform/window.h"
 
 namespace stubframework::core {
 
-HtmlExternal* HtmlExternal::Create(StubFramework& framework) {
+HtmlExternal* HtmlExternal::Create(FrameworkServices& framework) {
     return new HtmlExternal(framework);  // reference-counted: Release deletes it
 }
 
 void HtmlExternal::BuildDispatchTable(ExternalMethods& methods) {
     methods_ = &methods;
     table_.clear();
-    handlers_.clear();
+    rows_.clear();
     scriptMethods_.clear();
     // The names point into the method map, which no longer changes.
-    for (const auto& [name, method] : methods.Methods()) {
+    for (const auto& [name, row] : methods.Methods()) {
         table_.push_back({name.c_str(), &HtmlExternal::Trampoline});
-        handlers_.push_back(method.handler);
-        scriptMethods_.emplace_back(name, method.scriptFlags);
+        rows_.push_back(row);
+        scriptMethods_.emplace_back(name, ScriptFlags(row.signature));
     }
     ResetDownloadProgress();
     ResetInstallProgress();
@@ -32,7 +32,7 @@ void HtmlExternal::BuildDispatchTable(ExternalMethods& methods) {
 HRESULT HtmlExternal::Trampoline(void* owner, std::uint32_t row, WORD flags, DISPPARAMS* params,
                                  VARIANT* result) {
     auto* self = static_cast<HtmlExternal*>(owner);
-    return self->handlers_[row](*self->methods_, flags, params, result);
+    return CallMethod(*self->methods_, self->rows_[row], flags, params, result);
 }
 
 htmlui::MethodTableView HtmlExternal::GetMethodTable() {
@@ -57,6 +57,14 @@ void HtmlExternal::FitInitialWindow() {
     platform::window::SetPosition(HostWindow(), PlaceWindow(HostWindow(), 400, 200));
 }
 
+std::string HtmlExternal::ProductId() {
+    return framework_.Core().ProductId();
+}
+
+core::PropertyStore& HtmlExternal::Properties() {
+    return framework_.Core().Properties();
+}
+
 void HtmlExternal::OnEntry(std::uint32_t index, std::uint32_t count) {
     SetProgress(kInstallCurrent, index / 10);
     SetProgress(kInstallTotal, count);
@@ -68,11 +76,11 @@ void HtmlExternal::SetLastWindowSize(int width, int height) {
 }
 
 void HtmlExternal::SetProgress(const char* name, std::uint32_t value) {
-    framework_.Core().Properties().Set(name, std::to_string(value));
+    Properties().Set(name, std::to_string(value));
 }
 
 std::int32_t HtmlExternal::GetProgress(const char* name) {
-    const std::string text = framework_.Core().Properties().Get(name);
+    const std::string text = Properties().Get(name);
     return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 

@@ -1,13 +1,12 @@
 #include "bridge/MethodSignature.h"
 
 #include "bridge/ExternalMethods.h"
-#include "core/Framework.h"
 
 namespace stubframework {
 
 HRESULT CheckParamTypes(ExternalMethods& owner, const DISPPARAMS* params, const VARTYPE* expected,
                         UINT count) {
-    const StubFramework* framework = &owner.Framework();
+    const FrameworkServices* framework = &owner.Framework();
     if (params == nullptr || params->cArgs != count) {
         debug::FrameworkDebugMessage(framework, "CheckParamTypes -- DISP_E_BADPARAMCOUNT");
         return DISP_E_BADPARAMCOUNT;

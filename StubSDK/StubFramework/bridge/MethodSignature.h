@@ -1,5 +1,6 @@
 // What a script method expects: its invocation flags and argument types, and
-// the checks every handler runs on a call before doing anything.
+// the checks every call passes before its handler runs; and what handlers use
+// to read their arguments and write their result.
 #pragma once
 
 #include <array>
@@ -66,13 +67,5 @@ void ReturnString(VARIANT* result, std::string_view text);
 void ReturnBool(VARIANT* result, bool value);
 void ReturnInt(VARIANT* result, LONG value);
 void ReturnUInt(VARIANT* result, ULONG value);
-
-// The handler of a method whose family is not built yet: the preamble, then
-// E_NOTIMPL.
-template <const MethodSignature& Signature>
-HRESULT NotBuiltYet(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, Signature, flags, params);
-    return FAILED(hr) ? hr : E_NOTIMPL;
-}
 
 }  // namespace stubframework

@@ -3,9 +3,9 @@
 
 #include "bridge/MethodHandler.h"
 
-namespace stubframework {
+namespace stubframework::methods {
 
-HRESULT EMSetProperty(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMGetProperty(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT setProperty(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT getProperty(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 
-}  // namespace stubframework
+}  // namespace stubframework::methods

@@ -1,21 +1,22 @@
 #include "bridge/WindowMethods.h"
 
-#include "bridge/BuiltInMethods.h"
 #include "bridge/ExternalMethods.h"
+#include "bridge/HtmlExternal.h"
+#include "bridge/MethodSignature.h"
 #include "bridge/WindowPlacement.h"
 #include "core/CommandLine.h"
-#include "core/Framework.h"
+#include "core/FrameworkCore.h"
 #include "core/ResumeRecord.h"
 #include "platform/commandline.h"
 #include "platform/process.h"
 #include "platform/window.h"
 
-namespace stubframework {
+namespace stubframework::methods {
 namespace {
 
 namespace window = platform::window;
 
-const StubFramework* Log(ExternalMethods& owner) {
+const FrameworkServices* Log(ExternalMethods& owner) {
     return &owner.Framework();
 }
 
@@ -31,12 +32,8 @@ const char* Outcome(bool success) {
 
 }  // namespace
 
-HRESULT ZSClose(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    debug::FrameworkDebugMessage(Log(owner), "ZSClose");
-    const HRESULT hr = CheckCall(owner, methods::kCloseWindow, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT closeWindow(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*params*/,
+                    VARIANT* /*result*/) {
     // Only our own window closes this way.
     if (window::IsHostWindow(owner.HostWindow())) {
         window::RequestClose(owner.HostWindow());
@@ -44,51 +41,37 @@ HRESULT ZSClose(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT*
     return S_OK;
 }
 
-HRESULT EMTerminateWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                          VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, methods::kTerminateWindow, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT terminateWindow(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS* /*params*/,
+                        VARIANT* /*result*/) {
     platform::process::ExitProcess(0);
 }
 
-HRESULT ZSDragWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    debug::FrameworkDebugMessage(Log(owner), "ZSDragWindow");
-    const HRESULT hr = CheckCall(owner, methods::kDragWindow, flags, params);
-    if (SUCCEEDED(hr)) {
-        window::BeginDrag(owner.HostWindow());
-    }
-    return hr;
+HRESULT dragWindow(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*params*/,
+                   VARIANT* /*result*/) {
+    window::BeginDrag(owner.HostWindow());
+    return S_OK;
 }
 
-HRESULT EMHideWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, methods::kHideWindow, flags, params);
-    if (SUCCEEDED(hr)) {
-        window::Show(owner.HostWindow(), false);
-        debug::FrameworkDebugMessage(Log(owner), "EMHideWindow");
-    }
-    return hr;
+HRESULT hideWindow(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*params*/,
+                   VARIANT* /*result*/) {
+    window::Show(owner.HostWindow(), false);
+    debug::FrameworkDebugMessage(Log(owner), "EMHideWindow");
+    return S_OK;
 }
 
-HRESULT EMShowWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, methods::kShowWindow, flags, params);
-    if (SUCCEEDED(hr)) {
-        window::Show(owner.HostWindow(), true);
-        debug::FrameworkDebugMessage(Log(owner), "EMShowWindow");
-    }
-    return hr;
+HRESULT showWindow(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*params*/,
+                   VARIANT* /*result*/) {
+    window::Show(owner.HostWindow(), true);
+    debug::FrameworkDebugMessage(Log(owner), "EMShowWindow");
+    return S_OK;
 }
 
-HRESULT ZSWindowSize(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, methods::kSetWindowSize, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT setWindowSize(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                      VARIANT* /*result*/) {
     const LONG width = IntArgument(params, 0);
     const LONG height = IntArgument(params, 1);
     debug::FrameworkDebugMessage(Log(owner), "ZSWindowSize: %d", static_cast<int>(width));
-    core::HtmlExternal& dispatch = owner.Framework().Dispatch();
+    core::HtmlExternal& dispatch = owner.Dispatch();
     const window::Rect outer = PlaceWindow(owner.HostWindow(), width, height);
     // The same size again leaves a window the user has moved where it is.
     if (outer.Width() == dispatch.LastWindowWidth() &&
@@ -100,11 +83,8 @@ HRESULT ZSWindowSize(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VAR
     return S_OK;
 }
 
-HRESULT ZSMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, methods::kMessageBox, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT messageBox(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                   VARIANT* /*result*/) {
     const std::string text = StringArgument(params, 0);
     const std::string title = StringArgument(params, 1);
     debug::FrameworkDebugMessage(Log(owner), "ZSMessageBox: %s %s", text.c_str(), title.c_str());
@@ -112,12 +92,8 @@ HRESULT ZSMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VAR
     return S_OK;
 }
 
-HRESULT EMConfirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                            VARIANT* result) {
-    const HRESULT hr = CheckCall(owner, methods::kConfirmMessageBox, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT confirmMessageBox(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                          VARIANT* result) {
     const window::MessageAnswer answer =
         window::ShowMessageBox(owner.HostWindow(), StringArgument(params, 0),
                                StringArgument(params, 1), window::MessageButtons::OkCancel);
@@ -128,11 +104,8 @@ HRESULT EMConfirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* para
     return S_OK;
 }
 
-HRESULT EMSelectFolder(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result) {
-    const HRESULT hr = CheckCall(owner, methods::kSelectFolder, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT selectFolder(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                     VARIANT* result) {
     const std::string initial = StringArgument(params, 0);
     std::string folder = initial;
     std::string chosen;
@@ -145,12 +118,8 @@ HRESULT EMSelectFolder(ExternalMethods& owner, WORD flags, DISPPARAMS* params, V
     return S_OK;
 }
 
-HRESULT EMRunApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result) {
-    debug::FrameworkDebugMessage(Log(owner), "EMRunApplication");
-    const HRESULT hr = CheckCall(owner, methods::kRunApplication, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT runApplication(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                       VARIANT* result) {
     const std::string commandLine = StringArgument(params, 0);
     const bool started = StartDetached("", commandLine);
     debug::FrameworkDebugMessage(Log(owner), "EMRunApplication: %s, result: %s",
@@ -159,11 +128,7 @@ HRESULT EMRunApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
     return S_OK;
 }
 
-HRESULT EMOpenPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result) {
-    const HRESULT hr = CheckCall(owner, methods::kOpenPage, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT openPage(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params, VARIANT* result) {
     const std::string url = StringArgument(params, 0);
     const bool opened = platform::process::LaunchAsDesktopUser("xdg-open", {url});
     debug::FrameworkDebugMessage(Log(owner), "ZSOpenPage: %s, result: %s", url.c_str(),
@@ -172,12 +137,8 @@ HRESULT EMOpenPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIA
     return S_OK;
 }
 
-HRESULT EMStartProgram(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                       VARIANT* /*result*/) {
-    const HRESULT hr = CheckCall(owner, methods::kStartProgram, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT startProgram(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS* params,
+                     VARIANT* /*result*/) {
     // The parameters are one text, split the way the program would split it.
     std::vector<std::string> arguments =
         platform::SplitCommandLine("program " + StringArgument(params, 1));
@@ -186,16 +147,11 @@ HRESULT EMStartProgram(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
     return S_OK;
 }
 
-HRESULT EMStartRegApps(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                       VARIANT* /*result*/) {
-    debug::FrameworkDebugMessage(Log(owner), "EMStartRegApps");
-    const HRESULT hr = CheckCall(owner, methods::kStartRegApps, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT startRegApps(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*params*/,
+                     VARIANT* /*result*/) {
     const ResumeMode mode = core::ResumeModeFromArguments(core::CommandLineArguments());
     for (const std::string& commandLine :
-         core::RegistrationApplications(owner.Framework().Core().RegistryBase(), mode)) {
+         core::RegistrationApplications(owner.Core().RegistryBase(), mode)) {
         std::vector<std::string> arguments = platform::SplitCommandLine(commandLine);
         const std::string program = arguments.front();
         arguments.erase(arguments.begin());
@@ -206,12 +162,8 @@ HRESULT EMStartRegApps(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
     return S_OK;
 }
 
-HRESULT EMExecuteCommand(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result) {
-    debug::FrameworkDebugMessage(Log(owner), "EMExecuteCommand");
-    const HRESULT hr = CheckCall(owner, methods::kExecuteCommand, flags, params);
-    if (FAILED(hr)) {
-        return hr;
-    }
+HRESULT executeCommand(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                       VARIANT* result) {
     const std::string command = StringArgument(params, 0);
     // The shell's "cmd.exe /c": run by the shell, no terminal, not awaited.
     const bool started = platform::process::LaunchHidden("/bin/sh", {"-c", command});
@@ -221,4 +173,4 @@ HRESULT EMExecuteCommand(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
     return S_OK;
 }
 
-}  // namespace stubframework
+}  // namespace stubframework::methods

@@ -5,22 +5,22 @@
 
 #include "bridge/MethodHandler.h"
 
-namespace stubframework {
+namespace stubframework::methods {
 
-HRESULT ZSClose(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMTerminateWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT ZSDragWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMHideWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMShowWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT ZSWindowSize(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT ZSMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMConfirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                            VARIANT* result);
-HRESULT EMSelectFolder(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMRunApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMOpenPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMStartProgram(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMStartRegApps(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT EMExecuteCommand(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT closeWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT terminateWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT dragWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT hideWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT showWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT setWindowSize(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT messageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT confirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
+                          VARIANT* result);
+HRESULT selectFolder(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT runApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT openPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT startProgram(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT startRegApps(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
+HRESULT executeCommand(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 
-}  // namespace stubframework
+}  // namespace stubframework::methods

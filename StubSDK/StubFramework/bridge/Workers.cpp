@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "bridge/ExternalMethods.h"
-#include "core/Framework.h"
 
 namespace stubframework {
 namespace {
@@ -30,7 +29,7 @@ VARIANT IntVariant(std::int32_t value) {
 }
 
 bool ExtractMode(core::HtmlExternal& host) {
-    return host.Framework().Core().Properties().Get(kExtractInProgress) == "true";
+    return host.Properties().Get(kExtractInProgress) == "true";
 }
 
 // The low 32 bits, as the page receives numbers.
@@ -72,7 +71,7 @@ void CallPage(IDispatch* callback, std::int32_t result) {
 namespace detail {
 
 core::HtmlExternal& HostOf(ExternalMethods& owner) {
-    return owner.Framework().Dispatch();
+    return owner.Dispatch();
 }
 
 void LogMarshalFailure(ExternalMethods& owner, const char* failureLog, HRESULT hr) {

@@ -3,7 +3,6 @@
 #include <array>
 #include <vector>
 
-#include "core/Framework.h"
 #include "core/TempFolder.h"
 #include "platform/fs.h"
 
@@ -121,10 +120,6 @@ void InstallerLog::Close() {
 
 namespace {
 
-InstallerLog* LogOf(const StubFramework* framework) {
-    return framework != nullptr ? framework->Log() : nullptr;
-}
-
 STUB_PRINTF_FORMAT(3, 0)
 void WriteTo(InstallerLog* log, int level, const char* format, std::va_list arguments) {
     if (log != nullptr) {
@@ -133,20 +128,6 @@ void WriteTo(InstallerLog* log, int level, const char* format, std::va_list argu
 }
 
 }  // namespace
-
-void FrameworkDebugMessage(const StubFramework* framework, const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    WriteTo(LogOf(framework), kDebug, format, arguments);
-    va_end(arguments);
-}
-
-void FrameworkErrorMessage(const StubFramework* framework, const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    WriteTo(LogOf(framework), kError, format, arguments);
-    va_end(arguments);
-}
 
 void LogDebugMessage(InstallerLog* log, const char* format, ...) {
     std::va_list arguments;

@@ -13,10 +13,6 @@
 #define STUB_PRINTF_FORMAT(formatIndex, firstArg) \
     __attribute__((format(printf, formatIndex, firstArg)))
 
-namespace stubframework {
-class StubFramework;
-}
-
 namespace stubframework::debug {
 
 enum LogLevel : int {
@@ -56,11 +52,7 @@ private:
     std::mutex mutex_;  // one whole line at a time, and never after Close
 };
 
-// Level 4 and 2 messages of handlers and workers; nothing without a framework.
-void FrameworkDebugMessage(const StubFramework* framework, const char* format, ...)
-    STUB_PRINTF_FORMAT(2, 3);
-void FrameworkErrorMessage(const StubFramework* framework, const char* format, ...)
-    STUB_PRINTF_FORMAT(2, 3);
+// Level 4 and 2 messages; nothing without a log.
 void LogDebugMessage(InstallerLog* log, const char* format, ...) STUB_PRINTF_FORMAT(2, 3);
 void LogErrorMessage(InstallerLog* log, const char* format, ...) STUB_PRINTF_FORMAT(2, 3);
 // The download engine's messages: cut to 1023 characters, then "source> message".

@@ -4,7 +4,6 @@
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
-#include "core/MainSequence.h"
 #include "core/RegistryText.h"
 #include "core/TempFolder.h"
 #include "platform/commandline.h"

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "bridge/HtmlExternal.h"
-#include "core/Framework.h"
 #include "core/InstallerLog.h"
 #include "downloader/DownloadLogger.h"
 #include "downloader/DownloadSimpleTask.h"
@@ -26,26 +24,25 @@ constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kAbort = static_cast<HRESULT>(0x80004004);
 constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);
 
-ErrorHandle ResumeTransport(StubFramework& framework, const std::string& url,
+ErrorHandle ResumeTransport(DownloadHost& host, const std::string& url,
                             const std::string& metaUrl, const std::string& path) {
     ErrorHandle result = UnknowError;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const Held<downloader::ILogger> logger(debug::CreateDownloadLogger(framework.Log()));
-        const Held<DownloadCallback> callback(
-            downloader::details::Create<DownloadCallback>(&framework.Dispatch()));
+        const Held<downloader::ILogger> logger(debug::CreateDownloadLogger(host.Log()));
+        const Held<DownloadCallback> callback(downloader::details::Create<DownloadCallback>(host));
         downloader::ITask* const task = logger && callback
                                             ? downloader::CreateDownloadSimpleTask(
                                                   url, metaUrl, path, callback.get(), logger.get())
                                             : nullptr;
         if (task == nullptr) {
             // Logged as a memory failure, which maps to UnknowError.
-            result = TransferDownloadError(framework, downloader::kOutOfMemory);
+            result = TransferDownloadError(host.Log(), downloader::kOutOfMemory);
         } else {
             callback->SetTask(task);
             const Held<downloader::ITask> running(task);
             task->AddRef();
             task->Start();
-            result = TransferDownloadError(framework, callback->Wait());
+            result = TransferDownloadError(host.Log(), callback->Wait());
         }
         if (!IsRetried(result)) {
             break;
@@ -55,15 +52,15 @@ ErrorHandle ResumeTransport(StubFramework& framework, const std::string& url,
     return result;
 }
 
-ErrorHandle MonikerTransport(StubFramework& framework, const std::string& url,
+ErrorHandle MonikerTransport(DownloadHost& host, const std::string& url,
                              const std::string& path) {
     const std::string requestUrl = core::AppendTimestamp(url);
     ErrorHandle result = UnknowError;
     // Attempts that keep receiving data are retried without limit.
     for (int budget = kAttempts; budget > 0;) {
-        core::DownloadCallback callback(&framework.Dispatch());
+        core::DownloadCallback callback(host);
         result =
-            TransferDownloadError(framework, core::DownloadByMoniker(requestUrl, path, &callback));
+            TransferDownloadError(host.Log(), core::DownloadByMoniker(requestUrl, path, &callback));
         if (!IsRetried(result)) {
             break;
         }
@@ -100,9 +97,9 @@ private:
 
 }  // namespace
 
-ErrorHandle TransferDownloadError(StubFramework& framework, HRESULT result) {
-    debug::FrameworkDebugMessage(&framework, "TransferDownloadError HRESULT: %x",
-                                 static_cast<unsigned>(result));
+ErrorHandle TransferDownloadError(debug::InstallerLog* log, HRESULT result) {
+    debug::LogDebugMessage(log, "TransferDownloadError HRESULT: %x",
+                           static_cast<unsigned>(result));
     switch (static_cast<std::uint32_t>(result)) {
         case 0:
             return NoError;
@@ -126,8 +123,8 @@ bool IsRetried(ErrorHandle result) {
     return result == Failure || result == UnknowError;
 }
 
-ErrorHandle DownloadWithRetry(StubFramework& framework, const std::string& url,
-                              const std::string& path, bool secure, bool resume) {
+ErrorHandle DownloadWithRetry(DownloadHost& host, const std::string& url, const std::string& path,
+                              bool secure, bool resume) {
     std::string packageUrl = url;
     std::string metaUrl = url + ".meta";
     if (secure) {
@@ -135,29 +132,24 @@ ErrorHandle DownloadWithRetry(StubFramework& framework, const std::string& url,
         core::RequestTokenizedUrl(packageUrl);
         core::RequestTokenizedUrl(metaUrl);
     }
-    ErrorHandle result = resume ? ResumeTransport(framework, packageUrl, metaUrl, path)
-                                : MonikerTransport(framework, packageUrl, path);
+    ErrorHandle result = resume ? ResumeTransport(host, packageUrl, metaUrl, path)
+                                : MonikerTransport(host, packageUrl, path);
     if ((result == Failure || result == FileNotExist) && !platform::http::CheckConnection(url)) {
         result = NoNetwork;
     }
     return result;
 }
 
-DownloadCallback::DownloadCallback(core::HtmlExternal* host) : host_(host) {
-    host_->AddRef();
-}
-
 DownloadCallback::~DownloadCallback() {
     if (task_ != nullptr) {
         task_->Release();
     }
-    host_->Release();
 }
 
 void DownloadCallback::OnProgress(std::int64_t current, std::int64_t total) {
-    host_->SetProgress(core::kDownloadTotal, static_cast<std::uint32_t>(total));
-    host_->SetProgress(core::kDownloadCurrent, static_cast<std::uint32_t>(current));
-    if (host_->StopDownload() && task_ != nullptr) {
+    host_.DownloadBar().SetTotal(static_cast<std::uint32_t>(total));
+    host_.DownloadBar().SetCurrent(static_cast<std::uint32_t>(current));
+    if (host_.StopDownload() && task_ != nullptr) {
         task_->Cancel();
     }
 }

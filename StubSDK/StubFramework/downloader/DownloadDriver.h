@@ -7,24 +7,20 @@
 #include <string>
 
 #include "StubFramework.h"
+#include "downloader/DownloadHost.h"
 #include "downloader/Object.h"
 #include "downloader/TaskModel.h"
 #include "platform/thread.h"
 
 namespace stubframework {
 
-class StubFramework;
-namespace core {
-class HtmlExternal;
-}
-
 // Downloads `url` to `path`. `secure` asks for tokenized URLs; `resume`
 // selects the verified transport (with the meta file at url + ".meta").
-ErrorHandle DownloadWithRetry(StubFramework& framework, const std::string& url,
-                              const std::string& path, bool secure, bool resume);
+ErrorHandle DownloadWithRetry(DownloadHost& host, const std::string& url, const std::string& path,
+                              bool secure, bool resume);
 
 // Maps a transfer's code to the result the page sees, logging it first.
-ErrorHandle TransferDownloadError(StubFramework& framework, HRESULT result);
+ErrorHandle TransferDownloadError(debug::InstallerLog* log, HRESULT result);
 // Whether a result is worth another attempt.
 bool IsRetried(ErrorHandle result);
 
@@ -38,7 +34,7 @@ bool IsFileSameAsRemote(const std::string& path, const std::string& metaUrl);
 // cancel or a full disk folded into a retryable one.
 class DownloadCallback : public downloader::IDownloadCallback {
 public:
-    explicit DownloadCallback(core::HtmlExternal* host);
+    explicit DownloadCallback(DownloadHost& host) : host_(host) {}
     void SetTask(downloader::ITask* task) { task_ = task; }
     void OnProgress(std::int64_t current, std::int64_t total) override;
     void OnComplete(downloader::Result result) override;
@@ -48,7 +44,7 @@ protected:
     ~DownloadCallback();
 
 private:
-    core::HtmlExternal* const host_;
+    DownloadHost& host_;
     platform::Event done_{true};
     downloader::ITask* task_ = nullptr;  // owns the creation reference
     HRESULT result_ = 0;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "bridge/HtmlExternal.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 
@@ -19,18 +18,18 @@ HRESULT DownloadCallback::OnProgress(std::uint64_t progress, std::uint64_t max,
                                      http::BindStatus status) {
     switch (status) {
         case http::BindStatus::kBeginDownloadData:
-            host_->SetProgress(kDownloadTotal, static_cast<std::uint32_t>(max));
-            if (host_->SizeProbe()) {
+            host_.DownloadBar().SetTotal(static_cast<std::uint32_t>(max));
+            if (host_.SizeProbe()) {
                 return kAbort;  // the size is all that was asked for
             }
             break;
         case http::BindStatus::kDownloadingData:
         case http::BindStatus::kEndDownloadData:
             dataSeen_ = true;
-            host_->SetProgress(kDownloadCurrent, static_cast<std::uint32_t>(progress));
+            host_.DownloadBar().SetCurrent(static_cast<std::uint32_t>(progress));
             break;
     }
-    return host_->StopDownload() ? kAbort : 0;
+    return host_.StopDownload() ? kAbort : 0;
 }
 
 std::int32_t BSCHolder::OnProgress(std::uint64_t progress, std::uint64_t max,

@@ -5,13 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "downloader/DownloadHost.h"
 #include "platform/com.h"
 #include "platform/fs.h"
 #include "platform/http.h"
 
 namespace stubframework::core {
-
-class HtmlExternal;
 
 // What the moniker tells its caller about the transfer's progress.
 class BindStatusCallback {
@@ -29,14 +28,14 @@ protected:
 // the announced size when only the size was asked for.
 class DownloadCallback final : public BindStatusCallback {
 public:
-    explicit DownloadCallback(HtmlExternal* host) : host_(host) {}
+    explicit DownloadCallback(DownloadHost& host) : host_(host) {}
     HRESULT OnProgress(std::uint64_t progress, std::uint64_t max,
                        platform::http::BindStatus status) override;
     bool DataSeen() const { return dataSeen_; }
 
 private:
     bool dataSeen_ = false;
-    HtmlExternal* const host_;
+    DownloadHost& host_;
 };
 
 // Writes the pulled body into the file: preallocated at the announced size,

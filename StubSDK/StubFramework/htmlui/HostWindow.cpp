@@ -1,6 +1,5 @@
 #include "htmlui/HostWindow.h"
 
-#include "bridge/HtmlExternal.h"
 #include "platform/window.h"
 
 namespace stubframework::htmlui {
@@ -10,7 +9,7 @@ namespace {
 // methods, and the moment the first document is complete.
 class DispatchEvents final : public platform::window::HostEvents {
 public:
-    explicit DispatchEvents(core::HtmlExternal& dispatch) : dispatch_(dispatch) {}
+    explicit DispatchEvents(MSHTMLExternal& dispatch) : dispatch_(dispatch) {}
 
     void OnWindowCreated(platform::window::Handle window) override {
         dispatch_.SetHostWindow(window);
@@ -24,16 +23,17 @@ public:
     void OnWindowDestroyed() override { dispatch_.SetHostWindow(nullptr); }
 
 private:
-    core::HtmlExternal& dispatch_;
+    MSHTMLExternal& dispatch_;
     bool complete_ = false;
 };
 
 }  // namespace
 
-bool RunHostWindow(const std::string& folder, core::HtmlExternal& dispatch,
+bool RunHostWindow(const std::string& folder, MSHTMLExternal& dispatch,
+                   const std::vector<std::pair<std::string, unsigned>>& methods,
                    const std::string& backend) {
     DispatchEvents events(dispatch);
-    platform::window::HostOptions options{backend, dispatch.ScriptMethods()};
+    platform::window::HostOptions options{backend, methods};
     return platform::window::RunHostWindow(folder, "Load.html", &dispatch, events, options);
 }
 

@@ -3,15 +3,18 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
-namespace stubframework::core {
-class HtmlExternal;
-}
+#include "htmlui/MSHTMLExternal.h"
 
 namespace stubframework::htmlui {
 
-// False when no window could be shown; the run then goes on without pages.
-bool RunHostWindow(const std::string& folder, core::HtmlExternal& dispatch,
+// `methods`: the script-callable names with the invocation flags a typed
+// script engine passes for each. False when no window could be shown; the
+// run then goes on without pages.
+bool RunHostWindow(const std::string& folder, MSHTMLExternal& dispatch,
+                   const std::vector<std::pair<std::string, unsigned>>& methods,
                    const std::string& backend);
 
 }  // namespace stubframework::htmlui

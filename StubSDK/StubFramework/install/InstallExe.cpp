@@ -1,12 +1,10 @@
 // Programs and ZIP packages with a setup.exe, run as child processes.
-#include "bridge/HtmlExternal.h"
-#include "core/Framework.h"
+#include <functional>
+
 #include "core/InstallerLog.h"
 #include "core/TempFolder.h"
 #include "install/Installers.h"
 #include "platform/process.h"
-
-#include <functional>
 #include "zip/UnzipPackage.h"
 
 namespace stubframework::core {
@@ -17,56 +15,54 @@ constexpr std::size_t kMaxPath = 260;
 
 }  // namespace
 
-bool RunChild(StubFramework& framework, const std::string& commandLine, std::uint32_t sliceMs,
-              const char* what, const std::function<void(HtmlExternal&)>& onSlice,
+bool RunChild(InstallHost& host, const std::string& commandLine, std::uint32_t sliceMs,
+              const char* what, const std::function<void(ProgressBar&)>& onSlice,
               std::uint32_t& exitCode) {
     platform::process::ChildProcess child;
     if (!child.Start(commandLine)) {
-        debug::FrameworkErrorMessage(&framework, "%s %s, CreateProcessW failed", what,
-                                     commandLine.c_str());
+        debug::LogErrorMessage(host.Log(), "%s %s, CreateProcessW failed", what,
+                               commandLine.c_str());
         return false;
     }
-    HtmlExternal& host = framework.Dispatch();
+    ProgressBar& bar = host.InstallBar();
     while (!child.Wait(sliceMs, exitCode)) {
-        onSlice(host);
+        onSlice(bar);
     }
-    host.SetProgress(kInstallCurrent, static_cast<std::uint32_t>(host.GetProgress(kInstallTotal)));
+    bar.Fill();
     host.SetLastInstallError(exitCode);
     return true;
 }
 
-ErrorHandle InstallExe(StubFramework& framework, const std::string& package,
+ErrorHandle InstallExe(InstallHost& host, const std::string& package,
                        const std::string& parameters, std::int64_t estimate) {
-    HtmlExternal& host = framework.Dispatch();
     if (estimate > 0) {
-        host.SetProgress(kInstallCurrent, 0);
-        host.SetProgress(kInstallTotal, 10 * static_cast<std::uint32_t>(estimate));  // tenths
+        host.InstallBar().SetCurrent(0);
+        host.InstallBar().SetTotal(10 * static_cast<std::uint32_t>(estimate));  // tenths
     }
     const std::string commandLine = "\"" + package + "\" " + parameters;
     std::uint32_t exitCode = 0;
     const bool ran = RunChild(
-        framework, commandLine, kSliceMs, "Install",
-        [](HtmlExternal& bar) {
-            const auto current = static_cast<std::uint32_t>(bar.GetProgress(kInstallCurrent));
-            const auto total = static_cast<std::uint32_t>(bar.GetProgress(kInstallTotal));
+        host, commandLine, kSliceMs, "Install",
+        [](ProgressBar& bar) {
+            const auto current = static_cast<std::uint32_t>(bar.Current());
+            const auto total = static_cast<std::uint32_t>(bar.Total());
             if (total != 0 && current < total - 1) {
-                bar.SetProgress(kInstallCurrent, current + 1);
+                bar.SetCurrent(current + 1);
             }
         },
         exitCode);
     if (!ran) {
         return Failure;
     }
-    const ErrorHandle result = TransferInstallError(framework, exitCode);
-    debug::FrameworkDebugMessage(&framework, "Install %s, return %d", commandLine.c_str(),
-                                 static_cast<int>(exitCode));
+    const ErrorHandle result = TransferInstallError(host.Log(), exitCode);
+    debug::LogDebugMessage(host.Log(), "Install %s, return %d", commandLine.c_str(),
+                           static_cast<int>(exitCode));
     return result;
 }
 
-ErrorHandle InstallZip(StubFramework& framework, const std::string& package,
+ErrorHandle InstallZip(InstallHost& host, const std::string& package,
                        const std::string& parameters, std::int64_t estimate) {
-    HtmlExternal& host = framework.Dispatch();
-    PropertyStore& properties = framework.Core().Properties();
+    PropertyStore& properties = host.Properties();
     std::string unzipFolder;
     std::string setupFolder;
     if (properties.Get("__Extract_In_Download__") == "true") {
@@ -74,18 +70,19 @@ ErrorHandle InstallZip(StubFramework& framework, const std::string& package,
         unzipFolder = properties.Get(package + "__ZIP_Unzip_Folder__");
         setupFolder = properties.Get(package + "__ZIP_EXE_Path__");
     } else {
-        const UnzipResult unzip = UnzipPackage(framework, package);
+        const UnzipResult unzip = UnzipPackage(host.Log(), host.ExtractionReporter(), package);
         if (unzip.result != NoError) {
             return unzip.result;
         }
         unzipFolder = unzip.unzipFolder;
         setupFolder = unzip.setupFolder;
-        const auto total = static_cast<std::uint32_t>(host.GetProgress(kInstallTotal)) +
-                           10 * static_cast<std::uint32_t>(estimate);
-        host.SetProgress(kInstallTotal, total);
-        host.SetProgress(kInstallCurrent, total / 10);  // extraction was the first tenth
+        ProgressBar& bar = host.InstallBar();
+        const auto total =
+            static_cast<std::uint32_t>(bar.Total()) + 10 * static_cast<std::uint32_t>(estimate);
+        bar.SetTotal(total);
+        bar.SetCurrent(total / 10);  // extraction was the first tenth
     }
-    const ErrorHandle result = InstallExe(framework, setupFolder + "setup.exe", parameters, 0);
+    const ErrorHandle result = InstallExe(host, setupFolder + "setup.exe", parameters, 0);
     if (!unzipFolder.empty() && unzipFolder.size() < kMaxPath) {
         DeleteFolderTree(unzipFolder);
     }

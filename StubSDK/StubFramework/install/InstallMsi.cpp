@@ -1,11 +1,8 @@
 // Windows Installer packages through the installer's API, with the install
 // bar driven by the installer's progress messages.
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
-#include "bridge/HtmlExternal.h"
-#include "core/Framework.h"
 #include "core/InstallerLog.h"
 #include "core/TempFolder.h"
 #include "install/Installers.h"
@@ -19,9 +16,6 @@ namespace {
 namespace msi = platform::msi;
 
 constexpr std::uint32_t kLogModeVerbose = 0x1FDF;
-
-// Resets seen in the current installation: the second one carries the total.
-std::atomic<std::int32_t> progressResets{0};
 
 struct UiChoice {
     std::uint32_t level;
@@ -42,9 +36,9 @@ UiChoice ChooseUi(const std::string& parameters) {
 }
 
 // "<temp><product>_log/log_<UTC time>.txt", its folder created.
-std::string LogFilePath(StubFramework& framework) {
+std::string LogFilePath(InstallHost& host) {
     const std::string folder =
-        LongTempPath() + framework.Core().ProductId() + "_log" + platform::fs::kPathSeparator;
+        LongTempPath() + host.ProductId() + "_log" + platform::fs::kPathSeparator;
     platform::fs::CreateFolderTree(folder);
     const platform::SystemTime now = platform::UtcNow();
     char name[64];
@@ -55,11 +49,7 @@ std::string LogFilePath(StubFramework& framework) {
 
 }  // namespace
 
-void ResetMsiProgressCounter() {
-    progressResets = 0;
-}
-
-void ParseMsiProgress(HtmlExternal& host, const char* text) {
+void MsiProgress::Parse(const char* text) {
     std::int64_t fields[4] = {0, 0, 0, 0};
     const char* at = text;
     for (;;) {
@@ -76,24 +66,23 @@ void ParseMsiProgress(HtmlExternal& host, const char* text) {
         fields[label] = value;
         at = end;
     }
-    const auto total = static_cast<std::uint32_t>(host.GetProgress(kInstallTotal));
+    const auto total = static_cast<std::uint32_t>(bar_.Total());
     switch (fields[1]) {
         case 0:  // reset
-            if (progressResets == 1) {
-                host.SetProgress(kInstallTotal, static_cast<std::uint32_t>(fields[2]));
+            if (resets_ == 1) {
+                bar_.SetTotal(static_cast<std::uint32_t>(fields[2]));
             }
-            ++progressResets;
+            ++resets_;
             break;
         case 1:  // action information
             if (total != 0 && fields[3] != 0) {
-                host.SetProgress(kInstallTotal, total + static_cast<std::uint32_t>(fields[2]));
+                bar_.SetTotal(total + static_cast<std::uint32_t>(fields[2]));
             }
             break;
         case 2:  // progress report
-            if (progressResets >= 2) {
-                host.SetProgress(kInstallCurrent,
-                                 static_cast<std::uint32_t>(host.GetProgress(kInstallCurrent)) +
-                                     static_cast<std::uint32_t>(fields[2]));
+            if (resets_ >= 2) {
+                bar_.SetCurrent(static_cast<std::uint32_t>(bar_.Current()) +
+                                static_cast<std::uint32_t>(fields[2]));
             }
             break;
         default:
@@ -102,43 +91,43 @@ void ParseMsiProgress(HtmlExternal& host, const char* text) {
 }
 
 int MsiUiHandler(void* context, std::uint32_t messageType, const char* text) {
-    auto* host = static_cast<HtmlExternal*>(context);
+    auto* progress = static_cast<MsiProgress*>(context);
     const std::uint32_t type = messageType & 0xFF000000u;
-    if (type == msi::kMessageProgress && text != nullptr && host != nullptr) {
-        ParseMsiProgress(*host, text);
+    if (type == msi::kMessageProgress && text != nullptr && progress != nullptr) {
+        progress->Parse(text);
     }
     return 0;  // the installer goes on with its own handling
 }
 
-ErrorHandle InstallMsi(StubFramework& framework, const std::string& package,
+ErrorHandle InstallMsi(InstallHost& host, const std::string& package,
                        const std::string& parameters) {
-    HtmlExternal& host = framework.Dispatch();
-    host.SetProgress(kInstallCurrent, 0);
-    host.SetProgress(kInstallTotal, 1);
-    ResetMsiProgressCounter();
+    ProgressBar& bar = host.InstallBar();
+    bar.SetCurrent(0);
+    bar.SetTotal(1);
+    MsiProgress progress(bar);
 
     const UiChoice ui = ChooseUi(parameters);
     const std::uint32_t previousLevel = msi::SetInternalUI(ui.level);
     const msi::ExternalUiHandler previousHandler =
-        msi::SetExternalUI(&MsiUiHandler, ui.filter, &host);
-    msi::EnableLog(kLogModeVerbose, LogFilePath(framework), msi::kLogAppend);
+        msi::SetExternalUI(&MsiUiHandler, ui.filter, &progress);
+    msi::EnableLog(kLogModeVerbose, LogFilePath(host), msi::kLogAppend);
 
     // The UI level and the log are set through the API only.
     std::string remaining = parameters;
     for (const char* text : {"/l", "$LOGFILE$", "/qn", "/qf", "/qb!"}) {
         remaining = RemoveSwitch(remaining, text);
     }
-    debug::FrameworkDebugMessage(&framework, "InstallMsi %s, parameter: %s", package.c_str(),
-                                 remaining.c_str());
+    debug::LogDebugMessage(host.Log(), "InstallMsi %s, parameter: %s", package.c_str(),
+                           remaining.c_str());
     const std::uint32_t code = msi::InstallProduct(package, remaining);
-    const ErrorHandle result = TransferInstallError(framework, code);
-    debug::FrameworkDebugMessage(&framework, "InstallMsi %s, return %d", package.c_str(),
-                                 static_cast<int>(code));
+    const ErrorHandle result = TransferInstallError(host.Log(), code);
+    debug::LogDebugMessage(host.Log(), "InstallMsi %s, return %d", package.c_str(),
+                           static_cast<int>(code));
     host.SetLastInstallError(code);
-    host.SetProgress(kInstallCurrent, static_cast<std::uint32_t>(host.GetProgress(kInstallTotal)));
+    bar.Fill();
 
     msi::SetInternalUI(previousLevel);
-    msi::SetExternalUI(previousHandler, 0, &host);
+    msi::SetExternalUI(previousHandler, 0, nullptr);
     return result;
 }
 

@@ -1,7 +1,6 @@
 // Result codes of installers and programs, and the switches of their command lines.
 #include <cctype>
 
-#include "core/Framework.h"
 #include "core/InstallerLog.h"
 #include "install/Installers.h"
 #include "platform/commandline.h"
@@ -18,8 +17,8 @@ std::string Upper(std::string text) {
 
 }  // namespace
 
-ErrorHandle TransferInstallError(StubFramework& framework, std::uint32_t code) {
-    debug::FrameworkDebugMessage(&framework, "TransferInstallError HRESULT: %x", code);
+ErrorHandle TransferInstallError(debug::InstallerLog* log, std::uint32_t code) {
+    debug::LogDebugMessage(log, "TransferInstallError HRESULT: %x", code);
     switch (code) {
         case 0:
             return NoError;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "bridge/HtmlExternal.h"
-#include "core/Framework.h"
 #include "core/InstallerLog.h"
 #include "core/TempFolder.h"
 #include "platform/error.h"
@@ -25,6 +23,24 @@ bool HasZipExtension(const std::string& path) {
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension == ".zip";
 }
+
+// Passes the entries on and keeps the error that ended the extraction.
+class ErrorKeepingReporter final : public zip::ZipReporter {
+public:
+    explicit ErrorKeepingReporter(zip::ZipReporter& inner) : inner_(inner) {}
+    void OnEntry(std::uint32_t index, std::uint32_t count) override {
+        inner_.OnEntry(index, count);
+    }
+    void SetError(std::uint32_t code) override {
+        error_ = code;
+        inner_.SetError(code);
+    }
+    std::uint32_t Error() const { return error_; }
+
+private:
+    zip::ZipReporter& inner_;
+    std::uint32_t error_ = 0;
+};
 
 std::string WithSeparator(std::string folder) {
     if (folder.empty() || folder.back() != fs::kPathSeparator) {
@@ -56,24 +72,25 @@ bool FindFileInTree(const std::string& folder, const std::string& name, std::str
     return false;
 }
 
-UnzipResult UnzipPackage(StubFramework& framework, const std::string& packagePath) {
+UnzipResult UnzipPackage(debug::InstallerLog* log, zip::ZipReporter& reporter,
+                         const std::string& packagePath) {
     UnzipResult unzip;
     if (!HasZipExtension(packagePath) || !CreateUniqueTempFolder(unzip.unzipFolder)) {
         unzip.unzipFolder.clear();
         return unzip;
     }
-    HtmlExternal& host = framework.Dispatch();
+    ErrorKeepingReporter keeper(reporter);
     fs::FileHandle package;
     const bool extracted = package.Open(packagePath) == platform::kErrorSuccess &&
-                           zip::ExtractZip(package, unzip.unzipFolder, &host, framework.Log());
+                           zip::ExtractZip(package, unzip.unzipFolder, &keeper, log);
     if (!extracted) {
-        debug::LogDebugMessage(framework.Log(), "Unzip failed, package_path: %s, unzip to: %s\n",
+        debug::LogDebugMessage(log, "Unzip failed, package_path: %s, unzip to: %s\n",
                                packagePath.c_str(), unzip.unzipFolder.c_str());
-        unzip.result = host.LastExtractionError() == platform::kErrorDiskFull ? DiskFull : Failure;
+        unzip.result = keeper.Error() == platform::kErrorDiskFull ? DiskFull : Failure;
         return unzip;
     }
     if (!FindFileInTree(unzip.unzipFolder, "setup.exe", unzip.setupFolder)) {
-        debug::LogDebugMessage(framework.Log(), "Can not find setup.exe, unzip path : %s",
+        debug::LogDebugMessage(log, "Can not find setup.exe, unzip path : %s",
                                unzip.unzipFolder.c_str());
         unzip.result = FileNotExist;
         return unzip;

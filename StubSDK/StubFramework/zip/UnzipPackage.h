@@ -5,9 +5,10 @@
 #include <string>
 
 #include "StubFramework.h"
+#include "zip/ZipReporter.h"
 
-namespace stubframework {
-class StubFramework;
+namespace stubframework::debug {
+class InstallerLog;
 }
 
 namespace stubframework::core {
@@ -18,10 +19,12 @@ struct UnzipResult {
     std::string setupFolder;  // the folder holding setup.exe, with a trailing separator
 };
 
-// Extracts a ".zip" package (any case) with the host's reporter. Failure for
-// another extension, an unreadable archive or a failed entry, DiskFull when
-// the volume filled up, FileNotExist when there is no setup.exe.
-UnzipResult UnzipPackage(StubFramework& framework, const std::string& packagePath);
+// Extracts a ".zip" package (any case), reporting its entries to
+// `reporter`. Failure for another extension, an unreadable archive or a
+// failed entry, DiskFull when the volume filled up, FileNotExist when there
+// is no setup.exe.
+UnzipResult UnzipPackage(debug::InstallerLog* log, zip::ZipReporter& reporter,
+                         const std::string& packagePath);
 
 // The folder (with a trailing separator) holding a file of that name:
 // `folder` itself first, then its subfolders depth first, in name order.

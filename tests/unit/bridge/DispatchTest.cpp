@@ -5,6 +5,7 @@
 
 #include "platform/unicode.h"
 #include "support/BridgeFixture.h"
+#include "support/MethodCall.h"
 
 namespace {
 
@@ -12,47 +13,13 @@ using stubframework::platform::Utf8ToUtf16;
 using stubframework::platform::com::Bstr;
 using stubframework::platform::com::Variant;
 
+using Arguments = stubtest::ScriptArguments;
+
 VARIANT Int(LONG value) {
     VARIANT v;
     VariantInit(&v);
     v.vt = VT_I4;
     v.lVal = value;
-    return v;
-}
-
-VARIANT Real(double value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_R8;
-    v.dblVal = value;
-    return v;
-}
-
-// Arguments in script order, handed over the way DISPPARAMS carry them.
-class Arguments {
-public:
-    explicit Arguments(std::vector<VARIANT> scriptOrder)
-        : values_(scriptOrder.rbegin(), scriptOrder.rend()) {}
-    ~Arguments() {
-        for (VARIANT& value : values_) {
-            VariantClear(&value);
-        }
-    }
-    DISPPARAMS* Params() {
-        params_ = {values_.data(), nullptr, static_cast<UINT>(values_.size()), 0};
-        return &params_;
-    }
-
-private:
-    std::vector<VARIANT> values_;
-    DISPPARAMS params_{};
-};
-
-VARIANT Text(const std::string& text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = stubframework::platform::com::AllocString(text);
     return v;
 }
 
@@ -133,7 +100,7 @@ TEST_F(DispatchTest, InvokeRefusesIdsOutsideTheTableAndForeignInterfaces) {
 }
 
 TEST_F(DispatchTest, PreambleChecksFlagsCountAndTypesBeforeRunning) {
-    Arguments property({Text("name1"), Text("value1")});
+    Arguments property({"name1", "value1"});
     // setProperty is a plain call (1): flags 3 must not run it.
     EXPECT_EQ(Call("setProperty", DISPATCH_METHOD | DISPATCH_PROPERTYGET, property, nullptr),
               DISP_E_MEMBERNOTFOUND);
@@ -141,39 +108,39 @@ TEST_F(DispatchTest, PreambleChecksFlagsCountAndTypesBeforeRunning) {
     EXPECT_EQ(Call("setProperty", DISPATCH_METHOD, property, nullptr), S_OK);
     EXPECT_EQ(bridge_.Framework().Core().Properties().Get("name1"), "value1");
 
-    Arguments one({Text("x")});
+    Arguments one({"x"});
     EXPECT_EQ(Call("setProperty", DISPATCH_METHOD, one, nullptr), DISP_E_BADPARAMCOUNT);
 
-    Arguments fractional({Real(646.5), Int(506)});
+    Arguments fractional({646.5, 506});
     EXPECT_EQ(Call("setWindowSize", DISPATCH_METHOD, fractional, nullptr), DISP_E_TYPEMISMATCH);
     // Position 1 in DISPPARAMS order is the first script argument.
     EXPECT_NE(bridge_.LogText().find(
                   "CheckParamTypes -- DISP_E_TYPEMISMATCH, param 1, received type 5, expected "
                   "type 3"),
               std::string::npos);
-    Arguments whole({Int(646), Int(506)});
+    Arguments whole({646, 506});
     EXPECT_EQ(Call("setWindowSize", DISPATCH_METHOD, whole, nullptr), S_OK);
 
     // "any": no checks at all.
-    Arguments extra({Int(1)});
+    Arguments extra({1});
     EXPECT_EQ(Call("getSystemFolderEx", DISPATCH_PROPERTYGET, extra, nullptr), E_NOTIMPL);
 }
 
 TEST_F(DispatchTest, PropertiesRoundTripThroughTheScriptMethods) {
-    Arguments set({Text("Config_Status"), Text("5")});
+    Arguments set({"Config_Status", "5"});
     ASSERT_EQ(Call("setProperty", DISPATCH_METHOD, set, nullptr), S_OK);
     EXPECT_NE(bridge_.LogText().find("DEBUG] EMSetProperty\r\n"), std::string::npos);
     EXPECT_NE(bridge_.LogText().find("DEBUG] EMSetProperty 5, Config_Status\r\n"),
               std::string::npos);
 
     Variant result;
-    Arguments get({Text("Config_Status")});
+    Arguments get({"Config_Status"});
     ASSERT_EQ(Call("getProperty", DISPATCH_METHOD | DISPATCH_PROPERTYGET, get, result.Get()), S_OK);
     ASSERT_EQ(result.Get()->vt, VT_BSTR);
     EXPECT_EQ(stubframework::platform::com::ToUtf8(result.Get()->bstrVal), "5");
 
     Variant missing;
-    Arguments never({Text("neverSet")});
+    Arguments never({"neverSet"});
     ASSERT_EQ(Call("getProperty", DISPATCH_METHOD | DISPATCH_PROPERTYGET, never, missing.Get()),
               S_OK);
     EXPECT_EQ(stubframework::platform::com::ToUtf8(missing.Get()->bstrVal), "");
@@ -245,6 +212,34 @@ TEST_F(DispatchTest, DynamicMembersGrowThirtyTwoRowsAtATime) {
     EXPECT_EQ(dispatch_.DynamicCapacity(), 64u);
     // Lookups are case-insensitive only when asked.
     EXPECT_EQ(DispId("MEMBER3", fdexNameCaseInsensitive, &hr), static_cast<DISPID>(0x80000003u));
+}
+
+}  // namespace
+
+namespace {
+
+// The table's log-first names are written before any check, so even a call
+// the checks refuse leaves them; the others log only once the call passed.
+TEST(MethodTableTest, LogFirstNamesComeBeforeTheChecks) {
+    stubtest::BridgeFixture bridge;
+    constexpr WORD kWrongFlags = DISPATCH_PROPERTYGET;
+    for (const auto& [method, logName] : std::vector<std::pair<std::string, std::string>>{
+             {"install", "EMInstall"},
+             {"stopDownload", "EMStopDownload"},
+             {"initDownloadSize", "EMInitDownloadSize"},
+             {"getLastInstallError", "EMGetLastInstallError"},
+             {"minimizedWindow", "EMMinimizedWindow"},
+             {"trackingByAnalyticsSDK", "EMTrackingByAnalyticsSDK"},
+             {"setTrackingProperty", "EMSetTrackingProperty"},
+             {"closeWindow", "ZSClose"},
+             {"runApplication", "EMRunApplication"}}) {
+        const stubtest::CallResult call = stubtest::CallMethod(bridge, method, {}, kWrongFlags);
+        EXPECT_EQ(call.hr, DISP_E_MEMBERNOTFOUND) << method;
+        EXPECT_NE(call.log.find("DEBUG] " + logName + "\r\n"), std::string::npos) << method;
+    }
+    const stubtest::CallResult hidden = stubtest::CallMethod(bridge, "hideWindow", {}, kWrongFlags);
+    EXPECT_EQ(hidden.hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(hidden.log, "");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "bridge/WindowPlacement.h"
-#include "platform/unicode.h"
 #include "support/BridgeFixture.h"
+#include "support/MethodCall.h"
 
 namespace {
 
@@ -31,33 +31,12 @@ TEST(WindowPlacementTest, CentresOnTheReferenceInsideTheWorkArea) {
 
 class WindowMethodsTest : public ::testing::Test {
 protected:
-    VARIANT Text(const std::string& text) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = stubframework::platform::com::AllocString(text);
-        return v;
-    }
-
     // Calls a method with string arguments; the boolean it returns.
-    bool CallBool(const std::string& name, std::vector<std::string> arguments) {
-        std::vector<VARIANT> values;
-        for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) {
-            values.push_back(Text(*it));
-        }
-        DISPPARAMS params{values.data(), nullptr, static_cast<UINT>(values.size()), 0};
-        std::u16string wide = stubframework::platform::Utf8ToUtf16(name);
-        LPOLESTR names[] = {wide.data()};
-        DISPID id = 0;
-        bridge_.Dispatch().GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-        stubframework::platform::com::Variant result;
-        EXPECT_EQ(bridge_.Dispatch().Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                                            &params, result.Get(), nullptr, nullptr),
-                  S_OK);
-        for (VARIANT& value : values) {
-            VariantClear(&value);
-        }
-        return result.Get()->vt == VT_BOOL && result.Get()->boolVal == VARIANT_TRUE;
+    bool CallBool(const std::string& name, std::initializer_list<stubtest::ScriptValue> arguments) {
+        const stubtest::CallResult call =
+            stubtest::CallMethod(bridge_, name, arguments, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+        EXPECT_EQ(call.hr, S_OK);
+        return call.Bool();
     }
 
     stubtest::BridgeFixture bridge_;

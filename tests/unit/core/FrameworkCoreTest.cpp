@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/MainSequence.h"
+#include "app/MainSequence.h"
 #include "core/RegistryText.h"
 #include "platform/error.h"
 #include "platform/registry.h"

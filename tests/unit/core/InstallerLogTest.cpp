@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/FrameworkServices.h"
 #include "support/TestFolder.h"
 
 namespace {

@@ -27,7 +27,7 @@ protected:
     DownloadDriverTest() { server.AddPackage("p.bin", package); }
 
     ErrorHandle Download(const std::string& url, bool resume, bool secure = false) {
-        return DownloadWithRetry(bridge.Framework(), url, local, secure, resume);
+        return DownloadWithRetry(bridge.Dispatch(), url, local, secure, resume);
     }
     int CountRequests(const std::string& part) {
         int count = 0;
@@ -141,11 +141,11 @@ TEST_F(DownloadDriverTest, AFullVolumeIsDiskFullAtOnce) {
 TEST_F(DownloadDriverTest, ProgressShowsTheLow32Bits) {
     constexpr std::int64_t kFiveGiB = 5LL << 30;
     const downloader::details::Held<DownloadCallback> callback(
-        downloader::details::Create<DownloadCallback>(&bridge.Dispatch()));
+        downloader::details::Create<DownloadCallback>(bridge.Dispatch()));
     callback->OnProgress(kFiveGiB + 7, kFiveGiB + 9);
     EXPECT_EQ(bridge.Dispatch().GetProgress(core::kDownloadCurrent), (1 << 30) + 7);
     EXPECT_EQ(bridge.Dispatch().GetProgress(core::kDownloadTotal), (1 << 30) + 9);
-    core::DownloadCallback plain(&bridge.Dispatch());
+    core::DownloadCallback plain(bridge.Dispatch());
     plain.OnProgress(0, kFiveGiB + 11, platform::http::BindStatus::kBeginDownloadData);
     plain.OnProgress(kFiveGiB + 13, kFiveGiB + 11, platform::http::BindStatus::kDownloadingData);
     EXPECT_EQ(bridge.Dispatch().GetProgress(core::kDownloadTotal), (1 << 30) + 11);
@@ -154,7 +154,7 @@ TEST_F(DownloadDriverTest, ProgressShowsTheLow32Bits) {
 
 TEST_F(DownloadDriverTest, SizeProbeStopsAtTheAnnouncedSize) {
     bridge.Dispatch().SetSizeProbe(1);
-    core::DownloadCallback probe(&bridge.Dispatch());
+    core::DownloadCallback probe(bridge.Dispatch());
     EXPECT_EQ(core::DownloadByMoniker(server.Url("p.bin"), local, &probe),
               static_cast<HRESULT>(0x80004004));
     bridge.Dispatch().SetSizeProbe(0);
@@ -162,7 +162,7 @@ TEST_F(DownloadDriverTest, SizeProbeStopsAtTheAnnouncedSize) {
               static_cast<std::int32_t>(package.size()));
     EXPECT_FALSE(probe.DataSeen());
     // A body shorter than announced is 1, and the file is cut where it ended.
-    core::DownloadCallback plain(&bridge.Dispatch());
+    core::DownloadCallback plain(bridge.Dispatch());
     EXPECT_EQ(core::DownloadByMoniker(server.Url("p.bin", "dropall=5000"), local, &plain), 1);
     EXPECT_EQ(stubtest::ReadFile(local), package.substr(0, 5000));
 }

@@ -93,7 +93,7 @@ protected:
 
 TEST_F(InstallTest, InstallsSilentlyWithOnePropertyAndRecordsTheProduct) {
     const std::string package = BuildMsi("1.0.0", kCode1);
-    EXPECT_EQ(core::InstallMsi(bridge.Framework(), package, "/qn PROPERTY=1"), NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn PROPERTY=1"), NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "1.0.0");
@@ -110,7 +110,7 @@ TEST_F(InstallTest, InstallsSilentlyWithOnePropertyAndRecordsTheProduct) {
 
 TEST_F(InstallTest, LogSwitchesGoAndTheLogLandsInTheProductLogFolder) {
     const std::string package = BuildMsi("1.0.0", kCode1);
-    EXPECT_EQ(core::InstallMsi(bridge.Framework(), package, "/l*v $LOGFILE$ /QB!"), NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/l*v $LOGFILE$ /QB!"), NoError);
     EXPECT_NE(Log().find("parameter:   \r\n"), std::string::npos) << Log();
     const std::string folder = stdfs::temp_directory_path().string() + "/Brindlemark_log";
     std::string log;
@@ -122,26 +122,26 @@ TEST_F(InstallTest, LogSwitchesGoAndTheLogLandsInTheProductLogFolder) {
     EXPECT_NE(log.find("Installation success or error status: 0."), std::string::npos) << log;
 
     // "/qnx" is not the no-UI switch, but it goes from the command line all the same.
-    core::InstallMsi(bridge.Framework(), package, "/qnx PROPERTY=2");
+    core::InstallMsi(bridge.Dispatch(), package, "/qnx PROPERTY=2");
     EXPECT_NE(Log().find("parameter:  PROPERTY=2\r\n"), std::string::npos);
     EXPECT_EQ(Progress(kInstallTotal), 1) << "no progress reaches a handler without a filter";
 }
 
 TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
     const std::string package = BuildMsi("1.0.0", kCode1);
-    ASSERT_EQ(core::InstallMsi(bridge.Framework(), package, "/qn"), NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn"), NoError);
     stdfs::remove(Installed("app.txt"));
     stubtest::WriteFile(Installed("docs/readme.txt"), "changed");
     const std::string logs = work / "logs";
     stdfs::create_directories(logs);
-    EXPECT_EQ(core::RunUninstall(bridge.Framework(), std::string("msiexec.exe /f ") + kCode1 +
+    EXPECT_EQ(core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /f ") + kCode1 +
                                                          " /qn /norestart /l*v \"" + logs +
                                                          "/repair_1.log\""),
               NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
 
-    EXPECT_EQ(core::RunUninstall(bridge.Framework(), std::string("msiexec.exe /uninstall ") +
+    EXPECT_EQ(core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /uninstall ") +
                                                          kCode1 + " /qn /norestart /l*v \"" + logs +
                                                          "/remove_1.log\""),
               NoError);
@@ -154,21 +154,21 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
 
     // The product is gone now: 1605 reaches us whole and is no known result.
     EXPECT_EQ(
-        core::RunUninstall(bridge.Framework(), std::string("msiexec.exe /x ") + kCode1 + " /qn"),
+        core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /x ") + kCode1 + " /qn"),
         UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1605u);
 }
 
 TEST_F(InstallTest, AnOlderVersionOverANewerOneIs1638) {
-    ASSERT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
-    EXPECT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("1.0.0", kCode1), "/qn"), UnknowError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"), UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1638u);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
 }
 
 TEST_F(InstallTest, ANewerVersionReplacesTheOlderOne) {
-    ASSERT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("1.0.0", kCode1), "/qn"), NoError);
-    ASSERT_EQ(core::InstallMsi(bridge.Framework(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"), NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
@@ -188,7 +188,7 @@ TEST_F(InstallTest, PackagesWhoseNamesLeaveTheirFolderAreRefused) {
     table.replace(name, 12, "\t..");
     stubtest::WriteFile(work / "dir.idt", table);
     ASSERT_TRUE(Shell("cd '" + work.Path() + "' && msibuild evil.msi -i dir.idt"));
-    EXPECT_EQ(core::InstallMsi(bridge.Framework(), work / "evil.msi", "/qn"), UnknowError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), work / "evil.msi", "/qn"), UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1620u);
     EXPECT_FALSE(stdfs::exists(work / "root/app.txt"));
 }
@@ -199,11 +199,11 @@ TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
         {0, NoError},   {1602, Cancelled}, {1603, Failure},    {1618, OtherInstalling},
         {1641, Reboot}, {3010, Reboot},    {1605, UnknowError}};
     for (const auto& [code, result] : table) {
-        EXPECT_EQ(core::InstallExe(bridge.Framework(), exit, std::to_string(code), 0), result)
+        EXPECT_EQ(core::InstallExe(bridge.Dispatch(), exit, std::to_string(code), 0), result)
             << code;
         EXPECT_EQ(bridge.Dispatch().LastInstallError(), code);
     }
-    EXPECT_EQ(core::InstallExe(bridge.Framework(), work / "missing.exe", "", 0), Failure);
+    EXPECT_EQ(core::InstallExe(bridge.Dispatch(), work / "missing.exe", "", 0), Failure);
     EXPECT_NE(Log().find("Install \"" + work / "missing.exe" + "\" , CreateProcessW failed"),
               std::string::npos);
 
@@ -212,12 +212,12 @@ TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
     {
         const platform::msi::InstallLock other;
         ASSERT_TRUE(other.Held());
-        EXPECT_EQ(core::InstallMsi(bridge.Framework(), package, "/qn"), OtherInstalling);
+        EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn"), OtherInstalling);
     }
     // A package that asks for a restart.
     const std::string restart = BuildMsi("3.0.0", "{11111111-2222-3333-4444-000000000003}",
                                          R"(<Property Id="REBOOT" Value="Force"/>)");
-    EXPECT_EQ(core::InstallMsi(bridge.Framework(), restart, "/qn"), Reboot);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), restart, "/qn"), Reboot);
 }
 
 // Runs `work` on a thread and keeps the highest "installCurrent" seen short
@@ -247,18 +247,18 @@ TEST_F(InstallTest, EstimatedAndTimedProgress) {
     core::HtmlExternal& host = bridge.Dispatch();
     // 30 s estimated: a bar of 300 tenths, moving one a tenth of a second.
     std::int32_t highest =
-        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Framework(), exit, "0 1", 30); });
+        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Dispatch(), exit, "0 1", 30); });
     EXPECT_EQ(Progress(kInstallTotal), 300);
     EXPECT_GE(highest, 5);
     EXPECT_LE(highest, 15);
     EXPECT_EQ(Progress(kInstallCurrent), 300);
     // A program that runs past its estimate waits one short of the end.
     highest =
-        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Framework(), exit, "0 1.5", 1); });
+        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Dispatch(), exit, "0 1.5", 1); });
     EXPECT_EQ(highest, 9);
     // Removal moves one in 150 every 200 ms.
     highest = HighestCurrentWhile(
-        host, [&] { core::RunUninstall(bridge.Framework(), "\"" + exit + "\" 0 2"); });
+        host, [&] { core::RunUninstall(bridge.Dispatch(), "\"" + exit + "\" 0 2"); });
     EXPECT_GE(highest, 7);
     EXPECT_LE(highest, 12);
     EXPECT_EQ(Progress(kInstallCurrent), 150);
@@ -270,7 +270,7 @@ TEST_F(InstallTest, ZipPackagesRunTheirSetupAndTidyUp) {
     stdfs::copy_file(stubtest::Sandbox::BinPath("stub-test-exit"), source + "/tools/bin/setup.exe");
     ASSERT_TRUE(Shell("cd " + source + " && zip -qr ../package.zip tools"));
     const stubtest::ScopedEnv record("STUB_TEST_EXIT_RECORD", work / "ran.txt");
-    EXPECT_EQ(core::InstallZip(bridge.Framework(), work / "package.zip", "0 0 --flag", 0), NoError);
+    EXPECT_EQ(core::InstallZip(bridge.Dispatch(), work / "package.zip", "0 0 --flag", 0), NoError);
     EXPECT_EQ(stubtest::ReadFile(work / "ran.txt"), "0 0 --flag\n");
     std::vector<std::string> left;
     for (const auto& item : stdfs::directory_iterator(stdfs::temp_directory_path())) {
@@ -285,7 +285,7 @@ TEST_F(InstallTest, ZipPackagesRunTheirSetupAndTidyUp) {
     stubtest::WriteFile(work / "readme.txt", "no setup here");
     ASSERT_TRUE(Shell("cd " + work.Path() + " && zip -q nosetup.zip readme.txt"));
     stdfs::remove(work / "ran.txt");
-    EXPECT_EQ(core::InstallZip(bridge.Framework(), work / "nosetup.zip", "", 0), FileNotExist);
+    EXPECT_EQ(core::InstallZip(bridge.Dispatch(), work / "nosetup.zip", "", 0), FileNotExist);
     EXPECT_FALSE(stdfs::exists(work / "ran.txt"));
 }
 
@@ -294,21 +294,21 @@ TEST(MsiProgressTest, TheSecondResetSetsTheTotal) {
     core::HtmlExternal& host = bridge.Dispatch();
     host.SetProgress(kInstallTotal, 1);
     host.SetProgress(kInstallCurrent, 0);
-    core::ResetMsiProgressCounter();
-    core::ParseMsiProgress(host, "1: 2 2: 50 3: 0 ");  // before any reset: ignored
-    core::ParseMsiProgress(host, "1: 0 2: 999 3: 0 4: 0 ");
+    core::MsiProgress progress(host.InstallBar());
+    progress.Parse("1: 2 2: 50 3: 0 ");  // before any reset: ignored
+    progress.Parse("1: 0 2: 999 3: 0 4: 0 ");
     EXPECT_EQ(host.GetProgress(kInstallTotal), 1);
-    core::ParseMsiProgress(host, "1: 0 2: 1000 3: 0 4: 1 ");
+    progress.Parse("1: 0 2: 1000 3: 0 4: 1 ");
     EXPECT_EQ(host.GetProgress(kInstallTotal), 1000);
-    core::ParseMsiProgress(host, "1: 1 2: 25 3: 1 ");
+    progress.Parse("1: 1 2: 25 3: 1 ");
     EXPECT_EQ(host.GetProgress(kInstallTotal), 1025);
-    core::ParseMsiProgress(host, "1: 1 2: 25 3: 0 ");
-    core::ParseMsiProgress(host, "1: 2 2: 300 3: 0 ");
-    core::ParseMsiProgress(host, "1: 2 2: 25 5: 7 3: 9");  // label 5 ends the reading
+    progress.Parse("1: 1 2: 25 3: 0 ");
+    progress.Parse("1: 2 2: 300 3: 0 ");
+    progress.Parse("1: 2 2: 25 5: 7 3: 9");  // label 5 ends the reading
     EXPECT_EQ(host.GetProgress(kInstallTotal), 1025);
     EXPECT_EQ(host.GetProgress(kInstallCurrent), 325);
-    core::ParseMsiProgress(host, "garbage");
-    core::ParseMsiProgress(host, "1: 2");  // no field 2: counts as 0
+    progress.Parse("garbage");
+    progress.Parse("1: 2");  // no field 2: counts as 0
     EXPECT_EQ(host.GetProgress(kInstallCurrent), 325);
 }
 

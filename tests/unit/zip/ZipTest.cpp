@@ -248,7 +248,7 @@ TEST_F(UnzipPackageTest, ExtractionFillsTheFirstTenthOfTheInstallBar) {
 
 TEST_F(UnzipPackageTest, FindsSetupAndReportsWhatWentWrong) {
     WriteArchive(work / "nested.ZIP", {{"a/", ""}, {"a/b/setup.exe", "deep"}});
-    core::UnzipResult unzip = core::UnzipPackage(bridge.Framework(), work / "nested.ZIP");
+    core::UnzipResult unzip = core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "nested.ZIP");
     EXPECT_EQ(unzip.result, NoError);
     EXPECT_EQ(unzip.setupFolder, unzip.unzipFolder + "a/b/");
     // A fresh folder directly under the temporary folder.
@@ -256,14 +256,14 @@ TEST_F(UnzipPackageTest, FindsSetupAndReportsWhatWentWrong) {
               stdfs::temp_directory_path());
 
     WriteArchive(work / "both.zip", {{"a/setup.exe", "nested"}, {"setup.exe", "top"}});
-    unzip = core::UnzipPackage(bridge.Framework(), work / "both.zip");
+    unzip = core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "both.zip");
     EXPECT_EQ(unzip.setupFolder, unzip.unzipFolder);
 
     WriteArchive(work / "none.zip", {{"readme.txt", "no setup"}});
-    EXPECT_EQ(core::UnzipPackage(bridge.Framework(), work / "none.zip").result, FileNotExist);
+    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "none.zip").result, FileNotExist);
     EXPECT_NE(bridge.LogText().find("Can not find setup.exe, unzip path : "), std::string::npos);
-    EXPECT_EQ(core::UnzipPackage(bridge.Framework(), work / "none.rar").result, Failure);
-    EXPECT_EQ(core::UnzipPackage(bridge.Framework(), work / "missing.zip").result, Failure);
+    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "none.rar").result, Failure);
+    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "missing.zip").result, Failure);
     EXPECT_NE(bridge.LogText().find("Unzip failed, package_path: " + work / "missing.zip"),
               std::string::npos);
 }
@@ -283,7 +283,7 @@ TEST_F(UnzipPackageTest, AFullVolumeIsDiskFullAndLeavesNoPartialFile) {
     core::UnzipResult unzip;
     {
         const stubtest::ScopedEnv onTheVolume("TMPDIR", volume);
-        unzip = core::UnzipPackage(bridge.Framework(), work / "big.zip");
+        unzip = core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "big.zip");
     }
     EXPECT_EQ(unzip.result, DiskFull);
     EXPECT_EQ(bridge.Dispatch().LastExtractionError(), platform::kErrorDiskFull);

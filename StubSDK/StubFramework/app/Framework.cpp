@@ -1,9 +1,8 @@
-#include "core/Framework.h"
-
-#include "telemetry/WebServiceClient.h"
+#include "app/Framework.h"
 
 #include "platform/window.h"
 #include "platform/windowthread.h"
+#include "telemetry/WebServiceClient.h"
 
 namespace stubframework {
 

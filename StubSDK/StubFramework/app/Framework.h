@@ -1,19 +1,21 @@
-// The root object: one per process, owning the log and the core. Every
-// handler reaches the rest of the stub through it.
+// The root object: one per process, owning the log, the core, the page
+// package and window.external. The method table and its handlers reach it
+// through FrameworkServices.
 #pragma once
 
 #include <memory>
 
+#include "app/PagePackage.h"
+#include "bridge/FrameworkServices.h"
 #include "bridge/HtmlExternal.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
-#include "core/PagePackage.h"
 #include "core/ProductValues.h"
 #include "platform/instance.h"
 
 namespace stubframework {
 
-class StubFramework {
+class StubFramework final : public FrameworkServices {
 public:
     // Builds the members in order: the log first, so the others can log.
     // Keeps the single-instance mutex, which may be null.
@@ -23,13 +25,12 @@ public:
     StubFramework(const StubFramework&) = delete;
     StubFramework& operator=(const StubFramework&) = delete;
 
-    // Null once the teardown has destroyed it.
-    debug::InstallerLog* Log() const { return log_.get(); }
-    core::FrameworkCore& Core() const { return *core_; }
+    debug::InstallerLog* Log() const override { return log_.get(); }
+    core::FrameworkCore& Core() const override { return *core_; }
+    // The framework holds one reference until the teardown.
+    core::HtmlExternal& Dispatch() const override { return *dispatch_.Get(); }
     // The wizard's pages, extracted from the executable.
     const core::PagePackage& Pages() const { return *pages_; }
-    // window.external; the framework holds one reference until the teardown.
-    core::HtmlExternal& Dispatch() const { return *dispatch_.Get(); }
 
     // Answers later instances that ask for our window.
     void ListenForActivation();

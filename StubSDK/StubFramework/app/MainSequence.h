@@ -5,14 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "core/Framework.h"
+#include "StubFramework.h"
+#include "app/Framework.h"
 #include "core/ProductValues.h"
 
 namespace stubframework {
 
 class ExternalMethods;
-
-inline constexpr std::int32_t kSelfUpdateExitCode = 197800;
 
 // Builds the framework; nothing means the process must end now with status 0.
 std::unique_ptr<StubFramework> Start(const core::ProductValues& product);

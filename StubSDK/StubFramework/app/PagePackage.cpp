@@ -1,4 +1,4 @@
-#include "core/PagePackage.h"
+#include "app/PagePackage.h"
 
 #include "core/InstallerLog.h"
 #include "core/TempFolder.h"

@@ -1,4 +1,4 @@
-#include "core/MainSequence.h"
+#include "app/MainSequence.h"
 
 #include <cstdlib>
 
@@ -118,7 +118,7 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
         core.SetStatus(ERROR);  // nothing to show: the run is a failure
     } else {
         const std::string backend = core::GetArgumentValue(core::CommandLineArguments(), "--ui");
-        htmlui::RunHostWindow(pages, dispatch, backend);
+        htmlui::RunHostWindow(pages, dispatch, dispatch.ScriptMethods(), backend);
     }
     // The page is gone: calls from workers still running are dropped.
     platform::CloseWindowThread();
