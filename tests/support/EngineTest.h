@@ -13,18 +13,18 @@
 
 namespace stubtest {
 
-template <class T>
-using Held = downloader::details::Held<T>;
+using downloader::Ptr;
 
+// A new engine object, held.
 template <class T>
-Held<T> Make() {
-    return Held<T>(downloader::details::Create<T>());
+Ptr<T> Make() {
+    return Ptr<T>::Attach(downloader::details::Create<T>());
 }
 
 class EngineTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        logger.reset();
+        logger.Reset();
         // A task drops its last reference just after it reports its end.
         for (int i = 0; i < 200 && downloader::details::LiveObjects() != baseline_; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -45,7 +45,7 @@ private:
 
 protected:
     ReleaseServer server;
-    Held<RecordingLogger> logger = Make<RecordingLogger>();
+    Ptr<RecordingLogger> logger = Make<RecordingLogger>();
 };
 
 }  // namespace stubtest

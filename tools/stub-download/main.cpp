@@ -81,10 +81,10 @@ int main(int argc, char** argv) {
         verbose = verbose || std::strcmp(argv[i], "--verbose") == 0;
     }
     const std::string url = argv[1];
-    const details::Held<ILogger> logger(details::Create<StderrLogger>(verbose));
-    const details::Held<Waiter> waiter(details::Create<Waiter>(progress));
-    const details::Held<ITask> task(
-        CreateDownloadSimpleTask(url, url + ".meta", argv[2], waiter.get(), logger.get()));
+    const auto logger = Ptr<ILogger>::Attach(details::Create<StderrLogger>(verbose));
+    const auto waiter = Ptr<Waiter>::Attach(details::Create<Waiter>(progress));
+    const auto task = Ptr<ITask>::Attach(
+        CreateDownloadSimpleTask(url, url + ".meta", argv[2], waiter.Get(), logger.Get()));
     if (!logger || !waiter || !task) {
         std::fprintf(stderr, "stub-download: out of memory\n");
         return 1;

@@ -15,7 +15,7 @@
 namespace stubframework {
 namespace {
 
-using downloader::details::Held;
+using downloader::Ptr;
 
 constexpr int kAttempts = 10;
 constexpr auto kPause = std::chrono::milliseconds(1000);
@@ -24,23 +24,24 @@ constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kAbort = static_cast<HRESULT>(0x80004004);
 constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);
 
-ErrorHandle ResumeTransport(DownloadHost& host, const std::string& url,
-                            const std::string& metaUrl, const std::string& path) {
+ErrorHandle ResumeTransport(DownloadHost& host, const std::string& url, const std::string& metaUrl,
+                            const std::string& path) {
     ErrorHandle result = UnknowError;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const Held<downloader::ILogger> logger(debug::CreateDownloadLogger(host.Log()));
-        const Held<DownloadCallback> callback(downloader::details::Create<DownloadCallback>(host));
+        const auto logger =
+            Ptr<downloader::ILogger>::Attach(debug::CreateDownloadLogger(host.Log()));
+        const auto callback =
+            Ptr<DownloadCallback>::Attach(downloader::details::Create<DownloadCallback>(host));
         downloader::ITask* const task = logger && callback
                                             ? downloader::CreateDownloadSimpleTask(
-                                                  url, metaUrl, path, callback.get(), logger.get())
+                                                  url, metaUrl, path, callback.Get(), logger.Get())
                                             : nullptr;
         if (task == nullptr) {
             // Logged as a memory failure, which maps to UnknowError.
             result = TransferDownloadError(host.Log(), downloader::kOutOfMemory);
         } else {
-            callback->SetTask(task);
-            const Held<downloader::ITask> running(task);
-            task->AddRef();
+            const auto running = Ptr<downloader::ITask>::Attach(task);
+            callback->SetTask(Ptr<downloader::ITask>::Share(task));
             task->Start();
             result = TransferDownloadError(host.Log(), callback->Wait());
         }
@@ -52,8 +53,7 @@ ErrorHandle ResumeTransport(DownloadHost& host, const std::string& url,
     return result;
 }
 
-ErrorHandle MonikerTransport(DownloadHost& host, const std::string& url,
-                             const std::string& path) {
+ErrorHandle MonikerTransport(DownloadHost& host, const std::string& url, const std::string& path) {
     const std::string requestUrl = core::AppendTimestamp(url);
     ErrorHandle result = UnknowError;
     // Attempts that keep receiving data are retried without limit.
@@ -98,8 +98,7 @@ private:
 }  // namespace
 
 ErrorHandle TransferDownloadError(debug::InstallerLog* log, HRESULT result) {
-    debug::LogDebugMessage(log, "TransferDownloadError HRESULT: %x",
-                           static_cast<unsigned>(result));
+    debug::LogDebugMessage(log, "TransferDownloadError HRESULT: %x", static_cast<unsigned>(result));
     switch (static_cast<std::uint32_t>(result)) {
         case 0:
             return NoError;
@@ -140,16 +139,10 @@ ErrorHandle DownloadWithRetry(DownloadHost& host, const std::string& url, const 
     return result;
 }
 
-DownloadCallback::~DownloadCallback() {
-    if (task_ != nullptr) {
-        task_->Release();
-    }
-}
-
 void DownloadCallback::OnProgress(std::int64_t current, std::int64_t total) {
     host_.DownloadBar().SetTotal(static_cast<std::uint32_t>(total));
     host_.DownloadBar().SetCurrent(static_cast<std::uint32_t>(current));
-    if (host_.StopDownload() && task_ != nullptr) {
+    if (host_.StopDownload() && task_) {
         task_->Cancel();
     }
 }
@@ -173,13 +166,14 @@ bool IsFileSameAsRemote(const std::string& path, const std::string& metaUrl) {
     if (platform::http::Perform(probe).status != 200) {
         return true;  // nothing to compare with
     }
-    const Held<downloader::ILogger> logger(debug::CreateDownloadLogger(nullptr));
-    const Held<HttpToMemCallback> callback(downloader::details::Create<HttpToMemCallback>());
+    const auto logger = Ptr<downloader::ILogger>::Attach(debug::CreateDownloadLogger(nullptr));
+    const auto callback =
+        Ptr<HttpToMemCallback>::Attach(downloader::details::Create<HttpToMemCallback>());
     if (!logger || !callback) {
         return false;
     }
-    const Held<downloader::ITask> task(
-        downloader::CreateHttpToMemTask(metaUrl, callback.get(), logger.get()));
+    const auto task = Ptr<downloader::ITask>::Attach(
+        downloader::CreateHttpToMemTask(metaUrl, callback.Get(), logger.Get()));
     if (!task) {
         return false;
     }

@@ -35,18 +35,20 @@ bool IsFileSameAsRemote(const std::string& path, const std::string& metaUrl);
 class DownloadCallback : public downloader::IDownloadCallback {
 public:
     explicit DownloadCallback(DownloadHost& host) : host_(host) {}
-    void SetTask(downloader::ITask* task) { task_ = task; }
+    // The task to cancel on a stop request.
+    void SetTask(downloader::Ptr<downloader::ITask> task) { task_ = std::move(task); }
     void OnProgress(std::int64_t current, std::int64_t total) override;
     void OnComplete(downloader::Result result) override;
     HRESULT Wait();
 
 protected:
-    ~DownloadCallback();
+    ~DownloadCallback() = default;
 
 private:
     DownloadHost& host_;
     platform::Event done_{true};
-    downloader::ITask* task_ = nullptr;  // owns the creation reference
+    // A cycle while the task runs: it holds this callback until its end.
+    downloader::Ptr<downloader::ITask> task_;
     HRESULT result_ = 0;
 };
 

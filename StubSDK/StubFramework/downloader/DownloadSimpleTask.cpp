@@ -40,11 +40,7 @@ public:
     void OnWritten(std::int64_t offset, std::int64_t size) override {
         task_->OnWritten(offset, size);
     }
-    void OnComplete(Result result) override {
-        task_->AddRef();
-        task_->OnDownloadComplete(result);
-        task_->Release();
-    }
+    void OnComplete(Result result) override { task_->OnDownloadComplete(result); }
 
 protected:
     ~DownloadFileCallback() = default;
@@ -57,82 +53,47 @@ private:
 
 DownloadSimpleTask::DownloadSimpleTask(std::string url, std::string metaUrl, std::string path,
                                        IDownloadCallback* callback, ILogger* logger)
-    : url_(std::move(url)),
+    : CompositeTask("DownloadSimpleTask", kDownloadCancelled, logger),
+      url_(std::move(url)),
       metaUrl_(std::move(metaUrl)),
       path_(std::move(path)),
-      callback_(callback),
-      logger_(logger) {
-    logger_->AddRef();
-}
+      callback_(Ptr<IDownloadCallback>::Share(callback)) {}
 
-DownloadSimpleTask::~DownloadSimpleTask() {
-    SetSubTask(nullptr);
-    logger_->Release();
-}
-
-void DownloadSimpleTask::Start() {
-    const details::KeepAlive<ITask> alive(this);
-    if (!StartEntry()) {
-        return;
-    }
-    logger_->Log("DownloadSimpleTask::Start", "Start download %s to %s.", url_.c_str(),
+void DownloadSimpleTask::LogStart() {
+    Logger().Log("DownloadSimpleTask::Start", "Start download %s to %s.", url_.c_str(),
                  path_.c_str());
-    AddRef();
-    if (StartMeta()) {
-        Leave();
-        return;
-    }
-    ReportEnd();
-}
-
-void DownloadSimpleTask::Cancel() {
-    logger_->Log("DownloadSimpleTask::Cancel", "Cancel.");
-    Finish(kDownloadCancelled);
-}
-
-void DownloadSimpleTask::Interrupt() {
-    if (subTask_ != nullptr) {
-        subTask_->Cancel();
-    }
-}
-
-void DownloadSimpleTask::SetSubTask(ITask* task) {
-    if (subTask_ != nullptr) {
-        subTask_->Release();
-    }
-    subTask_ = task;
 }
 
 bool DownloadSimpleTask::FailOnError(const char* function, const char* call, std::uint32_t error) {
     if (error == 0) {
         return false;
     }
-    logger_->Log(function, "%s failed %u.", call, error);
+    Logger().Log(function, "%s failed %u.", call, error);
     Finish(ResultFromError(static_cast<std::int32_t>(error)));
     return true;
 }
 
 bool DownloadSimpleTask::StartMeta() {
     static constexpr const char* kName = "DownloadSimpleTask::StartMeta";
-    const details::Held<DownloadMetaCallback> events(details::Create<DownloadMetaCallback>(this));
+    const auto events =
+        Ptr<DownloadMetaCallback>::Attach(details::Create<DownloadMetaCallback>(this));
     if (!events) {
-        logger_->Log(kName, "Create DownloadMetaCallback failed.");
+        Logger().Log(kName, "Create DownloadMetaCallback failed.");
         Finish(kOutOfMemory);
         return false;
     }
-    ITask* const task = CreateHttpToMemTask(metaUrl_, events.get(), logger_);
+    ITask* const task = CreateHttpToMemTask(metaUrl_, events.Get(), &Logger());
     if (task == nullptr) {
-        logger_->Log(kName, "Create HttpToMemTask failed.");
+        Logger().Log(kName, "Create HttpToMemTask failed.");
         Finish(kOutOfMemory);
         return false;
     }
-    SetSubTask(task);
-    task->Start();
+    StartSubTask(task);
     return true;
 }
 
 void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
-    const details::KeepAlive<ITask> alive(this);
+    const Ptr<ITask> alive = KeepAlive();
     if (!Enter()) {
         ReportEnd();
         return;
@@ -143,7 +104,7 @@ void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
         return;
     }
     if (!CreateDownloadMetaSimple(result.buffer.Data(), result.buffer.Size(), meta_)) {
-        logger_->Log("DownloadSimple::OnMetaComplete", "CreateDownloadMetaSimple failed.");
+        Logger().Log("DownloadSimple::OnMetaComplete", "CreateDownloadMetaSimple failed.");
         Finish(kFailed);
         ReportEnd();
         return;
@@ -179,21 +140,20 @@ bool DownloadSimpleTask::StartHash() {
                     file_.Seek(static_cast<std::int64_t>(block_) * kBlockSize))) {
         return false;
     }
-    const details::Held<HashCallback> events(details::Create<HashCallback>(this));
+    const auto events = Ptr<HashCallback>::Attach(details::Create<HashCallback>(this));
     if (!events) {
-        logger_->Log(kName, "Create HashCallback failed.");
+        Logger().Log(kName, "Create HashCallback failed.");
         Finish(kOutOfMemory);
         return false;
     }
-    ITask* const task = CreateHashTask(&file_, events.get());
+    ITask* const task = CreateHashTask(&file_, events.Get());
     if (task == nullptr) {
-        logger_->Log(kName, "Create HashTask failed.");
+        Logger().Log(kName, "Create HashTask failed.");
         Finish(kOutOfMemory);
         return false;
     }
-    logger_->Log(kName, "Start hash from block %zu.", block_);
-    SetSubTask(task);
-    task->Start();
+    Logger().Log(kName, "Start hash from block %zu.", block_);
+    StartSubTask(task);
     return true;
 }
 
@@ -201,13 +161,13 @@ bool DownloadSimpleTask::StartHash() {
 void DownloadSimpleTask::OnHash(const BlockHash& digest) {
     static constexpr const char* kName = "DownloadSimpleTask::OnHash";
     if (block_ >= meta_.blocks.size()) {
-        logger_->Log(kName, "Unexpected hash data %zu/%zu.", block_, meta_.blocks.size());
+        Logger().Log(kName, "Unexpected hash data %zu/%zu.", block_, meta_.blocks.size());
         Finish(kFailed);
         return;
     }
     if (digest != meta_.blocks[block_]) {
-        logger_->Log(kName, "Hash mismatch found for block %zu.", block_);
-        subTask_->Cancel();
+        Logger().Log(kName, "Hash mismatch found for block %zu.", block_);
+        SubTask()->Cancel();
         return;
     }
     ++block_;
@@ -217,14 +177,14 @@ void DownloadSimpleTask::OnHash(const BlockHash& digest) {
 }
 
 void DownloadSimpleTask::OnHashComplete(HashResult result) {
-    const details::KeepAlive<ITask> alive(this);
+    const Ptr<ITask> alive = KeepAlive();
     static constexpr const char* kName = "DownloadSimpleTask::OnHashComplete";
     if (Enter()) {
         if (result == HashFailed) {
-            logger_->Log(kName, "Hash failed.");
+            Logger().Log(kName, "Hash failed.");
             Finish(kFailed);
         } else if (block_ < meta_.blocks.size()) {
-            logger_->Log(kName, "Hash mismatch.");
+            Logger().Log(kName, "Hash mismatch.");
             // A server whose data never matches its meta file would otherwise
             // have the same tail downloaded forever.
             if (downloaded_) {
@@ -232,7 +192,7 @@ void DownloadSimpleTask::OnHashComplete(HashResult result) {
                 lastBadBlock_ = block_;
             }
             if (passesAtOneBlock_ >= kMaxPassesAtOneBlock) {
-                logger_->Log(kName,
+                Logger().Log(kName,
                              "Block %zu still differs from the meta file after %d downloads.",
                              block_, passesAtOneBlock_);
                 Finish(kFailed);
@@ -241,7 +201,7 @@ void DownloadSimpleTask::OnHashComplete(HashResult result) {
                 return;
             }
         } else {
-            logger_->Log(kName, "Hash success.");
+            Logger().Log(kName, "Hash success.");
             Finish(kSuccess);
         }
     }
@@ -256,23 +216,23 @@ bool DownloadSimpleTask::StartDownload() {
     }
     current_ = offset;
     callback_->OnProgress(current_, total_);
-    const details::Held<DownloadFileCallback> events(details::Create<DownloadFileCallback>(this));
+    const auto events =
+        Ptr<DownloadFileCallback>::Attach(details::Create<DownloadFileCallback>(this));
     if (!events) {
-        logger_->Log(kName, "Create DownloadFileCallback failed.");
+        Logger().Log(kName, "Create DownloadFileCallback failed.");
         Finish(kOutOfMemory);
         return false;
     }
     // Always to the end of the file, whatever the state of the later blocks.
     ITask* const task =
-        CreateHttpToFileTask(url_, &file_, offset, total_ - offset, events.get(), logger_);
+        CreateHttpToFileTask(url_, &file_, offset, total_ - offset, events.Get(), &Logger());
     if (task == nullptr) {
-        logger_->Log(kName, "Create HttpToFileTask failed.");
+        Logger().Log(kName, "Create HttpToFileTask failed.");
         Finish(kOutOfMemory);
         return false;
     }
     downloaded_ = true;
-    SetSubTask(task);
-    task->Start();
+    StartSubTask(task);
     return true;
 }
 
@@ -282,6 +242,7 @@ void DownloadSimpleTask::OnWritten(std::int64_t offset, std::int64_t size) {
 }
 
 void DownloadSimpleTask::OnDownloadComplete(Result result) {
+    const Ptr<ITask> alive = KeepAlive();
     if (Enter()) {
         if (result == kSuccess) {
             if (StartHash()) {  // again from the first block downloaded
@@ -296,11 +257,10 @@ void DownloadSimpleTask::OnDownloadComplete(Result result) {
 }
 
 // The file is closed on every path that ends the task after it was opened.
-void DownloadSimpleTask::ReportEnd() {
+void DownloadSimpleTask::Report(Result result) {
     file_.Close();
-    callback_->OnComplete(TaskResult());
+    callback_->OnComplete(result);
     callback_.Reset();
-    Release();
 }
 
 ITask* CreateDownloadSimpleTask(const std::string& url, const std::string& metaUrl,

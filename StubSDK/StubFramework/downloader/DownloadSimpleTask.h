@@ -6,15 +6,14 @@
 
 #include <string>
 
+#include "downloader/CompositeTask.h"
 #include "downloader/MetaFile.h"
-#include "downloader/Object.h"
-#include "downloader/TaskLock.h"
 #include "downloader/TaskModel.h"
 #include "platform/fs.h"
 
 namespace downloader {
 
-class DownloadSimpleTask : public ITask, public TaskLock<DownloadSimpleTask> {
+class DownloadSimpleTask : public CompositeTask<DownloadSimpleTask> {
 public:
     // Download passes in a row after which the same block is the first bad
     // one: then the server's data does not match its meta file.
@@ -23,9 +22,10 @@ public:
     DownloadSimpleTask(std::string url, std::string metaUrl, std::string path,
                        IDownloadCallback* callback, ILogger* logger);
 
-    void Start() override;
-    void Cancel() override;
-    void Interrupt();
+    // What the base asks of the task.
+    void LogStart();
+    bool Begin() { return StartMeta(); }
+    void Report(Result result);
 
     // Events of the sub-tasks.
     void OnMetaComplete(HttpToMemResult&& result);
@@ -35,23 +35,20 @@ public:
     void OnDownloadComplete(Result result);
 
 protected:
-    ~DownloadSimpleTask();
+    ~DownloadSimpleTask() = default;
 
 private:
     bool StartMeta();
     bool PrepareStart();
     bool StartHash();
     bool StartDownload();
-    void SetSubTask(ITask* task);
     // Logs "CALL failed CODE." and finishes with the error; false when there is none.
     bool FailOnError(const char* function, const char* call, std::uint32_t error);
-    void ReportEnd();
 
     const std::string url_;
     const std::string metaUrl_;
     const std::string path_;
-    details::Ref<IDownloadCallback> callback_;
-    ITask* subTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it
+    Ptr<IDownloadCallback> callback_;
     DownloadMetaSimple meta_;
     stubframework::platform::fs::FileHandle file_;
     std::size_t block_ = 0;
@@ -60,7 +57,6 @@ private:
     bool downloaded_ = false;
     std::size_t lastBadBlock_ = 0;  // the first bad block after the last download
     int passesAtOneBlock_ = 0;
-    ILogger* const logger_;
 };
 
 // A new task downloading `url` to `path`, verified with the meta file at

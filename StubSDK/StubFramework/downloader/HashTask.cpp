@@ -10,7 +10,7 @@
 namespace downloader {
 
 HashTask::HashTask(stubframework::platform::fs::FileHandle* file, IHashCallback* callback)
-    : file_(file), callback_(callback) {}
+    : file_(file), callback_(Ptr<IHashCallback>::Share(callback)) {}
 
 void HashTask::Start() {
     {

@@ -31,7 +31,7 @@ private:
     bool StopRequested();
 
     stubframework::platform::fs::FileHandle* const file_;
-    details::Ref<IHashCallback> callback_;
+    Ptr<IHashCallback> callback_;
     std::mutex lock_;
     std::int32_t state_ = kIdle;
 };

@@ -37,17 +37,13 @@ HttpTask::HttpTask(std::string url, HttpRange&& range, IHttpCallback* callback, 
     // The caller's ETag is moved out, leaving it empty.
     : url_(std::move(url)),
       range_{range.offset, range.size, std::exchange(range.etag, {})},
-      callback_(callback),
-      logger_(logger) {
-    logger_->AddRef();
-}
+      callback_(Ptr<IHttpCallback>::Share(callback)),
+      logger_(Ptr<ILogger>::Share(logger)) {}
 
-HttpTask::~HttpTask() {
-    logger_->Release();
-}
+HttpTask::~HttpTask() = default;
 
 void HttpTask::Start() {
-    const details::KeepAlive<ITask> alive(this);
+    const auto alive = Ptr<ITask>::Share(this);
     if (!StartEntry()) {
         return;
     }

@@ -42,10 +42,10 @@ private:
 
     const std::string url_;
     HttpRange range_;
-    details::Ref<IHttpCallback> callback_;
+    Ptr<IHttpCallback> callback_;
     std::string userAgent_;
     stubframework::platform::http::Request* request_ = nullptr;
-    ILogger* const logger_;
+    const Ptr<ILogger> logger_;
 };
 
 // A new task for `url` (the range's ETag is moved out of the caller's

@@ -2,77 +2,23 @@
 
 #include <cinttypes>
 
-#include "downloader/HttpTask.h"
+#include "downloader/Object.h"
 
 namespace downloader {
-
-using HttpCallback = details::ForwardHttp<HttpToFileTask>;
 
 HttpToFileTask::HttpToFileTask(std::string url, stubframework::platform::fs::FileHandle* file,
                                std::int64_t offset, std::int64_t size,
                                IHttpToFileCallback* callback, ILogger* logger)
-    : url_(std::move(url)),
+    : HttpResumeTask("HttpToFileTask", std::move(url), logger),
       file_(file),
       offset_(offset),
       remaining_(size),
-      callback_(callback),
-      logger_(logger) {
-    logger_->AddRef();
-}
+      callback_(Ptr<IHttpToFileCallback>::Share(callback)) {}
 
-HttpToFileTask::~HttpToFileTask() {
-    if (httpTask_ != nullptr) {
-        httpTask_->Release();
-    }
-    logger_->Release();
-}
-
-void HttpToFileTask::Start() {
-    const details::KeepAlive<ITask> alive(this);
-    if (!StartEntry()) {
-        return;
-    }
-    logger_->Log("HttpToFileTask::Start",
-                 "Start download %s (OFFSET:%" PRId64 " SIZE:%" PRId64 ") to file.", url_.c_str(),
+void HttpToFileTask::LogStart() {
+    Logger().Log("HttpToFileTask::Start",
+                 "Start download %s (OFFSET:%" PRId64 " SIZE:%" PRId64 ") to file.", Url().c_str(),
                  offset_, remaining_);
-    AddRef();
-    if (StartHttp()) {
-        Leave();
-        return;
-    }
-    Finish(kOutOfMemory);
-    ReportEnd();
-}
-
-void HttpToFileTask::Cancel() {
-    logger_->Log("HttpToFileTask::Cancel", "Cancel.");
-    Finish(kHttpCancelled);
-}
-
-void HttpToFileTask::Interrupt() {
-    if (httpTask_ != nullptr) {
-        httpTask_->Cancel();
-    }
-}
-
-bool HttpToFileTask::StartHttp() {
-    passBytes_ = 0;
-    static constexpr const char* kName = "HttpToFileTask::StartHttp";
-    const details::Held<HttpCallback> events(details::Create<HttpCallback>(this));
-    if (!events) {
-        logger_->Log(kName, "Create HttpCallback failed.");
-        return false;
-    }
-    if (httpTask_ != nullptr) {
-        httpTask_->Release();
-    }
-    httpTask_ = CreateHttpTask(url_, HttpRange{offset_, remaining_, etag_}, events.get(), logger_);
-    if (httpTask_ == nullptr) {
-        logger_->Log(kName, "Create HttpTask failed.");
-        return false;
-    }
-    httpTask_->Start();
-    return true;
 }
 
 void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
@@ -83,7 +29,7 @@ void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
                 etag_ = header.etag;
                 return;
             }
-            logger_->Log("HttpToFileTask::OnHttpStatusOK",
+            Logger().Log("HttpToFileTask::OnHttpStatusOK",
                          "Unexpected content length %" PRId64 "/(OFFSET:%" PRId64 " SIZE:%" PRId64
                          ").",
                          header.total, offset_, remaining_);
@@ -92,13 +38,13 @@ void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
             if (header.offset == offset_ && header.size == remaining_) {
                 return;
             }
-            logger_->Log("HttpToFileTask::OnHttpStatusPartialContent",
+            Logger().Log("HttpToFileTask::OnHttpStatusPartialContent",
                          "Unexpected content range (OFFSET:%" PRId64 " SIZE:%" PRId64
                          " TOTAL:%" PRId64 ")/(OFFSET:%" PRId64 " SIZE:%" PRId64 ").",
                          header.offset, header.size, header.total, offset_, remaining_);
             break;
         default:
-            logger_->Log("HttpToFileTask::OnHttpHeader", "Unexpected HTTP status code %d.",
+            Logger().Log("HttpToFileTask::OnHttpHeader", "Unexpected HTTP status code %d.",
                          header.status);
             break;
     }
@@ -109,48 +55,29 @@ void HttpToFileTask::OnData(const Buffer& data) {
     static constexpr const char* kName = "HttpToFileTask::OnData";
     const std::int64_t size = data.Size();
     if (size > remaining_) {
-        logger_->Log(kName, "Data large than expected %" PRId64, size - remaining_);
+        Logger().Log(kName, "Data large than expected %" PRId64, size - remaining_);
         Finish(kInvalidServerResponse);
         return;
     }
     std::size_t written = 0;
     if (const std::uint32_t error = file_->Write(data.Data(), data.Size(), written); error != 0) {
-        logger_->Log(kName, "WriteFile failed %u.", error);
+        Logger().Log(kName, "WriteFile failed %u.", error);
         Finish(ResultFromError(static_cast<std::int32_t>(error)));
     }
     callback_->OnWritten(offset_, static_cast<std::int64_t>(written));
     offset_ += static_cast<std::int64_t>(written);
-    passBytes_ += static_cast<std::int64_t>(written);
+    CountDelivered(static_cast<std::int64_t>(written));
     remaining_ -= static_cast<std::int64_t>(written);
 }
 
-void HttpToFileTask::OnHttpComplete(Result result) {
-    const details::KeepAlive<ITask> alive(this);
-    if (Enter()) {
-        if (result == kSuccess && remaining_ != 0) {
-            logger_->Log("HttpToFileTask::OnComplete", "Data not complete %" PRId64 " needed.",
-                         remaining_);
-            // Resumes that bring nothing would ask again forever.
-            if (passBytes_ == 0) {
-                logger_->Log("HttpToFileTask::OnComplete", "No data in the answer.");
-                result = kInvalidServerResponse;
-            } else if (StartHttp()) {
-                Leave();
-                return;
-            } else {
-                result = kOutOfMemory;
-            }
-        }
-        Finish(result);
-    }
-    ReportEnd();
+void HttpToFileTask::LogShort() {
+    Logger().Log("HttpToFileTask::OnComplete", "Data not complete %" PRId64 " needed.", remaining_);
 }
 
-void HttpToFileTask::ReportEnd() {
-    logger_->Log("HttpToFileTask::OnComplete", "Complete.");
-    callback_->OnComplete(TaskResult());
+void HttpToFileTask::Report(Result result) {
+    Logger().Log("HttpToFileTask::OnComplete", "Complete.");
+    callback_->OnComplete(result);
     callback_.Reset();
-    Release();
 }
 
 ITask* CreateHttpToFileTask(const std::string& url, stubframework::platform::fs::FileHandle* file,

@@ -5,45 +5,38 @@
 
 #include <string>
 
-#include "downloader/ForwardingCallbacks.h"
-#include "downloader/Object.h"
-#include "downloader/TaskLock.h"
+#include "downloader/HttpResumeTask.h"
 #include "downloader/TaskModel.h"
 #include "platform/fs.h"
 
 namespace downloader {
 
-class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask> {
+class HttpToFileTask : public HttpResumeTask<HttpToFileTask> {
 public:
     HttpToFileTask(std::string url, stubframework::platform::fs::FileHandle* file,
                    std::int64_t offset, std::int64_t size, IHttpToFileCallback* callback,
                    ILogger* logger);
 
-    void Start() override;
-    void Cancel() override;
-    void Interrupt();
-
     // Events of the current HttpTask.
     void OnHttpHeader(const HttpHeader& header);
     void OnData(const Buffer& data);
-    void OnHttpComplete(Result result);
+
+    // What the base asks of the task.
+    void LogStart();
+    HttpRange NextRange() { return HttpRange{offset_, remaining_, etag_}; }
+    bool Done() const { return remaining_ == 0; }
+    void LogShort();
+    void Report(Result result);
 
 protected:
-    ~HttpToFileTask();
+    ~HttpToFileTask() = default;
 
 private:
-    bool StartHttp();
-    void ReportEnd();
-
-    const std::string url_;
-    std::int64_t passBytes_ = 0;                           // what the current request has delivered
     stubframework::platform::fs::FileHandle* const file_;  // not owned
     std::int64_t offset_;
     std::int64_t remaining_;
-    details::Ref<IHttpToFileCallback> callback_;
-    ITask* httpTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it
+    Ptr<IHttpToFileCallback> callback_;
     std::string etag_;
-    ILogger* const logger_;
 };
 
 // A new task for `size` bytes from `offset`, written at the file's current

@@ -4,48 +4,40 @@
 
 #include <string>
 
-#include "downloader/ForwardingCallbacks.h"
-#include "downloader/Object.h"
-#include "downloader/TaskLock.h"
+#include "downloader/HttpResumeTask.h"
 #include "downloader/TaskModel.h"
 
 namespace downloader {
 
-class HttpToMemTask : public ITask, public TaskLock<HttpToMemTask> {
+class HttpToMemTask : public HttpResumeTask<HttpToMemTask> {
 public:
     using Callback = ITaskCallback<HttpToMemResult&&>;
 
     HttpToMemTask(std::string url, Callback* callback, ILogger* logger);
-    bool Ready() const { return httpCallback_ != nullptr; }
-
-    void Start() override;
-    void Cancel() override;
-    void Interrupt();
 
     // Events of the current HttpTask.
     void OnHttpHeader(const HttpHeader& header);
     void OnData(const Buffer& data);
-    void OnHttpComplete(Result result);
+
+    // What the base asks of the task.
+    void LogStart();
+    HttpRange NextRange();
+    bool Done() const { return received_ == static_cast<std::int64_t>(buffer_.Size()); }
+    void LogShort();
+    void Report(Result result);
 
 protected:
-    ~HttpToMemTask();
+    ~HttpToMemTask() = default;
 
 private:
-    bool StartHttp();
     void OnStatusOk(const HttpHeader& header);
     void OnStatusPartialContent(const HttpHeader& header);
-    void ReportEnd();
 
-    const std::string url_;
-    std::int64_t passBytes_ = 0;  // what the current request has delivered
-    details::Ref<Callback> callback_;
-    details::Object<details::ForwardHttp<HttpToMemTask>>* httpCallback_;
-    ITask* httpTask_ = nullptr;  // kept until replaced or destroyed: a late Interrupt may use it
+    Ptr<Callback> callback_;
     std::string etag_;
     std::int64_t received_ = 0;
     bool sized_ = false;  // a 200 answer gave the size
     Buffer buffer_;
-    ILogger* const logger_;
 };
 
 // A new task, holding references on callback and logger; null when an

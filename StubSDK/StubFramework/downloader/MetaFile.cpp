@@ -15,7 +15,6 @@ namespace downloader {
 namespace {
 
 namespace fs = stubframework::platform::fs;
-using details::Held;
 
 std::int64_t ReadLittleEndian64(const std::uint8_t* bytes) {
     std::uint64_t value = 0;
@@ -153,15 +152,15 @@ bool VerifyFileWithMeta(const std::string& path, const std::uint8_t* bytes, std:
         return false;
     }
     stubframework::platform::Event done(true);
-    const Held<HashCallback> callback(details::Create<HashCallback>(meta, done));
+    const auto callback = Ptr<HashCallback>::Attach(details::Create<HashCallback>(meta, done));
     if (!callback) {
         return false;
     }
-    const Held<ITask> task(CreateHashTask(&file, callback.get()));
+    const auto task = Ptr<ITask>::Attach(CreateHashTask(&file, callback.Get()));
     if (!task) {
         return false;
     }
-    callback->SetTask(task.get());
+    callback->SetTask(task.Get());
     task->Start();
     done.Wait();
     // A file that lacks whole trailing blocks matches every block it has;

@@ -12,6 +12,12 @@
 
 namespace downloader {
 
+// The one holder of references on engine objects: Ptr<T>::Attach takes over
+// the reference the caller owns (from Create or a factory), Ptr<T>::Share
+// adds one of its own.
+template <class T>
+using Ptr = stubframework::platform::com::Ptr<T>;
+
 // Results are HRESULTs (32-bit on every platform).
 using Result = HRESULT;
 

@@ -249,7 +249,8 @@ private:
 
 namespace stubframework::platform::com {
 
-// Holds one COM reference.
+// Holds one reference on a reference-counted object (COM objects, and the
+// download engine's tasks and callbacks).
 template <class T>
 class Ptr {
 public:
@@ -282,16 +283,19 @@ public:
 
     T* Get() const { return object_; }
     T* operator->() const { return object_; }
+    T& operator*() const { return *object_; }
     explicit operator bool() const { return object_ != nullptr; }
     T* Detach() {
         T* object = object_;
         object_ = nullptr;
         return object;
     }
+    // Empties the holder before the reference goes: the release may run code
+    // that looks at this holder again.
     void Reset() {
-        if (object_ != nullptr) {
-            object_->Release();
+        if (T* const object = object_) {
             object_ = nullptr;
+            object->Release();
         }
     }
 

@@ -140,7 +140,7 @@ TEST_F(DownloadDriverTest, AFullVolumeIsDiskFullAtOnce) {
 
 TEST_F(DownloadDriverTest, ProgressShowsTheLow32Bits) {
     constexpr std::int64_t kFiveGiB = 5LL << 30;
-    const downloader::details::Held<DownloadCallback> callback(
+    const auto callback = downloader::Ptr<DownloadCallback>::Attach(
         downloader::details::Create<DownloadCallback>(bridge.Dispatch()));
     callback->OnProgress(kFiveGiB + 7, kFiveGiB + 9);
     EXPECT_EQ(bridge.Dispatch().GetProgress(core::kDownloadCurrent), (1 << 30) + 7);

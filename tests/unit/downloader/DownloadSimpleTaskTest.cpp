@@ -9,8 +9,8 @@ namespace {
 
 using namespace downloader;
 using stubtest::EngineTest;
-using stubtest::Held;
 using stubtest::Make;
+using stubtest::Ptr;
 
 constexpr std::int64_t kMiB = 1048576;
 
@@ -21,17 +21,17 @@ protected:
         server.AddPackage("p.bin", package);
     }
 
-    Held<ITask> Create(const std::string& faults, Held<stubtest::RecordingDownload>& end,
-                       const std::string& name = "p.bin") {
+    Ptr<ITask> Create(const std::string& faults, Ptr<stubtest::RecordingDownload>& end,
+                      const std::string& name = "p.bin") {
         const std::string url = server.Url(name, faults);
-        return Held<ITask>(
-            CreateDownloadSimpleTask(url, url + ".meta", local, end.get(), logger.get()));
+        return Ptr<ITask>::Attach(
+            CreateDownloadSimpleTask(url, url + ".meta", local, end.Get(), logger.Get()));
     }
 
-    Held<stubtest::RecordingDownload> Download(const std::string& faults = "",
-                                               const std::string& name = "p.bin") {
+    Ptr<stubtest::RecordingDownload> Download(const std::string& faults = "",
+                                              const std::string& name = "p.bin") {
         auto end = Make<stubtest::RecordingDownload>();
-        const Held<ITask> task = Create(faults, end, name);
+        const Ptr<ITask> task = Create(faults, end, name);
         task->Start();
         ExpectOneEnd(*end);
         return end;
@@ -129,8 +129,8 @@ TEST_F(DownloadSimpleTaskTest, APackageUrlRefusedAtOnceEndsTheChainCleanly) {
     // its request's Start, and the end runs back through every task at once.
     auto end = Make<stubtest::RecordingDownload>();
     {
-        const Held<ITask> task(CreateDownloadSimpleTask(
-            "ftp://127.0.0.1/p.bin", server.Url("p.bin.meta"), local, end.get(), logger.get()));
+        const auto task = Ptr<ITask>::Attach(CreateDownloadSimpleTask(
+            "ftp://127.0.0.1/p.bin", server.Url("p.bin.meta"), local, end.Get(), logger.Get()));
         task->Start();
         ASSERT_TRUE(end->WaitEnd());
     }
@@ -162,7 +162,7 @@ TEST_F(DownloadSimpleTaskTest, DataThatNeverMatchesItsMetaFileEndsTheTask) {
 
 TEST_F(DownloadSimpleTaskTest, CancelDuringTransferOrHashingKeepsTheFileAtFullSize) {
     auto end = Make<stubtest::RecordingDownload>();
-    Held<ITask> task = Create("slow=2000000", end);
+    Ptr<ITask> task = Create("slow=2000000", end);
     task->Cancel();  // before Start: the task stays startable
     end->At(kMiB, [&] { std::thread([&] { task->Cancel(); }).detach(); });
     task->Start();

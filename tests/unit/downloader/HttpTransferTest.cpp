@@ -12,8 +12,8 @@ namespace {
 
 using namespace downloader;
 using stubtest::EngineTest;
-using stubtest::Held;
 using stubtest::Make;
+using stubtest::Ptr;
 namespace fs = stubframework::platform::fs;
 
 class HttpTaskTest : public EngineTest {
@@ -24,9 +24,10 @@ protected:
         server.AddPackage("empty.bin", "");
     }
 
-    Held<stubtest::RecordingHttp> Fetch(const std::string& url, HttpRange range = {}) {
+    Ptr<stubtest::RecordingHttp> Fetch(const std::string& url, HttpRange range = {}) {
         auto events = Make<stubtest::RecordingHttp>();
-        const Held<ITask> task(CreateHttpTask(url, std::move(range), events.get(), logger.get()));
+        const auto task =
+            Ptr<ITask>::Attach(CreateHttpTask(url, std::move(range), events.Get(), logger.Get()));
         task->Start();
         ExpectOneEnd(*events);
         return events;
@@ -106,8 +107,8 @@ TEST_F(HttpTaskTest, FailuresEndOnceWithTheirCodes) {
 
 TEST_F(HttpTaskTest, CancelFromAnotherThreadEndsOnce) {
     auto events = Make<stubtest::RecordingHttp>();
-    const Held<ITask> task(
-        CreateHttpTask(server.Url("p.bin", "slow=200"), HttpRange{}, events.get(), logger.get()));
+    const auto task = Ptr<ITask>::Attach(
+        CreateHttpTask(server.Url("p.bin", "slow=200"), HttpRange{}, events.Get(), logger.Get()));
     task->Cancel();  // before Start: nothing happens, the task stays startable
     task->Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -129,9 +130,9 @@ TEST_F(HttpTaskTest, AStalledTransferTimesOut) {
 
 class HttpToMemTest : public HttpTaskTest {
 protected:
-    Held<stubtest::RecordingMem> FetchMem(const std::string& url) {
+    Ptr<stubtest::RecordingMem> FetchMem(const std::string& url) {
         auto end = Make<stubtest::RecordingMem>();
-        const Held<ITask> task(CreateHttpToMemTask(url, end.get(), logger.get()));
+        const auto task = Ptr<ITask>::Attach(CreateHttpToMemTask(url, end.Get(), logger.Get()));
         task->Start();
         ExpectOneEnd(*end);
         return end;
@@ -187,11 +188,11 @@ TEST_F(HttpToMemTest, RefusesAnswersThatDoNotFit) {
 
 class HttpToFileTest : public HttpTaskTest {
 protected:
-    Held<stubtest::RecordingFile> FetchFile(const std::string& url, std::int64_t offset,
-                                            std::int64_t size, fs::FileHandle& file) {
+    Ptr<stubtest::RecordingFile> FetchFile(const std::string& url, std::int64_t offset,
+                                           std::int64_t size, fs::FileHandle& file) {
         auto end = Make<stubtest::RecordingFile>();
-        const Held<ITask> task(
-            CreateHttpToFileTask(url, &file, offset, size, end.get(), logger.get()));
+        const auto task = Ptr<ITask>::Attach(
+            CreateHttpToFileTask(url, &file, offset, size, end.Get(), logger.Get()));
         task->Start();
         ExpectOneEnd(*end);
         return end;
