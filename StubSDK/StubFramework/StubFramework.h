@@ -1,5 +1,7 @@
 // The integer code sets shared by the native side and the pages. The pages'
-// configuration declares the same numbers; never renumber them.
+// configuration declares the same numbers; never renumber them. The sets are
+// scoped: their short names (NONE, ERROR, Running) stay out of the
+// namespace, and no file that includes this one ever sees an OS header.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +13,7 @@ namespace stubframework {
 inline constexpr std::int32_t kSelfUpdateExitCode = 197800;
 
 // Result of every download, install, update and verification operation.
-enum ErrorHandle : std::int32_t {
+enum class ErrorHandle : std::int32_t {
     NoError = 0,
     UnknowError = 1,
     FileNotExist = 2,
@@ -30,7 +32,7 @@ enum ErrorHandle : std::int32_t {
 };
 
 // The mode the executable was started in after a restart.
-enum ResumeMode : std::int32_t {
+enum class ResumeMode : std::int32_t {
     NONE = 0,
     DOWNLOADING = 1,
     INSTALLING = 2,
@@ -39,7 +41,7 @@ enum ResumeMode : std::int32_t {
 // Installation status recorded by the pages and sent in the final report.
 // CANCEL_WELCOME and CANCEL_PREREQ share 9 and nothing is 8: a 9 reads as a
 // cancel on the welcome page.
-enum Config_Status : std::int32_t {
+enum class Config_Status : std::int32_t {
     NOTSTART = 0,
     COMPLETED = 1,
     ERROR = 2,
@@ -65,5 +67,11 @@ enum Config_Status : std::int32_t {
     ERROR_NEWERINSTALLED = 22,
     ERROR_ALREADYINSTALLING = 23,
 };
+
+// The number a code crosses the boundary to the pages as.
+template <class Code>
+constexpr std::int32_t AsNumber(Code code) {
+    return static_cast<std::int32_t>(code);
+}
 
 }  // namespace stubframework

@@ -13,11 +13,11 @@
 #include <memory>
 #include <thread>
 
+#include "app/Framework.h"
+#include "app/MainSequence.h"
 #include "bridge/ExternalMethods.h"
 #include "bridge/MethodTable.h"
 #include "bridge/Workers.h"
-#include "app/Framework.h"
-#include "app/MainSequence.h"
 #include "core/RegistryText.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -105,7 +105,7 @@ void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> reque
         job.JoinProgress();
         // The final call is counted too.
         host.Properties().Set("testCalls", std::to_string(counting.Calls() + 1));
-        job.Complete(stubframework::NoError, ProgressPair::Download);
+        job.Complete(stubframework::ErrorHandle::NoError, ProgressPair::Download);
     }
 }
 

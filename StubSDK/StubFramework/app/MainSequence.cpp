@@ -73,10 +73,11 @@ std::string PageFolder(const StubFramework& framework) {
 namespace core {
 
 std::int32_t AdjustStatus(std::int32_t status, const std::string& uninstallOption) {
-    if (status > CANCEL) {
+    if (status > AsNumber(Config_Status::CANCEL)) {
         return status;
     }
-    std::int32_t adjusted = status == NOTSTART ? CANCEL : status;
+    std::int32_t adjusted =
+        status == AsNumber(Config_Status::NOTSTART) ? AsNumber(Config_Status::CANCEL) : status;
     if (uninstallOption == "Modify") {
         adjusted += 70;
     } else if (uninstallOption == "Repair") {
@@ -115,7 +116,7 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     }
     platform::OpenWindowThread();
     if (pages.empty()) {
-        core.SetStatus(ERROR);  // nothing to show: the run is a failure
+        core.SetStatus(AsNumber(Config_Status::ERROR));  // nothing to show: the run is a failure
     } else {
         const std::string backend = core::GetArgumentValue(core::CommandLineArguments(), "--ui");
         htmlui::RunHostWindow(pages, dispatch, dispatch.ScriptMethods(), backend);
@@ -124,10 +125,10 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     platform::CloseWindowThread();
 
     const std::int32_t status = core.Status();
-    if (status <= CANCEL) {
+    if (status <= AsNumber(Config_Status::CANCEL)) {
         core.SetStatus(core::AdjustStatus(status, core.Properties().Get("uninstallOption")));
     }
-    if (status == ERROR) {
+    if (status == AsNumber(Config_Status::ERROR)) {
         DumpProperties(framework);
         framework.Log()->Close();
     }

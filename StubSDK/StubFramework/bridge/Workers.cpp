@@ -55,15 +55,15 @@ std::uint32_t ExtractPosition(std::int64_t downloadTotal, std::int64_t current,
 
 }  // namespace
 
-void CallPage(IDispatch* callback, std::int32_t result, std::int32_t total, std::int32_t current) {
+void CallPage(IDispatch* callback, ErrorHandle result, std::int32_t total, std::int32_t current) {
     // DISPPARAMS hold the arguments last first: the script sees (result, total, current).
-    VARIANT arguments[3] = {IntVariant(current), IntVariant(total), IntVariant(result)};
+    VARIANT arguments[3] = {IntVariant(current), IntVariant(total), IntVariant(AsNumber(result))};
     DISPPARAMS params{arguments, nullptr, 3, 0};
     InvokeValue(callback, params);
 }
 
-void CallPage(IDispatch* callback, std::int32_t result) {
-    VARIANT arguments[1] = {IntVariant(result)};
+void CallPage(IDispatch* callback, ErrorHandle result) {
+    VARIANT arguments[1] = {IntVariant(AsNumber(result))};
     DISPPARAMS params{arguments, nullptr, 1, 0};
     InvokeValue(callback, params);
 }
@@ -106,18 +106,18 @@ void DownloadProgressThreadFunc(ProgressWatcher* watcher) {
     core::HtmlExternal& host = *watcher->host;
     const bool extract = ExtractMode(host);
     std::unique_lock<std::mutex> lock(*watcher->lock);
-    while (watcher->record->state == Running) {
+    while (watcher->record->state == ErrorHandle::Running) {
         const std::int64_t current = host.GetProgress(core::kDownloadCurrent);
         const std::int64_t total = host.GetProgress(core::kDownloadTotal);
         // While a ZIP waits to be extracted the download fills 95 % of the bar.
         const std::int64_t shown =
             extract ? static_cast<std::int64_t>(static_cast<double>(current) * 0.95) : current;
-        CallPage(watcher->callback, Running, Low32(total), Low32(shown));
+        CallPage(watcher->callback, ErrorHandle::Running, Low32(total), Low32(shown));
         // The transfer decides the end, not the scaled position: scaled, it
         // would never reach the total and the worker would wait forever.
         if (current >= total) {
             host.SetProgress(core::kDownloadCurrent, static_cast<std::uint32_t>(total));
-            watcher->record->state = NoError;
+            watcher->record->state = ErrorHandle::NoError;
         }
         lock.unlock();
         std::this_thread::sleep_for(kProgressTurn);
@@ -133,7 +133,7 @@ void InstallProgressThreadFunc(ProgressWatcher* watcher) {
     const bool extract = ExtractMode(host);
     const std::int64_t downloadTotal = host.GetProgress(core::kDownloadTotal);
     std::unique_lock<std::mutex> lock(*watcher->lock);
-    while (watcher->record->state == Running) {
+    while (watcher->record->state == ErrorHandle::Running) {
         std::int64_t current = host.GetProgress(core::kInstallCurrent);
         std::int64_t total = host.GetProgress(core::kInstallTotal);
         if (extract) {
@@ -142,10 +142,10 @@ void InstallProgressThreadFunc(ProgressWatcher* watcher) {
             current = host.GetProgress(core::kDownloadCurrent);
             total = downloadTotal;
         }
-        CallPage(watcher->callback, Running, Low32(total), Low32(current));
+        CallPage(watcher->callback, ErrorHandle::Running, Low32(total), Low32(current));
         if (current >= total) {
             host.SetProgress(core::kInstallCurrent, static_cast<std::uint32_t>(total));
-            watcher->record->state = NoError;
+            watcher->record->state = ErrorHandle::NoError;
         }
         lock.unlock();
         std::this_thread::sleep_for(kProgressTurn);
@@ -180,7 +180,7 @@ void ProgressJob::WaitUntilReported() {
     for (;;) {
         {
             const std::lock_guard<std::mutex> lock(lock_);
-            if (record_.state != Running) {
+            if (record_.state != ErrorHandle::Running) {
                 return;
             }
         }
@@ -188,12 +188,12 @@ void ProgressJob::WaitUntilReported() {
     }
 }
 
-void ProgressJob::SetState(std::int32_t state) {
+void ProgressJob::SetState(ErrorHandle state) {
     const std::lock_guard<std::mutex> lock(lock_);
     record_.state = state;
 }
 
-void ProgressJob::Complete(std::int32_t result, ProgressPair pair) {
+void ProgressJob::Complete(ErrorHandle result, ProgressPair pair) {
     {
         const std::lock_guard<std::mutex> lock(lock_);
         record_.state = result;

@@ -21,7 +21,7 @@ class ExternalMethods;
 struct ProgressRecord {
     std::int64_t current = 0;
     std::int64_t total = 0;
-    std::int32_t state = Running;  // anything else is the final result
+    ErrorHandle state = ErrorHandle::Running;  // anything else is the final result
 };
 
 // What a progress thread works with.
@@ -61,8 +61,8 @@ struct CommandRequest {
 
 // The page's function called as callback(result, total, current) or
 // callback(result); what it returns is ignored.
-void CallPage(IDispatch* callback, std::int32_t result, std::int32_t total, std::int32_t current);
-void CallPage(IDispatch* callback, std::int32_t result);
+void CallPage(IDispatch* callback, ErrorHandle result, std::int32_t total, std::int32_t current);
+void CallPage(IDispatch* callback, ErrorHandle result);
 
 // Marshals the callback into the request and starts `threadFunc` on a thread
 // of its own, which is never joined. On a marshalling failure writes
@@ -99,10 +99,10 @@ public:
     // has reported the operation complete.
     void WaitUntilReported();
     // Stores a state now; a final result ends the progress thread's turns.
-    void SetState(std::int32_t state);
+    void SetState(ErrorHandle state);
     // The final report: under the lock, store the result, reset the progress
     // pair and call the page once; then the progress thread is joined.
-    void Complete(std::int32_t result, ProgressPair pair);
+    void Complete(ErrorHandle result, ProgressPair pair);
 
     std::mutex& Lock() { return lock_; }
     ProgressRecord& Record() { return record_; }

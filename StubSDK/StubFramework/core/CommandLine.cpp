@@ -71,13 +71,13 @@ ResumeMode ResumeModeFromArguments(const std::vector<std::string>& arguments) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string folded = platform::FoldCase(arguments[i]);
         if (folded == "RESUME=DOWNLOADING") {
-            return DOWNLOADING;
+            return ResumeMode::DOWNLOADING;
         }
         if (folded == "RESUME=INSTALLING") {
-            return INSTALLING;
+            return ResumeMode::INSTALLING;
         }
     }
-    return NONE;
+    return ResumeMode::NONE;
 }
 
 bool ShortcutPath(const Arguments& arguments, std::string& path) {

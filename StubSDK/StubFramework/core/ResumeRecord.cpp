@@ -78,7 +78,7 @@ ResumeManagerRecord LoadResumeManager(const std::string& registryBase, bool resu
 
 std::vector<std::string> RegistrationApplications(const std::string& registryBase,
                                                   ResumeMode mode) {
-    const ResumeManagerRecord record = LoadResumeManager(registryBase, mode != NONE);
+    const ResumeManagerRecord record = LoadResumeManager(registryBase, mode != ResumeMode::NONE);
     if (!record.loaded || record.guid.empty()) {
         return {};
     }
@@ -104,7 +104,7 @@ std::vector<std::string> RegistrationApplications(const std::string& registryBas
 
 void ApplyResumeRecord(FrameworkCore& core, ResumeMode mode, debug::InstallerLog* log) {
     const std::string keyPath = core.RegistryBase() + kExtractFoldersKey;
-    if (mode != NONE) {
+    if (mode != ResumeMode::NONE) {
         reg::Key key;
         if (OpenForRead(keyPath, key)) {
             std::map<std::string, std::string> record;

@@ -26,7 +26,7 @@ constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);
 
 ErrorHandle ResumeTransport(DownloadHost& host, const std::string& url, const std::string& metaUrl,
                             const std::string& path) {
-    ErrorHandle result = UnknowError;
+    ErrorHandle result = ErrorHandle::UnknowError;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         const auto logger =
             Ptr<downloader::ILogger>::Attach(debug::CreateDownloadLogger(host.Log()));
@@ -55,7 +55,7 @@ ErrorHandle ResumeTransport(DownloadHost& host, const std::string& url, const st
 
 ErrorHandle MonikerTransport(DownloadHost& host, const std::string& url, const std::string& path) {
     const std::string requestUrl = core::AppendTimestamp(url);
-    ErrorHandle result = UnknowError;
+    ErrorHandle result = ErrorHandle::UnknowError;
     // Attempts that keep receiving data are retried without limit.
     for (int budget = kAttempts; budget > 0;) {
         core::DownloadCallback callback(host);
@@ -101,25 +101,25 @@ ErrorHandle TransferDownloadError(debug::InstallerLog* log, HRESULT result) {
     debug::LogDebugMessage(log, "TransferDownloadError HRESULT: %x", static_cast<unsigned>(result));
     switch (static_cast<std::uint32_t>(result)) {
         case 0:
-            return NoError;
+            return ErrorHandle::NoError;
         case 0x800C0006:
-            return FileNotExist;
+            return ErrorHandle::FileNotExist;
         case 0x80070070:
-            return DiskFull;
+            return ErrorHandle::DiskFull;
         case 0x80004004:
-            return Abort;
+            return ErrorHandle::Abort;
         case 0x800C0005:
         case 0x800C0008:
         case 0x800C000B:
         case 1:
-            return Failure;
+            return ErrorHandle::Failure;
         default:
-            return UnknowError;
+            return ErrorHandle::UnknowError;
     }
 }
 
 bool IsRetried(ErrorHandle result) {
-    return result == Failure || result == UnknowError;
+    return result == ErrorHandle::Failure || result == ErrorHandle::UnknowError;
 }
 
 ErrorHandle DownloadWithRetry(DownloadHost& host, const std::string& url, const std::string& path,
@@ -133,8 +133,9 @@ ErrorHandle DownloadWithRetry(DownloadHost& host, const std::string& url, const 
     }
     ErrorHandle result = resume ? ResumeTransport(host, packageUrl, metaUrl, path)
                                 : MonikerTransport(host, packageUrl, path);
-    if ((result == Failure || result == FileNotExist) && !platform::http::CheckConnection(url)) {
-        result = NoNetwork;
+    if ((result == ErrorHandle::Failure || result == ErrorHandle::FileNotExist) &&
+        !platform::http::CheckConnection(url)) {
+        result = ErrorHandle::NoNetwork;
     }
     return result;
 }

@@ -33,8 +33,8 @@ bool RunChild(InstallHost& host, const std::string& commandLine, std::uint32_t s
     return true;
 }
 
-ErrorHandle InstallExe(InstallHost& host, const std::string& package,
-                       const std::string& parameters, std::int64_t estimate) {
+ErrorHandle InstallExe(InstallHost& host, const std::string& package, const std::string& parameters,
+                       std::int64_t estimate) {
     if (estimate > 0) {
         host.InstallBar().SetCurrent(0);
         host.InstallBar().SetTotal(10 * static_cast<std::uint32_t>(estimate));  // tenths
@@ -52,7 +52,7 @@ ErrorHandle InstallExe(InstallHost& host, const std::string& package,
         },
         exitCode);
     if (!ran) {
-        return Failure;
+        return ErrorHandle::Failure;
     }
     const ErrorHandle result = TransferInstallError(host.Log(), exitCode);
     debug::LogDebugMessage(host.Log(), "Install %s, return %d", commandLine.c_str(),
@@ -60,8 +60,8 @@ ErrorHandle InstallExe(InstallHost& host, const std::string& package,
     return result;
 }
 
-ErrorHandle InstallZip(InstallHost& host, const std::string& package,
-                       const std::string& parameters, std::int64_t estimate) {
+ErrorHandle InstallZip(InstallHost& host, const std::string& package, const std::string& parameters,
+                       std::int64_t estimate) {
     PropertyStore& properties = host.Properties();
     std::string unzipFolder;
     std::string setupFolder;
@@ -71,7 +71,7 @@ ErrorHandle InstallZip(InstallHost& host, const std::string& package,
         setupFolder = properties.Get(package + "__ZIP_EXE_Path__");
     } else {
         const UnzipResult unzip = UnzipPackage(host.Log(), host.ExtractionReporter(), package);
-        if (unzip.result != NoError) {
+        if (unzip.result != ErrorHandle::NoError) {
             return unzip.result;
         }
         unzipFolder = unzip.unzipFolder;

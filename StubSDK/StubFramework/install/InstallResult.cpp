@@ -21,18 +21,18 @@ ErrorHandle TransferInstallError(debug::InstallerLog* log, std::uint32_t code) {
     debug::LogDebugMessage(log, "TransferInstallError HRESULT: %x", code);
     switch (code) {
         case 0:
-            return NoError;
+            return ErrorHandle::NoError;
         case 1602:
-            return Cancelled;
+            return ErrorHandle::Cancelled;
         case 1603:
-            return Failure;
+            return ErrorHandle::Failure;
         case 1618:
-            return OtherInstalling;
+            return ErrorHandle::OtherInstalling;
         case 1641:
         case 3010:
-            return Reboot;
+            return ErrorHandle::Reboot;
         default:
-            return UnknowError;
+            return ErrorHandle::UnknowError;
     }
 }
 

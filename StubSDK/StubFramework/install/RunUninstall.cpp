@@ -24,7 +24,7 @@ ErrorHandle RunUninstall(InstallHost& host, const std::string& commandLine) {
         },
         exitCode);
     if (!ran) {
-        return Failure;
+        return ErrorHandle::Failure;
     }
     const ErrorHandle result = TransferInstallError(host.Log(), exitCode);
     debug::LogDebugMessage(host.Log(), "Uninstall %s, return %d, error handler %d",

@@ -86,16 +86,17 @@ UnzipResult UnzipPackage(debug::InstallerLog* log, zip::ZipReporter& reporter,
     if (!extracted) {
         debug::LogDebugMessage(log, "Unzip failed, package_path: %s, unzip to: %s\n",
                                packagePath.c_str(), unzip.unzipFolder.c_str());
-        unzip.result = keeper.Error() == platform::kErrorDiskFull ? DiskFull : Failure;
+        unzip.result = keeper.Error() == platform::kErrorDiskFull ? ErrorHandle::DiskFull
+                                                                  : ErrorHandle::Failure;
         return unzip;
     }
     if (!FindFileInTree(unzip.unzipFolder, "setup.exe", unzip.setupFolder)) {
         debug::LogDebugMessage(log, "Can not find setup.exe, unzip path : %s",
                                unzip.unzipFolder.c_str());
-        unzip.result = FileNotExist;
+        unzip.result = ErrorHandle::FileNotExist;
         return unzip;
     }
-    unzip.result = NoError;
+    unzip.result = ErrorHandle::NoError;
     return unzip;
 }
 

@@ -14,7 +14,7 @@ class InstallerLog;
 namespace stubframework::core {
 
 struct UnzipResult {
-    ErrorHandle result = Failure;
+    ErrorHandle result = ErrorHandle::Failure;
     std::string unzipFolder;  // with a trailing separator; empty when none was made
     std::string setupFolder;  // the folder holding setup.exe, with a trailing separator
 };

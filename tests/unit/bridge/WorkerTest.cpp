@@ -18,7 +18,7 @@ using stubtest::RecordingCallback;
 struct Script {
     std::int32_t total = 1000;
     bool extract = false;
-    std::int32_t result = NoError;
+    ErrorHandle result = ErrorHandle::NoError;
     RecordingCallback* page = nullptr;  // to see when the page got its first call
 };
 Script gScript;
@@ -40,14 +40,14 @@ void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
     core::HtmlExternal& host = owner.Framework().Dispatch();
     ProgressJob job(host, callback.Get(), request->url);
     if (gScript.extract) {
-        host.Framework().Core().Properties().Set("__Extract_ZIP_In_Download_Progress__", "true");
+        host.Properties().Set("__Extract_ZIP_In_Download_Progress__", "true");
     }
     job.StartProgress(DownloadProgressThreadFunc);
     // No size is known until the page has seen a progress call.
     for (int i = 0; i < 5000 && gScript.page != nullptr && gScript.page->Calls().empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (gScript.result != NoError) {
+    if (gScript.result != ErrorHandle::NoError) {
         job.SetState(gScript.result);
     } else {
         host.SetProgress(core::kDownloadTotal, static_cast<std::uint32_t>(gScript.total));
@@ -58,8 +58,8 @@ void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
         job.WaitUntilReported();
     }
     job.JoinProgress();
-    if (gScript.extract && gScript.result == NoError) {
-        job.SetState(Running);
+    if (gScript.extract && gScript.result == ErrorHandle::NoError) {
+        job.SetState(ErrorHandle::Running);
         job.StartProgress(InstallProgressThreadFunc);
         for (std::uint32_t entry = 0; entry <= 20; ++entry) {
             host.OnEntry(entry, 20);
@@ -69,7 +69,7 @@ void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
         job.JoinProgress();
         host.SetProgress(core::kDownloadCurrent,
                          static_cast<std::uint32_t>(host.GetProgress(core::kDownloadTotal)));
-        host.Framework().Core().Properties().Set("__Extract_ZIP_In_Download_Progress__", "false");
+        host.Properties().Set("__Extract_ZIP_In_Download_Progress__", "false");
     }
     job.Complete(gScript.result, ProgressPair::Download);
 }
@@ -108,16 +108,16 @@ protected:
     }
 
     void ExpectOneFinalCallLast(const std::vector<RecordingCallback::Call>& calls,
-                                std::int32_t result) {
+                                ErrorHandle result) {
         ASSERT_FALSE(calls.empty());
         int finals = 0;
         for (const auto& call : calls) {
             EXPECT_EQ(call.thread, std::this_thread::get_id());
             ASSERT_EQ(call.arguments.size(), 3u);
-            finals += call.arguments[0] != Running ? 1 : 0;
+            finals += call.arguments[0] != AsNumber(ErrorHandle::Running) ? 1 : 0;
         }
         EXPECT_EQ(finals, 1);
-        EXPECT_EQ(calls.back().arguments[0], result);
+        EXPECT_EQ(calls.back().arguments[0], AsNumber(result));
         EXPECT_EQ(bridge_.Framework().Core().Properties().Get("downloadTotal"), "1");
         EXPECT_EQ(bridge_.Framework().Core().Properties().Get("downloadCurrent"), "0");
     }
@@ -127,21 +127,22 @@ protected:
 
 TEST_F(WorkerTest, ProgressAndTheFinalResultArriveOnTheWindowThread) {
     const auto calls = RunOperation();
-    ExpectOneFinalCallLast(calls, NoError);
-    EXPECT_EQ(calls.front().arguments, (std::vector<LONG>{Running, 1, 0}));
+    ExpectOneFinalCallLast(calls, ErrorHandle::NoError);
+    EXPECT_EQ(calls.front().arguments, (std::vector<LONG>{AsNumber(ErrorHandle::Running), 1, 0}));
     LONG last = 0;
     for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
         EXPECT_GE(calls[i].arguments[2], last);
         last = calls[i].arguments[2];
     }
     // The last progress call shows the whole transfer.
-    EXPECT_EQ(calls[calls.size() - 2].arguments, (std::vector<LONG>{Running, 1000, 1000}));
+    EXPECT_EQ(calls[calls.size() - 2].arguments,
+              (std::vector<LONG>{AsNumber(ErrorHandle::Running), 1000, 1000}));
 }
 
 TEST_F(WorkerTest, ExtractionFillsTheLastFivePercentOfTheDownloadBar) {
     gScript.extract = true;
     const auto calls = RunOperation();
-    ExpectOneFinalCallLast(calls, NoError);
+    ExpectOneFinalCallLast(calls, ErrorHandle::NoError);
     bool sawDownloadEnd = false;
     LONG last = 0;
     for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
@@ -155,15 +156,16 @@ TEST_F(WorkerTest, ExtractionFillsTheLastFivePercentOfTheDownloadBar) {
         last = current;
     }
     EXPECT_TRUE(sawDownloadEnd);
-    EXPECT_EQ(calls[calls.size() - 2].arguments, (std::vector<LONG>{Running, 1000, 1000}));
+    EXPECT_EQ(calls[calls.size() - 2].arguments,
+              (std::vector<LONG>{AsNumber(ErrorHandle::Running), 1000, 1000}));
     EXPECT_EQ(bridge_.Framework().Core().Properties().Get("__Extract_ZIP_In_Download_Progress__"),
               "false");
 }
 
 TEST_F(WorkerTest, AFailureEndsTheProgressAndIsReportedOnce) {
-    gScript.result = Md5Error;
+    gScript.result = ErrorHandle::Md5Error;
     const auto calls = RunOperation();
-    ExpectOneFinalCallLast(calls, Md5Error);
+    ExpectOneFinalCallLast(calls, ErrorHandle::Md5Error);
 }
 
 TEST_F(WorkerTest, ClosingTheWindowThreadDropsPageCallsWithoutHangingTheWorker) {

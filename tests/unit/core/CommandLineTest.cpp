@@ -67,12 +67,14 @@ TEST(CommandLineTest, PassThroughText) {
 }
 
 TEST(CommandLineTest, ResumeModeTakesTheFirstResumeArgumentInAnyCase) {
-    EXPECT_EQ(ResumeModeFromArguments({"stub"}), stubframework::NONE);
-    EXPECT_EQ(ResumeModeFromArguments({"stub", "resume=installing"}), stubframework::INSTALLING);
+    EXPECT_EQ(ResumeModeFromArguments({"stub"}), stubframework::ResumeMode::NONE);
+    EXPECT_EQ(ResumeModeFromArguments({"stub", "resume=installing"}),
+              stubframework::ResumeMode::INSTALLING);
     EXPECT_EQ(ResumeModeFromArguments({"stub", "x", "RESUME=DOWNLOADING", "RESUME=INSTALLING"}),
-              stubframework::DOWNLOADING);
-    EXPECT_EQ(ResumeModeFromArguments({"RESUME=INSTALLING"}), stubframework::NONE);
-    EXPECT_EQ(ResumeModeFromArguments({"stub", "RESUME=INSTALLINGX"}), stubframework::NONE);
+              stubframework::ResumeMode::DOWNLOADING);
+    EXPECT_EQ(ResumeModeFromArguments({"RESUME=INSTALLING"}), stubframework::ResumeMode::NONE);
+    EXPECT_EQ(ResumeModeFromArguments({"stub", "RESUME=INSTALLINGX"}),
+              stubframework::ResumeMode::NONE);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST_F(ResumeRecordTest, ResumeModePoursTheRecordBackAndRemovesIt) {
     WriteResumeRecord(core_, "Product", "/tmp/abc/", "/tmp/abc/setup.exe");
     FrameworkCore restarted(kProduct);
     stubframework::debug::InstallerLog log;
-    ApplyResumeRecord(restarted, stubframework::INSTALLING, &log);
+    ApplyResumeRecord(restarted, stubframework::ResumeMode::INSTALLING, &log);
     EXPECT_EQ(restarted.Properties().Get("Product__ZIP_Unzip_Folder__"), "/tmp/abc/");
     EXPECT_EQ(restarted.Properties().Get("Product__ZIP_EXE_Path__"), "/tmp/abc/setup.exe");
     EXPECT_FALSE(KeyExists(reg::Root::CurrentUser, extractSubKey_));
@@ -51,7 +51,7 @@ TEST_F(ResumeRecordTest, ResumeModePoursTheRecordBackAndRemovesIt) {
 TEST_F(ResumeRecordTest, WithoutResumeTheRecordIsDeletedUnread) {
     WriteResumeRecord(core_, "Product", "/tmp/abc/", "/tmp/abc/setup.exe");
     FrameworkCore fresh(kProduct);
-    ApplyResumeRecord(fresh, stubframework::NONE, nullptr);
+    ApplyResumeRecord(fresh, stubframework::ResumeMode::NONE, nullptr);
     EXPECT_EQ(fresh.Properties().Snapshot().count("Product__ZIP_Unzip_Folder__"), 0u);
     EXPECT_FALSE(KeyExists(reg::Root::CurrentUser, extractSubKey_));
 }
@@ -60,7 +60,7 @@ TEST_F(ResumeRecordTest, OversizedValuesAreSkipped) {
     ASSERT_TRUE(WriteRegistryText(extractKey_, "big", std::string(1000, 'x')));  // 2002 bytes
     ASSERT_TRUE(WriteRegistryText(extractKey_, "small", "ok"));
     FrameworkCore restarted(kProduct);
-    ApplyResumeRecord(restarted, stubframework::DOWNLOADING, nullptr);
+    ApplyResumeRecord(restarted, stubframework::ResumeMode::DOWNLOADING, nullptr);
     EXPECT_EQ(restarted.Properties().Snapshot().count("big"), 0u);
     EXPECT_EQ(restarted.Properties().Get("small"), "ok");
 }
@@ -83,13 +83,14 @@ TEST_F(ResumeRecordTest, ResumeManagerRecordAndRegistrationPrograms) {
     ASSERT_TRUE(WriteRegistryText(apps, "regApp2", "second --x"));
     ASSERT_TRUE(WriteRegistryText(apps, "other", "skipped"));
     ASSERT_TRUE(WriteRegistryText(apps, "regApp1", "first"));
-    EXPECT_EQ(RegistrationApplications(core_.RegistryBase(), stubframework::INSTALLING),
+    EXPECT_EQ(RegistrationApplications(core_.RegistryBase(), stubframework::ResumeMode::INSTALLING),
               (std::vector<std::string>{"second --x", "first"}));
     EXPECT_FALSE(KeyExists(reg::Root::LocalMachine, "Software\\Vendor\\" + guid));
     EXPECT_TRUE(KeyExists(reg::Root::LocalMachine, "Software\\Vendor"));
 
     // Without a resume argument loading deletes the record, so nothing runs.
-    EXPECT_TRUE(RegistrationApplications(core_.RegistryBase(), stubframework::NONE).empty());
+    EXPECT_TRUE(
+        RegistrationApplications(core_.RegistryBase(), stubframework::ResumeMode::NONE).empty());
     EXPECT_FALSE(LoadResumeManager(core_.RegistryBase(), true).loaded);
 }
 

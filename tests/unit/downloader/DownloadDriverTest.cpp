@@ -65,7 +65,7 @@ protected:
 TEST_F(DownloadDriverTest, BothTransportsDeliverThePackage) {
     stubtest::WebServiceMock tokens;
     core::SetWebServiceHost(tokens.BaseUrl());
-    EXPECT_EQ(Download(server.Url("p.bin"), true, true), NoError);
+    EXPECT_EQ(Download(server.Url("p.bin"), true, true), ErrorHandle::NoError);
     core::InitWebServiceHost();
     EXPECT_EQ(stubtest::ReadFile(local), package);
     // The tokenized URLs were used: the package and its meta file, each asked once.
@@ -74,9 +74,9 @@ TEST_F(DownloadDriverTest, BothTransportsDeliverThePackage) {
 
     // The plain transport puts a timestamp after "?", or after "&" when there is a query.
     stubtest::WriteFile(local, "stale");
-    EXPECT_EQ(Download(server.Url("p.bin"), false), NoError);
+    EXPECT_EQ(Download(server.Url("p.bin"), false), ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(local), package);
-    EXPECT_EQ(Download(server.Url("p.bin") + "?x=1", false), NoError);
+    EXPECT_EQ(Download(server.Url("p.bin") + "?x=1", false), ErrorHandle::NoError);
     EXPECT_EQ(CountRequests("/p.bin?timestamp="), 1);
     EXPECT_EQ(CountRequests("/p.bin?x=1&timestamp="), 1);
     EXPECT_EQ(bridge.Dispatch().GetProgress(core::kDownloadTotal),
@@ -87,7 +87,7 @@ TEST_F(DownloadDriverTest, BothTransportsDeliverThePackage) {
 
 TEST_F(DownloadDriverTest, AMissingMetaFileFailsTenAttemptsAboutASecondApart) {
     const auto start = Clock::now();
-    EXPECT_EQ(Download(server.Url("missing.bin"), true), Failure);
+    EXPECT_EQ(Download(server.Url("missing.bin"), true), ErrorHandle::Failure);
     const auto seconds = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_GE(seconds, 9.5);
     EXPECT_LT(seconds, 30.0);
@@ -96,13 +96,13 @@ TEST_F(DownloadDriverTest, AMissingMetaFileFailsTenAttemptsAboutASecondApart) {
 }
 
 TEST_F(DownloadDriverTest, AnUnreachableHostIsNoNetwork) {
-    EXPECT_EQ(Download("http://127.0.0.1:1/p.bin", false), NoNetwork);
+    EXPECT_EQ(Download("http://127.0.0.1:1/p.bin", false), ErrorHandle::NoNetwork);
     EXPECT_EQ(CountLogLines("TransferDownloadError HRESULT: 800c0005"), 10);
 }
 
 TEST_F(DownloadDriverTest, AStopRequestAbortsWithoutRetry) {
     std::thread stopper = StopWhen([this] { return CountRequests("/p.bin") > 1; });
-    EXPECT_EQ(Download(server.Url("p.bin", "slow=500000"), true), Abort);
+    EXPECT_EQ(Download(server.Url("p.bin", "slow=500000"), true), ErrorHandle::Abort);
     stopper.join();
     EXPECT_EQ(CountRequests("p.bin.meta"), 1);
     EXPECT_EQ(CountLogLines("TransferDownloadError HRESULT: 80004004"), 1);
@@ -110,7 +110,7 @@ TEST_F(DownloadDriverTest, AStopRequestAbortsWithoutRetry) {
 
 TEST_F(DownloadDriverTest, PlainAttemptsThatKeepReceivingDataAreRetriedPastTen) {
     std::thread stopper = StopWhen([this] { return CountRequests("/p.bin") >= 12; });
-    EXPECT_EQ(Download(server.Url("p.bin", "dropall=1000"), false), Abort);
+    EXPECT_EQ(Download(server.Url("p.bin", "dropall=1000"), false), ErrorHandle::Abort);
     stopper.join();
     EXPECT_GE(CountLogLines("TransferDownloadError HRESULT: 1"), 11);
 }
@@ -127,9 +127,9 @@ TEST_F(DownloadDriverTest, AFullVolumeIsDiskFullAtOnce) {
     }
     RecordProperty("full_volume", mounted ? "tmpfs" : "injected write failure");
     local = volume + "/p.bin";
-    EXPECT_EQ(Download(server.Url("p.bin"), true), DiskFull);
+    EXPECT_EQ(Download(server.Url("p.bin"), true), ErrorHandle::DiskFull);
     platform::fs::DeleteFile(local);
-    EXPECT_EQ(Download(server.Url("p.bin"), false), DiskFull);
+    EXPECT_EQ(Download(server.Url("p.bin"), false), ErrorHandle::DiskFull);
     EXPECT_EQ(CountRequests("/p.bin"), 3);  // meta, package, package: no retry
     if (mounted) {
         std::system(("umount " + volume).c_str());

@@ -93,7 +93,7 @@ protected:
 
 TEST_F(InstallTest, InstallsSilentlyWithOnePropertyAndRecordsTheProduct) {
     const std::string package = BuildMsi("1.0.0", kCode1);
-    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn PROPERTY=1"), NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn PROPERTY=1"), ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "1.0.0");
@@ -110,7 +110,8 @@ TEST_F(InstallTest, InstallsSilentlyWithOnePropertyAndRecordsTheProduct) {
 
 TEST_F(InstallTest, LogSwitchesGoAndTheLogLandsInTheProductLogFolder) {
     const std::string package = BuildMsi("1.0.0", kCode1);
-    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/l*v $LOGFILE$ /QB!"), NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/l*v $LOGFILE$ /QB!"),
+              ErrorHandle::NoError);
     EXPECT_NE(Log().find("parameter:   \r\n"), std::string::npos) << Log();
     const std::string folder = stdfs::temp_directory_path().string() + "/Brindlemark_log";
     std::string log;
@@ -129,22 +130,22 @@ TEST_F(InstallTest, LogSwitchesGoAndTheLogLandsInTheProductLogFolder) {
 
 TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
     const std::string package = BuildMsi("1.0.0", kCode1);
-    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn"), NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn"), ErrorHandle::NoError);
     stdfs::remove(Installed("app.txt"));
     stubtest::WriteFile(Installed("docs/readme.txt"), "changed");
     const std::string logs = work / "logs";
     stdfs::create_directories(logs);
     EXPECT_EQ(core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /f ") + kCode1 +
-                                                         " /qn /norestart /l*v \"" + logs +
-                                                         "/repair_1.log\""),
-              NoError);
+                                                        " /qn /norestart /l*v \"" + logs +
+                                                        "/repair_1.log\""),
+              ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
 
     EXPECT_EQ(core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /uninstall ") +
-                                                         kCode1 + " /qn /norestart /l*v \"" + logs +
-                                                         "/remove_1.log\""),
-              NoError);
+                                                        kCode1 + " /qn /norestart /l*v \"" + logs +
+                                                        "/remove_1.log\""),
+              ErrorHandle::NoError);
     EXPECT_FALSE(stdfs::exists(Installed("")));
     EXPECT_TRUE(stdfs::exists(work / "root/Program Files")) << "removal climbed out of its folder";
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
@@ -155,20 +156,24 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
     // The product is gone now: 1605 reaches us whole and is no known result.
     EXPECT_EQ(
         core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /x ") + kCode1 + " /qn"),
-        UnknowError);
+        ErrorHandle::UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1605u);
 }
 
 TEST_F(InstallTest, AnOlderVersionOverANewerOneIs1638) {
-    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
-    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"), UnknowError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"),
+              ErrorHandle::NoError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"),
+              ErrorHandle::UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1638u);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
 }
 
 TEST_F(InstallTest, ANewerVersionReplacesTheOlderOne) {
-    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"), NoError);
-    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"), NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"),
+              ErrorHandle::NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"),
+              ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
@@ -188,7 +193,8 @@ TEST_F(InstallTest, PackagesWhoseNamesLeaveTheirFolderAreRefused) {
     table.replace(name, 12, "\t..");
     stubtest::WriteFile(work / "dir.idt", table);
     ASSERT_TRUE(Shell("cd '" + work.Path() + "' && msibuild evil.msi -i dir.idt"));
-    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), work / "evil.msi", "/qn"), UnknowError);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), work / "evil.msi", "/qn"),
+              ErrorHandle::UnknowError);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1620u);
     EXPECT_FALSE(stdfs::exists(work / "root/app.txt"));
 }
@@ -196,14 +202,17 @@ TEST_F(InstallTest, PackagesWhoseNamesLeaveTheirFolderAreRefused) {
 TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
     const std::string exit = stubtest::Sandbox::BinPath("stub-test-exit");
     const std::vector<std::pair<std::uint32_t, ErrorHandle>> table = {
-        {0, NoError},   {1602, Cancelled}, {1603, Failure},    {1618, OtherInstalling},
-        {1641, Reboot}, {3010, Reboot},    {1605, UnknowError}};
+        {0, ErrorHandle::NoError},       {1602, ErrorHandle::Cancelled},
+        {1603, ErrorHandle::Failure},    {1618, ErrorHandle::OtherInstalling},
+        {1641, ErrorHandle::Reboot},     {3010, ErrorHandle::Reboot},
+        {1605, ErrorHandle::UnknowError}};
     for (const auto& [code, result] : table) {
         EXPECT_EQ(core::InstallExe(bridge.Dispatch(), exit, std::to_string(code), 0), result)
             << code;
         EXPECT_EQ(bridge.Dispatch().LastInstallError(), code);
     }
-    EXPECT_EQ(core::InstallExe(bridge.Dispatch(), work / "missing.exe", "", 0), Failure);
+    EXPECT_EQ(core::InstallExe(bridge.Dispatch(), work / "missing.exe", "", 0),
+              ErrorHandle::Failure);
     EXPECT_NE(Log().find("Install \"" + work / "missing.exe" + "\" , CreateProcessW failed"),
               std::string::npos);
 
@@ -212,12 +221,13 @@ TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
     {
         const platform::msi::InstallLock other;
         ASSERT_TRUE(other.Held());
-        EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn"), OtherInstalling);
+        EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), package, "/qn"),
+                  ErrorHandle::OtherInstalling);
     }
     // A package that asks for a restart.
     const std::string restart = BuildMsi("3.0.0", "{11111111-2222-3333-4444-000000000003}",
                                          R"(<Property Id="REBOOT" Value="Force"/>)");
-    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), restart, "/qn"), Reboot);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), restart, "/qn"), ErrorHandle::Reboot);
 }
 
 // Runs `work` on a thread and keeps the highest "installCurrent" seen short
@@ -270,7 +280,8 @@ TEST_F(InstallTest, ZipPackagesRunTheirSetupAndTidyUp) {
     stdfs::copy_file(stubtest::Sandbox::BinPath("stub-test-exit"), source + "/tools/bin/setup.exe");
     ASSERT_TRUE(Shell("cd " + source + " && zip -qr ../package.zip tools"));
     const stubtest::ScopedEnv record("STUB_TEST_EXIT_RECORD", work / "ran.txt");
-    EXPECT_EQ(core::InstallZip(bridge.Dispatch(), work / "package.zip", "0 0 --flag", 0), NoError);
+    EXPECT_EQ(core::InstallZip(bridge.Dispatch(), work / "package.zip", "0 0 --flag", 0),
+              ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(work / "ran.txt"), "0 0 --flag\n");
     std::vector<std::string> left;
     for (const auto& item : stdfs::directory_iterator(stdfs::temp_directory_path())) {
@@ -285,7 +296,8 @@ TEST_F(InstallTest, ZipPackagesRunTheirSetupAndTidyUp) {
     stubtest::WriteFile(work / "readme.txt", "no setup here");
     ASSERT_TRUE(Shell("cd " + work.Path() + " && zip -q nosetup.zip readme.txt"));
     stdfs::remove(work / "ran.txt");
-    EXPECT_EQ(core::InstallZip(bridge.Dispatch(), work / "nosetup.zip", "", 0), FileNotExist);
+    EXPECT_EQ(core::InstallZip(bridge.Dispatch(), work / "nosetup.zip", "", 0),
+              ErrorHandle::FileNotExist);
     EXPECT_FALSE(stdfs::exists(work / "ran.txt"));
 }
 

@@ -248,8 +248,9 @@ TEST_F(UnzipPackageTest, ExtractionFillsTheFirstTenthOfTheInstallBar) {
 
 TEST_F(UnzipPackageTest, FindsSetupAndReportsWhatWentWrong) {
     WriteArchive(work / "nested.ZIP", {{"a/", ""}, {"a/b/setup.exe", "deep"}});
-    core::UnzipResult unzip = core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "nested.ZIP");
-    EXPECT_EQ(unzip.result, NoError);
+    core::UnzipResult unzip =
+        core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "nested.ZIP");
+    EXPECT_EQ(unzip.result, ErrorHandle::NoError);
     EXPECT_EQ(unzip.setupFolder, unzip.unzipFolder + "a/b/");
     // A fresh folder directly under the temporary folder.
     EXPECT_EQ(stdfs::path(unzip.unzipFolder).parent_path().parent_path(),
@@ -260,10 +261,16 @@ TEST_F(UnzipPackageTest, FindsSetupAndReportsWhatWentWrong) {
     EXPECT_EQ(unzip.setupFolder, unzip.unzipFolder);
 
     WriteArchive(work / "none.zip", {{"readme.txt", "no setup"}});
-    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "none.zip").result, FileNotExist);
+    EXPECT_EQ(
+        core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "none.zip").result,
+        ErrorHandle::FileNotExist);
     EXPECT_NE(bridge.LogText().find("Can not find setup.exe, unzip path : "), std::string::npos);
-    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "none.rar").result, Failure);
-    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "missing.zip").result, Failure);
+    EXPECT_EQ(
+        core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "none.rar").result,
+        ErrorHandle::Failure);
+    EXPECT_EQ(core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "missing.zip")
+                  .result,
+              ErrorHandle::Failure);
     EXPECT_NE(bridge.LogText().find("Unzip failed, package_path: " + work / "missing.zip"),
               std::string::npos);
 }
@@ -285,7 +292,7 @@ TEST_F(UnzipPackageTest, AFullVolumeIsDiskFullAndLeavesNoPartialFile) {
         const stubtest::ScopedEnv onTheVolume("TMPDIR", volume);
         unzip = core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "big.zip");
     }
-    EXPECT_EQ(unzip.result, DiskFull);
+    EXPECT_EQ(unzip.result, ErrorHandle::DiskFull);
     EXPECT_EQ(bridge.Dispatch().LastExtractionError(), platform::kErrorDiskFull);
     EXPECT_TRUE(stdfs::exists(unzip.unzipFolder + "small.txt"));
     EXPECT_FALSE(stdfs::exists(unzip.unzipFolder + "setup.exe"));
