@@ -11,23 +11,22 @@ using stubframework::kMethodOrGet;
 using stubframework::MethodRow;
 using stubframework::methods::NotBuiltYet;
 
-constexpr VARTYPE kString = VT_BSTR;
+constexpr VARTYPE kStr = VT_BSTR;
 constexpr VARTYPE kInt = VT_I4;
 constexpr VARTYPE kBool = VT_BOOL;
 
 // name, flags, arguments (script order), handler, log name written before the checks
 constexpr MethodRow kProductMethods[] = {
-    {"getSourceID", kMethodOrGet, {kString}, NotBuiltYet},
+    {"getSourceID", kMethodOrGet, {kStr}, NotBuiltYet},
     {"minimizedWindow", kMethod, {}, NotBuiltYet, "EMMinimizedWindow"},
-    {"trackingByAnalyticsSDK", kMethod, {kString, kString}, NotBuiltYet,
-     "EMTrackingByAnalyticsSDK"},
-    {"setTrackingProperty", kMethod, {kInt, kString}, NotBuiltYet, "EMSetTrackingProperty"},
-    {"getFileVersionEx", kMethodOrGet, {kString, kString}, NotBuiltYet},
+    {"trackingByAnalyticsSDK", kMethod, {kStr, kStr}, NotBuiltYet, "EMTrackingByAnalyticsSDK"},
+    {"setTrackingProperty", kMethod, {kInt, kStr}, NotBuiltYet, "EMSetTrackingProperty"},
+    {"getFileVersionEx", kMethodOrGet, {kStr, kStr}, NotBuiltYet},
     // One handler for both names, and no checks.
     {"getSystemFolder", kAnyFlags, {}, NotBuiltYet},
     {"getSystemFolderEx", kAnyFlags, {}, NotBuiltYet},
     {"getOfficeVersion", kMethodOrGet, {kBool}, NotBuiltYet},
-    {"isRunning", kMethodOrGet, {kString, kString, kString}, NotBuiltYet},
+    {"isRunning", kMethodOrGet, {kStr, kStr, kStr}, NotBuiltYet},
 };
 
 }  // namespace

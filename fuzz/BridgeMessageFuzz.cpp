@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "bridge/ExternalMethods.h"
 #include "app/Framework.h"
+#include "bridge/ExternalMethods.h"
 #include "platform/posix/host/BridgeDispatch.h"
 
 namespace {

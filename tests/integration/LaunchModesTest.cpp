@@ -43,7 +43,7 @@ class LaunchModesTest : public ::testing::Test {
 protected:
     // A launcher as a user has it: a program in their downloads folder.
     std::string PlaceLauncher(const std::string& program) {
-        const std::string launcher = downloads_ / "Install Brindlemark";
+        std::string launcher = downloads_ / "Install Brindlemark";
         stdfs::copy_file(stubtest::Sandbox::BinPath(program), launcher,
                          stdfs::copy_options::overwrite_existing);
         return launcher;

@@ -118,9 +118,9 @@ CallResult CallMethod(BridgeFixture& bridge, const std::string& name,
     if (SUCCEEDED(call.hr)) {
         const auto& methods = bridge.Methods().Methods();
         const auto row = methods.find(name);
-        const WORD scriptFlags = flags.value_or(
-            row != methods.end() ? stubframework::ScriptFlags(row->second.signature)
-                                 : static_cast<WORD>(DISPATCH_METHOD));
+        const WORD scriptFlags =
+            flags.value_or(row != methods.end() ? stubframework::ScriptFlags(row->second.signature)
+                                                : static_cast<WORD>(DISPATCH_METHOD));
         ScriptArguments script(arguments);
         call.hr = bridge.Dispatch().Invoke(id, IID_NULL, 0, scriptFlags, script.Params(),
                                            &call.value, nullptr, nullptr);

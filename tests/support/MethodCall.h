@@ -18,14 +18,15 @@ namespace stubtest {
 
 // One script argument: an integral number is VT_I4, another number VT_R8, a
 // string VT_BSTR, a boolean VT_BOOL, a function (callback) VT_DISPATCH.
+// Implicit, so calls read like the script's: {"name", 5, true}.
 class ScriptValue {
 public:
-    ScriptValue(int value);                // NOLINT(google-explicit-constructor)
-    ScriptValue(double value);             // NOLINT(google-explicit-constructor)
-    ScriptValue(bool value);               // NOLINT(google-explicit-constructor)
-    ScriptValue(const char* text);         // NOLINT(google-explicit-constructor)
-    ScriptValue(const std::string& text);  // NOLINT(google-explicit-constructor)
-    ScriptValue(IDispatch* function);      // NOLINT(google-explicit-constructor)
+    ScriptValue(int value);
+    ScriptValue(double value);
+    ScriptValue(bool value);
+    ScriptValue(const char* text);
+    ScriptValue(const std::string& text);
+    ScriptValue(IDispatch* function);
     static ScriptValue Null();
     static ScriptValue Empty();
     ScriptValue(const ScriptValue& other);

@@ -104,8 +104,7 @@ HRESULT confirmMessageBox(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* pa
     return S_OK;
 }
 
-HRESULT selectFolder(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
-                     VARIANT* result) {
+HRESULT selectFolder(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params, VARIANT* result) {
     const std::string initial = StringArgument(params, 0);
     std::string folder = initial;
     std::string chosen;

@@ -14,8 +14,7 @@ HRESULT hideWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIA
 HRESULT showWindow(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT setWindowSize(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT messageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-HRESULT confirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
-                          VARIANT* result);
+HRESULT confirmMessageBox(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT selectFolder(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT runApplication(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT openPage(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);

@@ -43,7 +43,9 @@ HRESULT MSHTMLExternal::QueryInterface(REFIID riid, void** object) {
 }
 
 // Interlocked, as COM counts are: the download driver holds the host from its threads.
-ULONG MSHTMLExternal::AddRef() { return ++references_; }
+ULONG MSHTMLExternal::AddRef() {
+    return ++references_;
+}
 
 ULONG MSHTMLExternal::Release() {
     const ULONG left = --references_;
@@ -53,7 +55,9 @@ ULONG MSHTMLExternal::Release() {
     return left;
 }
 
-HRESULT MSHTMLExternal::GetTypeInfoCount(UINT* /*count*/) { return E_NOTIMPL; }
+HRESULT MSHTMLExternal::GetTypeInfoCount(UINT* /*count*/) {
+    return E_NOTIMPL;
+}
 
 HRESULT MSHTMLExternal::GetTypeInfo(UINT /*index*/, LCID /*locale*/, ITypeInfo** /*info*/) {
     return E_NOTIMPL;
@@ -78,8 +82,8 @@ std::int64_t MSHTMLExternal::FindMember(const std::string& name, bool caseInsens
     return -1;
 }
 
-HRESULT MSHTMLExternal::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* names, UINT count,
-                                      LCID /*locale*/, DISPID* ids) {
+HRESULT MSHTMLExternal::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* names, UINT count, LCID /*locale*/,
+                                      DISPID* ids) {
     if (count > 0 && (names == nullptr || ids == nullptr)) {
         return E_POINTER;
     }
@@ -190,8 +194,8 @@ HRESULT MSHTMLExternal::InvokeMember(DynamicMember& member, WORD flags, DISPPARA
             // Hold it: the call may replace the member that keeps it.
             const auto target = platform::com::Ptr<IDispatch>::Share(member.value.pdispVal);
             IDispatchEx* extended = nullptr;
-            if (SUCCEEDED(target->QueryInterface(IID_IDispatchEx,
-                                                 reinterpret_cast<void**>(&extended)))) {
+            if (SUCCEEDED(
+                    target->QueryInterface(IID_IDispatchEx, reinterpret_cast<void**>(&extended)))) {
                 const auto held = platform::com::Ptr<IDispatchEx>::Attach(extended);
                 return held->InvokeEx(DISPID_VALUE, 0, flags, params, result, exception, caller);
             }
@@ -229,14 +233,20 @@ HRESULT MSHTMLExternal::GetMemberProperties(DISPID /*id*/, DWORD /*fetch*/, DWOR
     return E_NOTIMPL;
 }
 
-HRESULT MSHTMLExternal::GetMemberName(DISPID /*id*/, BSTR* /*name*/) { return E_NOTIMPL; }
+HRESULT MSHTMLExternal::GetMemberName(DISPID /*id*/, BSTR* /*name*/) {
+    return E_NOTIMPL;
+}
 
 HRESULT MSHTMLExternal::GetNextDispID(DWORD /*flags*/, DISPID /*id*/, DISPID* /*next*/) {
     return E_NOTIMPL;
 }
 
-HRESULT MSHTMLExternal::GetNameSpaceParent(IUnknown** /*parent*/) { return E_NOTIMPL; }
+HRESULT MSHTMLExternal::GetNameSpaceParent(IUnknown** /*parent*/) {
+    return E_NOTIMPL;
+}
 
-void MSHTMLExternal::SetHostWindow(WindowHandle window) { window_ = window; }
+void MSHTMLExternal::SetHostWindow(WindowHandle window) {
+    window_ = window;
+}
 
 }  // namespace stubframework::htmlui

@@ -17,8 +17,8 @@ using WindowHandle = void*;
 // One row of the dispatch table: the name and the function that runs it.
 struct MethodEntry {
     const char* name;
-    HRESULT (*trampoline)(void* owner, std::uint32_t row, WORD flags, DISPPARAMS* params,
-                          VARIANT* result);
+    HRESULT (*trampoline)
+    (void* owner, std::uint32_t row, WORD flags, DISPPARAMS* params, VARIANT* result);
 };
 
 struct MethodTableView {

@@ -45,12 +45,12 @@ int MsiUiHandler(void* context, std::uint32_t messageType, const char* text);
 
 // Runs a program and waits; with an estimate in seconds the bar moves one
 // tenth a second until one short of its end.
-ErrorHandle InstallExe(InstallHost& host, const std::string& package,
-                       const std::string& parameters, std::int64_t estimate);
+ErrorHandle InstallExe(InstallHost& host, const std::string& package, const std::string& parameters,
+                       std::int64_t estimate);
 // Extracts a ZIP package (or takes what its download extracted), runs its
 // setup.exe and removes the extraction folder.
-ErrorHandle InstallZip(InstallHost& host, const std::string& package,
-                       const std::string& parameters, std::int64_t estimate);
+ErrorHandle InstallZip(InstallHost& host, const std::string& package, const std::string& parameters,
+                       std::int64_t estimate);
 
 // Runs a child from a command line, calling `onSlice` after every `sliceMs`
 // it is still running; at its end the bar is full and its code is the host's

@@ -38,7 +38,9 @@ using IID = GUID;
 using REFIID = const IID&;
 bool operator==(const GUID& a, const GUID& b);
 
-constexpr HRESULT MakeHResult(std::uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr HRESULT MakeHResult(std::uint32_t value) {
+    return static_cast<HRESULT>(value);
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
@@ -61,8 +63,12 @@ inline constexpr HRESULT STG_E_INVALIDPARAMETER = MakeHResult(0x80030057);
 inline constexpr HRESULT RPC_E_DISCONNECTED = MakeHResult(0x80010108);
 inline constexpr HRESULT RPC_E_WRONG_THREAD = MakeHResult(0x8001010E);
 
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+inline constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 enum : VARTYPE {
     VT_EMPTY = 0,

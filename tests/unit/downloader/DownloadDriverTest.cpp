@@ -46,7 +46,7 @@ protected:
         return count;
     }
     // Sets the page's stop request once `ready` says so.
-    std::thread StopWhen(std::function<bool()> ready) {
+    std::thread StopWhen(const std::function<bool()>& ready) {
         return std::thread([this, ready] {
             for (int i = 0; i < 3000 && !ready(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -68,7 +68,7 @@ protected:
   </Product>
 </Wix>
 )");
-        const std::string package = folder + "/product-" + version + ".msi";
+        std::string package = folder + "/product-" + version + ".msi";
         EXPECT_TRUE(Shell("cd '" + folder + "' && wixl -o '" + package + "' p.wxs"));
         return package;
     }

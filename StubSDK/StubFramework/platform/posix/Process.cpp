@@ -56,7 +56,7 @@ constexpr int kExitCodeFd = 3;
 // The pipe a parent of ours gave us for our whole exit code, taken once at
 // start-up: the variable goes from the environment and the descriptor is not
 // inherited, so our own children never write into whatever their fd 3 is.
-int TakeExitCodePipe() {
+int TakeExitCodePipe() noexcept {
     const char* text = std::getenv(kExitCodeFdVariable);
     if (text == nullptr || *text == '\0') {
         return -1;

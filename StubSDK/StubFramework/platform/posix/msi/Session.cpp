@@ -97,8 +97,7 @@ void Session::Rollback(const std::vector<std::string>& placed) {
     }
 }
 
-Record Session::MakeRecord(const std::string& packagePath,
-                           const std::vector<std::string>& placed) {
+Record Session::MakeRecord(const std::string& packagePath, const std::vector<std::string>& placed) {
     Record record;
     record.root = RootFor(Get(properties_, "ALLUSERS"));
     record.code = package_.Property("ProductCode");
