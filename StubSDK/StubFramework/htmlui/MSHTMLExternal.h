@@ -14,11 +14,14 @@ namespace stubframework::htmlui {
 
 using WindowHandle = void*;
 
+// Runs row `row` of the table whose owner is `owner`.
+using Trampoline = HRESULT (*)(void* owner, std::uint32_t row, WORD flags, DISPPARAMS* params,
+                               VARIANT* result);
+
 // One row of the dispatch table: the name and the function that runs it.
 struct MethodEntry {
     const char* name;
-    HRESULT (*trampoline)
-    (void* owner, std::uint32_t row, WORD flags, DISPPARAMS* params, VARIANT* result);
+    Trampoline trampoline;
 };
 
 struct MethodTableView {
