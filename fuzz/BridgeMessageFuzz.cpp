@@ -23,6 +23,7 @@ public:
     void OnWindowCreated(stubframework::platform::window::Handle) override {}
     void OnDocumentComplete() override {}
     void OnWindowDestroyed() override {}
+    void OnNote(const std::string&) override {}
 };
 
 struct World {

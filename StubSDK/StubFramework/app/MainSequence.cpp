@@ -1,5 +1,6 @@
 #include "app/MainSequence.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "StubFramework.h"
@@ -10,10 +11,12 @@
 #include "core/WorkingCopy.h"
 #include "htmlui/HostWindow.h"
 #include "platform/commandline.h"
+#include "platform/endrequest.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/instance.h"
 #include "platform/process.h"
+#include "platform/window.h"
 #include "platform/windowthread.h"
 
 namespace stubframework {
@@ -25,6 +28,22 @@ constexpr const char* kMutexName = "ZelvoStubFramework";
 constexpr const char* kWindowClass = "HTMLUI";
 constexpr std::uint32_t kWorkerGraceMs = 60000;
 
+// The first request to end the program (a signal number), 0 while none came.
+std::atomic<int> endRequest{0};
+
+// SIGTERM, SIGHUP and SIGINT close the window, so the normal end runs. A
+// launcher passes the requests sent to it on to its working copy; what the
+// terminal raises reaches the whole process group, the working copy too.
+void OnEndRequest(int request, platform::EndRequestSource source) {
+    if (source == platform::EndRequestSource::kSent) {
+        platform::process::ForwardToWaitedChildren(request);
+    }
+    int none = 0;
+    if (endRequest.compare_exchange_strong(none, request)) {
+        platform::window::RequestEnd();
+    }
+}
+
 void DumpProperties(StubFramework& framework) {
     for (const auto& [name, value] : framework.Core().Properties().Snapshot()) {
         debug::LogDebugMessage(framework.Log(), "Property %s: %s\n", name.c_str(), value.c_str());
@@ -32,18 +51,12 @@ void DumpProperties(StubFramework& framework) {
 }
 
 // The log's own folder goes with the framework; this copy is the one that lasts.
-void KeepLogCopy(StubFramework& framework) {
+void KeepLogCopy(StubFramework& framework, const std::string& folder) {
     const debug::InstallerLog* log = framework.Log();
-    const std::string temp = core::LongTempPath();
-    if (log == nullptr || log->FilePath().empty() || temp.empty()) {
+    if (log == nullptr || log->FilePath().empty() || folder.empty()) {
         return;
     }
-    const std::string folder = temp + framework.Core().ProductId() + "_log";
-    if (fs::CreateFolderTree(folder) != platform::kErrorSuccess) {
-        return;
-    }
-    fs::CopyFile(log->FilePath(), folder + fs::kPathSeparator + fs::FileName(log->FilePath()),
-                 false);
+    fs::CopyFile(log->FilePath(), folder + fs::FileName(log->FilePath()), false);
 }
 
 void DeleteExtractionFolders(core::FrameworkCore& core) {
@@ -91,6 +104,8 @@ std::int32_t AdjustStatus(std::int32_t status, const std::string& uninstallOptio
 }  // namespace core
 
 std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
+    // Before any thread starts: they inherit the blocked signals.
+    platform::HandleEndRequests(OnEndRequest);
     if (core::RunWorkingCopy(product.productId, product.version) == core::GateResult::Stop) {
         return nullptr;
     }
@@ -102,6 +117,8 @@ std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
     auto framework = std::make_unique<StubFramework>(product, std::move(mutex));
     debug::LogDebugMessage(framework->Log(), "Command line: %s",
                            platform::RawCommandLine().c_str());
+    // Only one run at a time gets here (the mutex): what others left is theirs no more.
+    core::RemoveAbandonedTempFolders(framework->Log());
     framework->ListenForActivation();
     return framework;
 }
@@ -118,21 +135,29 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     if (pages.empty()) {
         core.SetStatus(AsNumber(Config_Status::ERROR));  // nothing to show: the run is a failure
     } else {
+        // A window that cannot be made is logged; the status stays as it was.
         const std::string backend = core::GetArgumentValue(core::CommandLineArguments(), "--ui");
-        htmlui::RunHostWindow(pages, dispatch, dispatch.ScriptMethods(), backend);
+        htmlui::RunHostWindow(pages, dispatch, dispatch.ScriptMethods(), backend,
+                              framework.Log());
     }
     // The page is gone: calls from workers still running are dropped.
     platform::CloseWindowThread();
+    if (const int request = endRequest.load(); request != 0) {
+        debug::LogDebugMessage(framework.Log(), "Asked to end by signal %d: the window is closed",
+                               request);
+    }
 
     const std::int32_t status = core.Status();
     if (status <= AsNumber(Config_Status::CANCEL)) {
         core.SetStatus(core::AdjustStatus(status, core.Properties().Get("uninstallOption")));
     }
+    // Found before the log may close: a refused folder is logged.
+    const std::string keptLogs = core::KeptLogFolder(core.ProductId(), framework.Log());
     if (status == AsNumber(Config_Status::ERROR)) {
         DumpProperties(framework);
         framework.Log()->Close();
     }
-    KeepLogCopy(framework);
+    KeepLogCopy(framework, keptLogs);
     DeleteExtractionFolders(core);
 }
 

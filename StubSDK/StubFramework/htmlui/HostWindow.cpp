@@ -1,5 +1,6 @@
 #include "htmlui/HostWindow.h"
 
+#include "core/InstallerLog.h"
 #include "platform/window.h"
 
 namespace stubframework::htmlui {
@@ -9,7 +10,8 @@ namespace {
 // methods, and the moment the first document is complete.
 class DispatchEvents final : public platform::window::HostEvents {
 public:
-    explicit DispatchEvents(MSHTMLExternal& dispatch) : dispatch_(dispatch) {}
+    DispatchEvents(MSHTMLExternal& dispatch, debug::InstallerLog* log)
+        : dispatch_(dispatch), log_(log) {}
 
     void OnWindowCreated(platform::window::Handle window) override {
         dispatch_.SetHostWindow(window);
@@ -21,9 +23,13 @@ public:
         }
     }
     void OnWindowDestroyed() override { dispatch_.SetHostWindow(nullptr); }
+    void OnNote(const std::string& text) override {
+        debug::LogErrorMessage(log_, "%s", text.c_str());
+    }
 
 private:
     MSHTMLExternal& dispatch_;
+    debug::InstallerLog* const log_;
     bool complete_ = false;
 };
 
@@ -31,10 +37,15 @@ private:
 
 bool RunHostWindow(const std::string& folder, MSHTMLExternal& dispatch,
                    const std::vector<std::pair<std::string, unsigned>>& methods,
-                   const std::string& backend) {
-    DispatchEvents events(dispatch);
+                   const std::string& backend, debug::InstallerLog* log) {
+    DispatchEvents events(dispatch, log);
     platform::window::HostOptions options{backend, methods};
-    return platform::window::RunHostWindow(folder, "Load.html", &dispatch, events, options);
+    if (!platform::window::RunHostWindow(folder, "Load.html", &dispatch, events, options)) {
+        debug::LogErrorMessage(log, "The host window (%s) could not be opened",
+                               backend.empty() ? "default" : backend.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace stubframework::htmlui

@@ -37,9 +37,10 @@ UiChoice ChooseUi(const std::string& parameters) {
 
 // "<temp><product>_log/log_<UTC time>.txt", its folder created.
 std::string LogFilePath(InstallHost& host) {
-    const std::string folder =
-        LongTempPath() + host.ProductId() + "_log" + platform::fs::kPathSeparator;
-    platform::fs::CreateFolderTree(folder);
+    const std::string folder = KeptLogFolder(host.ProductId(), host.Log());
+    if (folder.empty()) {
+        return {};  // no log rather than one in a folder that is not ours
+    }
     const platform::SystemTime now = platform::UtcNow();
     char name[64];
     std::snprintf(name, sizeof name, "log_%4d%02d%02d%02d%02d%02d.txt", now.year, now.month,

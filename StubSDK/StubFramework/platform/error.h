@@ -32,6 +32,7 @@ inline constexpr std::uint32_t kErrorCantRead = 1012;
 inline constexpr std::uint32_t kErrorCantWrite = 1013;
 inline constexpr std::uint32_t kErrorKeyDeleted = 1018;
 inline constexpr std::uint32_t kErrorNotSupported = 50;
+inline constexpr std::uint32_t kErrorStoppedOnSymlink = 681;
 
 // The HRESULT that carries a system error: the low 16 bits in FACILITY_WIN32.
 constexpr HResult HResultFromWin32(std::uint32_t error) {

@@ -1,5 +1,10 @@
 // Files and folders. Paths are UTF-8; every call returns a Win32 error code
 // (kErrorSuccess on success) or a plain result where failure has one meaning.
+//
+// The installer runs elevated on machines other people share: every folder
+// and file made here is private to its owner (folders 0700, files 0600,
+// programs 0700, whatever the umask), and no call that writes follows a link
+// in the last part of its path (kErrorStoppedOnSymlink).
 #pragma once
 
 #include <cstdint>
@@ -25,11 +30,21 @@ std::optional<std::string> LongPathName(const std::string& path);
 
 bool Exists(const std::string& path);
 bool IsFolder(const std::string& path);
+// True for a symbolic link, whatever it points to (or whether it points anywhere).
+bool IsLink(const std::string& path);
 
-// Creates one folder; kErrorAlreadyExists when something is already there.
+// Creates one private folder; kErrorAlreadyExists when something is already there.
 std::uint32_t CreateFolder(const std::string& path);
-// Creates the folder and every missing parent.
+// Creates the folder and every missing parent, each private.
 std::uint32_t CreateFolderTree(const std::string& path);
+// Takes an existing folder as ours: kErrorSuccess (and the folder made
+// private) when it is a real folder owned by this user; kErrorStoppedOnSymlink
+// for a link, kErrorAccessDenied for anything else.
+std::uint32_t ClaimFolder(const std::string& path);
+// Makes a new private folder `prefix` + six random characters.
+std::uint32_t CreateRandomFolder(const std::string& prefix, std::string& folder);
+// The bytes free on the volume of `path` (or of its deepest existing parent).
+std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes);
 std::uint32_t DeleteFile(const std::string& path);
 // Removes an empty folder.
 std::uint32_t RemoveFolder(const std::string& path);
@@ -44,7 +59,8 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
 // MOVEFILE_REPLACE_EXISTING): readers see the old file or the new, never none.
 std::uint32_t MoveReplacing(const std::string& from, const std::string& to);
 
-// Copies a file; with failIfExists an existing target gives kErrorFileExists.
+// Copies a file, private to its owner (a program stays runnable by them);
+// with failIfExists an existing target gives kErrorFileExists.
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 
 struct FileCloser {
@@ -98,7 +114,7 @@ private:
     int fd_ = -1;
 };
 
-// Lets everyone run the file (where the system has such a bit).
+// Lets the owner run the file (where the system has such a bit).
 std::uint32_t MarkExecutable(const std::string& path);
 
 // The Win32 error of the calling thread's last failed file call (a read
@@ -108,6 +124,9 @@ std::uint32_t LastFileError();
 // Makes every FileHandle::Write fail with `error` (0 turns it off): the
 // tests' stand-in for a full volume where none can be mounted.
 void InjectWriteFailure(std::uint32_t error);
+// Makes FreeSpace answer `bytes` (nothing turns it off): the tests' stand-in
+// for a volume that is too small.
+void InjectFreeSpace(std::optional<std::uint64_t> bytes);
 
 // The last path component and the folder before it.
 std::string FileName(const std::string& path);

@@ -61,6 +61,15 @@ bool LaunchElevated(const std::string& program, const std::vector<std::string>& 
 // when no such process can be opened.
 bool WaitForProcessExit(std::uint32_t processId);
 
+// A mark of the running process with this identifier that a later process
+// given the same identifier does not share (it holds the start time); empty
+// when no such process runs.
+std::string ProcessMark(std::uint32_t processId);
+
+// Passes an end request (signal) on to the children RunProcess is waiting
+// for now.
+void ForwardToWaitedChildren(int request);
+
 // A child started from a command line (CreateProcess): the program is the
 // first argument, looked up the way a shell would; "msiexec.exe" names the
 // installer stand-in beside our executable. Exit codes arrive whole (32

@@ -21,6 +21,9 @@ public:
     virtual void OnWindowCreated(Handle window) = 0;  // SetHostWindow
     virtual void OnDocumentComplete() = 0;            // FitInitialWindow
     virtual void OnWindowDestroyed() = 0;             // SetHostWindow(none)
+    // Something the window met that the log should hold (a page that never
+    // came, a window that could not be made).
+    virtual void OnNote(const std::string& text) = 0;
 
 protected:
     ~HostEvents() = default;
@@ -39,6 +42,10 @@ struct HostOptions {
 // when no window could be made.
 bool RunHostWindow(const std::string& folder, const std::string& page, IDispatchEx* external,
                    HostEvents& events, const HostOptions& options);
+
+// Closes every host window, now and any opened later: the program was asked
+// to end. From any thread.
+void RequestEnd();
 
 // True for a live host window (the class check of the window methods).
 bool IsHostWindow(Handle window);

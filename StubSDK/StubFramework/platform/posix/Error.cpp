@@ -43,6 +43,8 @@ std::uint32_t Win32ErrorFromErrno(int errnoValue) {
             return kErrorDirectory;
         case ENOTSUP:
             return kErrorNotSupported;
+        case ELOOP:
+            return kErrorStoppedOnSymlink;
         default:
             return 31;  // ERROR_GEN_FAILURE
     }

@@ -2,13 +2,16 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -16,7 +19,20 @@
 namespace stubframework::platform::fs {
 namespace {
 
+constexpr mode_t kPrivateFolder = 0700;
+constexpr mode_t kPrivateFile = 0600;
+
 std::atomic<std::uint32_t> injectedWriteFailure{0};
+
+struct InjectedFreeSpace {
+    std::mutex mutex;
+    std::optional<std::uint64_t> bytes;
+};
+
+InjectedFreeSpace& FreeSpaceOverride() {
+    static InjectedFreeSpace state;
+    return state;
+}
 
 // Reads until `size` bytes are in or the file ends: a short read is not the
 // end. At `offset` without moving the position, or (offset < 0) from it.
@@ -58,6 +74,60 @@ struct FdCloser {
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
+
+// A folder of this user's, made private: refuses links and folders of others.
+std::uint32_t MakeFolderPrivate(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        return LastError();
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return kErrorStoppedOnSymlink;
+    }
+    const FdCloser folder{open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    if (folder.fd < 0) {
+        return errno == ENOTDIR ? kErrorDirectory : LastError();
+    }
+    if (fstat(folder.fd, &info) != 0) {
+        return LastError();
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
+        return kErrorAccessDenied;
+    }
+    if ((info.st_mode & 07777) != kPrivateFolder && fchmod(folder.fd, kPrivateFolder) != 0) {
+        return LastError();
+    }
+    return kErrorSuccess;
+}
+
+// Opens `path` for writing without following a link in its last part; a file
+// this call makes is private whatever the umask. `created` tells which.
+int OpenForWriting(const std::string& path, int flags, mode_t mode, bool& created) {
+    flags |= O_CLOEXEC | O_NOFOLLOW;
+    int fd = -1;
+    created = false;
+    if ((flags & O_CREAT) != 0) {
+        fd = open(path.c_str(), flags | O_EXCL, mode);
+        created = fd >= 0;
+        if (fd < 0 && errno != EEXIST) {
+            return -1;
+        }
+        if (fd < 0 && (flags & O_EXCL) != 0) {
+            return -1;
+        }
+    }
+    if (fd < 0) {
+        fd = open(path.c_str(), flags & ~O_CREAT);
+    }
+    if (created && fchmod(fd, mode) != 0) {
+        const int error = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -103,8 +173,62 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsLink(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 std::uint32_t CreateFolder(const std::string& path) {
-    return mkdir(path.c_str(), 0777) == 0 ? kErrorSuccess : LastError();
+    if (mkdir(path.c_str(), kPrivateFolder) != 0) {
+        return LastError();
+    }
+    // mkdir took the umask off; set the mode through the folder itself, never
+    // through whatever may have taken its name since.
+    return MakeFolderPrivate(path);
+}
+
+std::uint32_t ClaimFolder(const std::string& path) {
+    return MakeFolderPrivate(path);
+}
+
+std::uint32_t CreateRandomFolder(const std::string& prefix, std::string& folder) {
+    std::string pattern = prefix + "XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return LastError();
+    }
+    folder = pattern;
+    return MakeFolderPrivate(folder);
+}
+
+std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes) {
+    {
+        InjectedFreeSpace& injected = FreeSpaceOverride();
+        const std::lock_guard<std::mutex> lock(injected.mutex);
+        if (injected.bytes) {
+            bytes = *injected.bytes;
+            return kErrorSuccess;
+        }
+    }
+    // The volume of the deepest part of the path that exists.
+    std::string existing = path;
+    struct stat info {};
+    while (!existing.empty() && lstat(existing.c_str(), &info) != 0) {
+        const std::size_t slash = existing.find_last_of(kPathSeparator);
+        const std::size_t keep = slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1);
+        if (keep == existing.size()) {
+            break;
+        }
+        existing.resize(keep);
+    }
+    const char* const volumePath = existing.empty() ? "." : existing.c_str();
+    struct statvfs volume {};
+    if (statvfs(volumePath, &volume) != 0) {
+        return LastError();
+    }
+    // What this process may still write: root may use the reserved blocks.
+    const std::uint64_t blocks = geteuid() == 0 ? volume.f_bfree : volume.f_bavail;
+    bytes = blocks * volume.f_frsize;
+    return kErrorSuccess;
 }
 
 std::uint32_t CreateFolderTree(const std::string& path) {
@@ -178,8 +302,11 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to, bool fail
     if (S_ISDIR(info.st_mode)) {
         return kErrorAccessDenied;
     }
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-    FdCloser target{open(to.c_str(), flags, info.st_mode & 0777)};
+    // Private: a program stays runnable by its owner, nobody else gets in.
+    const mode_t mode = kPrivateFile | (info.st_mode & S_IXUSR);
+    const int flags = O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : O_TRUNC);
+    bool created = false;
+    FdCloser target{OpenForWriting(to, flags, mode, created)};
     if (target.fd < 0) {
         return errno == EEXIST ? kErrorFileExists : LastError();
     }
@@ -198,13 +325,21 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to, bool fail
             return error;
         }
     }
-    // Keep the executable bits of a program we copy even when the umask dropped them.
-    fchmod(target.fd, info.st_mode & 0777);
+    fchmod(target.fd, mode);
     return kErrorSuccess;
 }
 
 File OpenForAppend(const std::string& path) {
-    return File(std::fopen(path.c_str(), "a+e"));
+    bool created = false;
+    const int fd = OpenForWriting(path, O_RDWR | O_APPEND | O_CREAT, kPrivateFile, created);
+    if (fd < 0) {
+        return File();
+    }
+    File file(fdopen(fd, "a+"));
+    if (!file) {
+        close(fd);
+    }
+    return file;
 }
 
 FileHandle::~FileHandle() {
@@ -255,7 +390,8 @@ std::uint32_t FileHandle::CreateAlways(const std::string& path) {
 }
 
 std::uint32_t FileHandle::OpenExclusive(const std::string& path, int flags) {
-    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    bool created = false;
+    const int fd = OpenForWriting(path, flags, kPrivateFile, created);
     if (fd < 0) {
         return LastError();
     }
@@ -333,10 +469,14 @@ std::int64_t FileHandle::Size() const {
 
 std::uint32_t MarkExecutable(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
+    if (lstat(path.c_str(), &info) != 0) {
         return LastError();
     }
-    return chmod(path.c_str(), (info.st_mode & 07777) | 0111) == 0 ? kErrorSuccess : LastError();
+    if (S_ISLNK(info.st_mode)) {
+        return kErrorStoppedOnSymlink;
+    }
+    return chmod(path.c_str(), (info.st_mode & 07777) | S_IXUSR) == 0 ? kErrorSuccess
+                                                                       : LastError();
 }
 
 std::uint32_t LastFileError() {
@@ -345,6 +485,12 @@ std::uint32_t LastFileError() {
 
 void InjectWriteFailure(std::uint32_t error) {
     injectedWriteFailure = error;
+}
+
+void InjectFreeSpace(std::optional<std::uint64_t> bytes) {
+    InjectedFreeSpace& injected = FreeSpaceOverride();
+    const std::lock_guard<std::mutex> lock(injected.mutex);
+    injected.bytes = bytes;
 }
 
 std::string FileName(const std::string& path) {

@@ -14,6 +14,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/commandline.h"
@@ -117,6 +120,63 @@ struct SpawnActions {
     SpawnActions& operator=(const SpawnActions&) = delete;
 };
 
+// The signals a child gets back with their usual meaning: we may have
+// blocked them for ourselves (HandleEndRequests).
+void EndSignals(sigset_t& signals) {
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGINT);
+}
+
+// Spawn attributes every child gets: no blocked signals, the end signals at
+// their default action; `flags` adds to that (POSIX_SPAWN_SETSID).
+struct SpawnAttributes {
+    posix_spawnattr_t attributes{};
+    explicit SpawnAttributes(short flags = 0) {
+        posix_spawnattr_init(&attributes);
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        EndSignals(defaults);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(
+            &attributes, static_cast<short>(flags | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+// The children RunProcess waits for, to pass end requests on to.
+struct WaitedChildren {
+    std::mutex mutex;
+    std::set<pid_t> children;
+};
+
+WaitedChildren& Waited() {
+    static WaitedChildren waited;
+    return waited;
+}
+
+class WaitingFor {
+public:
+    explicit WaitingFor(pid_t child) : child_(child) {
+        const std::lock_guard<std::mutex> lock(Waited().mutex);
+        Waited().children.insert(child_);
+    }
+    ~WaitingFor() {
+        const std::lock_guard<std::mutex> lock(Waited().mutex);
+        Waited().children.erase(child_);
+    }
+    WaitingFor(const WaitingFor&) = delete;
+    WaitingFor& operator=(const WaitingFor&) = delete;
+
+private:
+    pid_t child_;
+};
+
 }  // namespace
 
 void SetArguments(int argc, char** argv) {
@@ -198,9 +258,10 @@ bool ChildProcess::Start(const std::string& commandLine) {
     // The code pipe becomes descriptor 3; nothing else of ours reaches the child.
     posix_spawn_file_actions_adddup2(&spawn.actions, codes[1], kExitCodeFd);
     posix_spawn_file_actions_addclosefrom_np(&spawn.actions, kExitCodeFd + 1);
+    const SpawnAttributes attributes;
     pid_t child = 0;
-    const int started =
-        posix_spawnp(&child, argv[0], &spawn.actions, nullptr, argv.data(), envp.data());
+    const int started = posix_spawnp(&child, argv[0], &spawn.actions, &attributes.attributes,
+                                     argv.data(), envp.data());
     close(codes[1]);
     if (started != 0) {
         close(codes[0]);
@@ -264,10 +325,13 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
     // may go away without harm.
     // Without an application path the program is looked up the way a shell would.
     const auto start = application.empty() ? posix_spawnp : posix_spawn;
-    if (start(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ) != 0) {
+    const SpawnAttributes attributes;
+    if (start(&child, program.c_str(), &spawn.actions, &attributes.attributes, argv.data(),
+              environ) != 0) {
         return false;
     }
     if (wait) {
+        const WaitingFor waiting(child);
         return WaitForChild(child, exitCode);
     }
     ReapWhenDone(child);
@@ -304,8 +368,10 @@ bool SpawnDetached(std::vector<std::string> arguments) {
     std::vector<char*> argv = Argv(arguments);
     SpawnActions spawn;
     posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
+    const SpawnAttributes attributes;
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], &spawn.actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawnp(&child, argv[0], &spawn.actions, &attributes.attributes, argv.data(),
+                     environ) != 0) {
         return false;
     }
     ReapWhenDone(child);
@@ -356,12 +422,19 @@ bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::stri
     }
     std::vector<char*> envp = Argv(environment);
     std::vector<char*> argv = Argv(command);
+    sigset_t none;
+    sigemptyset(&none);
     const pid_t child = fork();
     if (child < 0) {
         return false;
     }
     if (child == 0) {
         close_range(3, ~0U, 0);
+        // Our end requests are not the child's: give the signals back.
+        for (const int request : {SIGTERM, SIGHUP, SIGINT}) {
+            signal(request, SIG_DFL);
+        }
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         if (setgroups(static_cast<std::size_t>(groupCount), groups.data()) != 0 ||
             setgid(gid) != 0 || setuid(uid) != 0) {
             _exit(127);
@@ -383,14 +456,11 @@ bool LaunchHidden(const std::string& program, const std::vector<std::string>& ar
         posix_spawn_file_actions_addopen(&spawn.actions, fd, "/dev/null",
                                          fd == 0 ? O_RDONLY : O_WRONLY, 0);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
     // A session of its own: no controlling terminal.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    const SpawnAttributes attributes(POSIX_SPAWN_SETSID);
     pid_t child = 0;
-    const bool started =
-        posix_spawnp(&child, argv[0], &spawn.actions, &attributes, argv.data(), environ) == 0;
-    posix_spawnattr_destroy(&attributes);
+    const bool started = posix_spawnp(&child, argv[0], &spawn.actions, &attributes.attributes,
+                                      argv.data(), environ) == 0;
     if (!started) {
         return false;
     }
@@ -406,6 +476,39 @@ bool LaunchElevated(const std::string& program, const std::vector<std::string>& 
     command.push_back(program);
     command.insert(command.end(), arguments.begin(), arguments.end());
     return SpawnDetached(std::move(command));
+}
+
+std::string ProcessMark(std::uint32_t processId) {
+    std::ifstream stat("/proc/" + std::to_string(processId) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return {};
+    }
+    // The name in parentheses may hold blanks and parentheses; the fields
+    // after its last ')' are plain. The start time is field 22.
+    const std::size_t name = text.rfind(')');
+    if (name == std::string::npos) {
+        return {};
+    }
+    std::size_t at = name + 1;
+    for (int field = 3; field <= 22 && at != std::string::npos; ++field) {
+        at = text.find_first_not_of(' ', at);
+        if (field == 22) {
+            break;
+        }
+        at = text.find(' ', at);
+    }
+    if (at == std::string::npos) {
+        return {};
+    }
+    return std::to_string(processId) + ":" + text.substr(at, text.find(' ', at) - at);
+}
+
+void ForwardToWaitedChildren(int request) {
+    const std::lock_guard<std::mutex> lock(Waited().mutex);
+    for (const pid_t child : Waited().children) {
+        kill(child, request);
+    }
 }
 
 bool WaitForProcessExit(std::uint32_t processId) {

@@ -64,6 +64,7 @@ public:
 
     void RunUntilClosed() override { RunWindowLoop(); }
     void RequestClose() override { QuitWindowLoop(); }
+    bool WatchesPage() const override { return true; }
     void Show(bool /*visible*/) override {}
     void BeginDrag() override {}
     void Activate() override {}

@@ -72,8 +72,9 @@ public:
     }
 
     void RunUntilClosed() override {
+        // Work already posted may close the window: then the loop never starts.
+        RunPendingWindowWork();
         if (!closeRequested_) {
-            RunPendingWindowWork();
             g_main_loop_run(loop_);
         }
     }

@@ -19,6 +19,9 @@ public:
     // Runs the window thread's loop until RequestClose.
     virtual void RunUntilClosed() = 0;
     virtual void RequestClose() = 0;
+    // True when nothing of ours shows the page, so the run must watch that
+    // a page comes and stays.
+    virtual bool WatchesPage() const { return false; }
 
     virtual void Show(bool visible) = 0;
     virtual void BeginDrag() = 0;

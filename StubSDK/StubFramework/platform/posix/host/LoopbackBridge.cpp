@@ -124,7 +124,9 @@ LoopbackBridge::LoopbackBridge(std::string folder, IDispatchEx* external,
       events_(events),
       methods_(std::move(methods)),
       token_(RandomToken()),
-      hub_(std::make_shared<EventHub>()) {}
+      hub_(std::make_shared<EventHub>()) {
+    activity_.since = std::chrono::steady_clock::now();
+}
 
 LoopbackBridge::~LoopbackBridge() {
     Stop();
@@ -211,11 +213,30 @@ std::string LoopbackBridge::PageUrl(const std::string& page) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/" + token_ + "/pages/" + page;
 }
 
-bool LoopbackBridge::Admit(const httplib::Request& request, httplib::Response& response) const {
+LoopbackBridge::PageActivity LoopbackBridge::Activity() const {
+    const std::lock_guard<std::mutex> guard(activityLock_);
+    return activity_;
+}
+
+void LoopbackBridge::StreamOpened() {
+    const std::lock_guard<std::mutex> guard(activityLock_);
+    ++activity_.streams;
+    activity_.since = std::chrono::steady_clock::now();
+}
+
+void LoopbackBridge::StreamClosed() {
+    const std::lock_guard<std::mutex> guard(activityLock_);
+    --activity_.streams;
+    activity_.since = std::chrono::steady_clock::now();
+}
+
+bool LoopbackBridge::Admit(const httplib::Request& request, httplib::Response& response) {
     const bool ownHost = request.get_header_value("Host") == "127.0.0.1:" + std::to_string(port_);
     const bool tokenPresent =
         request.path.rfind("/" + token_ + "/", 0) == 0 || request.path.rfind("/launch/", 0) == 0;
     if (ownHost && tokenPresent) {
+        const std::lock_guard<std::mutex> guard(activityLock_);
+        activity_.contacted = true;
         return true;
     }
     response.status = 403;
@@ -308,8 +329,10 @@ void LoopbackBridge::ServeEvents(const httplib::Request& request, httplib::Respo
     hub_->Connect(session);
     response.set_header("Cache-Control", "no-store");
     auto hub = hub_;
+    StreamOpened();
     response.set_chunked_content_provider(
-        "text/event-stream", [hub, session](std::size_t /*offset*/, httplib::DataSink& sink) {
+        "text/event-stream",
+        [hub, session](std::size_t /*offset*/, httplib::DataSink& sink) {
             std::string batch;
             if (!hub->Next(session, batch, kEventWait)) {
                 return false;
@@ -318,7 +341,8 @@ void LoopbackBridge::ServeEvents(const httplib::Request& request, httplib::Respo
                 batch = ": idle\n\n";  // finds out whether the page is still there
             }
             return sink.write(batch.data(), batch.size());
-        });
+        },
+        [this](bool /*success*/) { StreamClosed(); });
 }
 
 }  // namespace stubframework::platform::posix

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,8 +49,19 @@ public:
     const std::string& Token() const { return token_; }
     int Port() const { return port_; }
 
+    // Whether a page is there: did any reach the bridge, how many event
+    // streams are open, and since when the count has been what it is.
+    struct PageActivity {
+        bool contacted = false;
+        int streams = 0;
+        std::chrono::steady_clock::time_point since;
+    };
+    PageActivity Activity() const;
+
 private:
-    bool Admit(const httplib::Request& request, httplib::Response& response) const;
+    bool Admit(const httplib::Request& request, httplib::Response& response);
+    void StreamOpened();
+    void StreamClosed();
     void ServePage(const httplib::Request& request, httplib::Response& response);
     void ServeInvoke(const httplib::Request& request, httplib::Response& response);
     void ServeLaunch(const httplib::Request& request, httplib::Response& response);
@@ -67,6 +79,8 @@ private:
     std::string launchNonce_;
     std::string launchPage_;
     std::shared_ptr<EventHub> hub_;
+    mutable std::mutex activityLock_;
+    PageActivity activity_;
     std::unique_ptr<httplib::Server> server_;
     std::thread listener_;
 };

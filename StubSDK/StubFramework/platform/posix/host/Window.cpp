@@ -1,15 +1,22 @@
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "platform/posix/host/HostBackend.h"
 #include "platform/posix/host/LoopbackBridge.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "platform/windowthread.h"
 
 namespace stubframework::platform::window {
 namespace {
 
 using posix::HostBackend;
+using posix::LoopbackBridge;
 
 struct LiveWindows {
     std::mutex mutex;
@@ -20,6 +27,89 @@ LiveWindows& Live() {
     static LiveWindows live;
     return live;
 }
+
+// Set once the program was asked to end: no window stays open after that.
+std::atomic<bool> endRequested{false};
+
+void CloseLiveWindows() {
+    std::set<HostBackend*> windows;
+    {
+        const std::lock_guard<std::mutex> lock(Live().mutex);
+        windows = Live().windows;
+    }
+    for (HostBackend* backend : windows) {
+        backend->RequestClose();
+    }
+}
+
+std::chrono::seconds SecondsFrom(const char* variable, std::chrono::seconds fallback) {
+    const std::string text = process::EnvironmentVariable(variable);
+    const long seconds = text.empty() ? 0 : std::strtol(text.c_str(), nullptr, 10);
+    return seconds > 0 ? std::chrono::seconds(seconds) : fallback;
+}
+
+// Closes the window when its page does not come or has gone: with a browser
+// of the desktop's, nothing else would ever end the run. Ten minutes for the
+// first page, two without an event stream (STUB_PAGE_CONNECT_SECONDS and
+// STUB_PAGE_GONE_SECONDS change them).
+class PageWatch {
+public:
+    PageWatch(const LoopbackBridge& bridge, HostBackend& backend)
+        : bridge_(bridge),
+          backend_(backend),
+          connectWait_(SecondsFrom("STUB_PAGE_CONNECT_SECONDS", std::chrono::minutes(10))),
+          goneWait_(SecondsFrom("STUB_PAGE_GONE_SECONDS", std::chrono::minutes(2))),
+          thread_([this] { Run(); }) {}
+    ~PageWatch() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    PageWatch(const PageWatch&) = delete;
+    PageWatch& operator=(const PageWatch&) = delete;
+
+    // Why the watch closed the window; empty when it did not.
+    std::string Reason() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return reason_;
+    }
+
+private:
+    void Run() {
+        const auto started = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+            const LoopbackBridge::PageActivity activity = bridge_.Activity();
+            const auto now = std::chrono::steady_clock::now();
+            if (!activity.contacted && now - started >= connectWait_) {
+                reason_ = "No page has come within " + std::to_string(connectWait_.count()) +
+                          " s: the window is closed";
+            } else if (activity.contacted && activity.streams == 0 &&
+                       now - activity.since >= goneWait_) {
+                reason_ = "The page has been gone for " + std::to_string(goneWait_.count()) +
+                          " s: the window is closed";
+            } else {
+                continue;
+            }
+            HostBackend* backend = &backend_;
+            PostToWindowThread([backend] { backend->RequestClose(); });
+            return;
+        }
+    }
+
+    const LoopbackBridge& bridge_;
+    HostBackend& backend_;
+    const std::chrono::seconds connectWait_;
+    const std::chrono::seconds goneWait_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::string reason_;
+    std::thread thread_;
+};
 
 // The backend behind a handle, or null for anything that is not a live
 // host window.
@@ -76,16 +166,33 @@ bool RunHostWindow(const std::string& folder, const std::string& page, IDispatch
     if (!bridge.Start()) {
         return false;
     }
+    std::string watchReason;
     {
         const Registration registration(backend.get());
         events.OnWindowCreated(backend.get());
-        if (backend->Open(bridge.PageUrl(page), bridge.LaunchUrl(page))) {
+        // Asked to end before the window was there: it never opens.
+        if (!endRequested && backend->Open(bridge.PageUrl(page), bridge.LaunchUrl(page))) {
+            std::unique_ptr<PageWatch> watch;
+            if (backend->WatchesPage()) {
+                watch = std::make_unique<PageWatch>(bridge, *backend);
+            }
             backend->RunUntilClosed();
+            if (watch) {
+                watchReason = watch->Reason();
+            }
         }
         events.OnWindowDestroyed();
     }
     bridge.Stop();
+    if (!watchReason.empty()) {
+        events.OnNote(watchReason);
+    }
     return true;
+}
+
+void RequestEnd() {
+    endRequested = true;
+    PostToWindowThread(CloseLiveWindows);
 }
 
 bool IsHostWindow(Handle window) {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/error.h"
+#include "platform/fs.h"
 #include "platform/msi.h"
 #include "platform/posix/registry/RegistryStore.h"
 
@@ -87,6 +89,10 @@ bool IsPlainName(const std::string& name) {
 }
 
 bool PlaceFile(const std::string& staged, const std::string& target) {
+    // Written through, a link would put the file wherever it points.
+    if (fs::IsLink(target)) {
+        return false;
+    }
     std::error_code error;
     stdfs::create_directories(stdfs::path(target).parent_path(), error);
     stdfs::copy_file(staged, target, stdfs::copy_options::overwrite_existing, error);
@@ -109,9 +115,7 @@ std::string CacheFolder() {
         return {};
     }
     folder /= "Installer";
-    std::error_code error;
-    stdfs::create_directories(folder, error);
-    return error ? std::string() : folder.string();
+    return fs::CreateFolderTree(folder.string()) == kErrorSuccess ? folder.string() : std::string();
 }
 
 }  // namespace detail

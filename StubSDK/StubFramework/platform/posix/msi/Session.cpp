@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "platform/commandline.h"
+#include "platform/error.h"
+#include "platform/fs.h"
 
 namespace stubframework::platform::msi::detail {
 namespace {
@@ -139,12 +141,9 @@ std::uint32_t Session::Install(const std::string& packagePath, bool repair) {
     }
     const Record record = MakeRecord(packagePath, placed);
     // Removal and repair work from a copy of the package, as Windows keeps one.
-    std::error_code error;
-    if (record.localPackage != packagePath) {
-        stdfs::copy_file(packagePath, record.localPackage, stdfs::copy_options::overwrite_existing,
-                         error);
-    }
-    if (error || !WriteRecord(record)) {
+    const bool cached = record.localPackage == packagePath ||
+                        fs::CopyFile(packagePath, record.localPackage, false) == kErrorSuccess;
+    if (!cached || !WriteRecord(record)) {
         if (!repair) {
             Rollback(placed);  // a repair's files belong to the installed product
         }

@@ -1,5 +1,7 @@
 #include "platform/posix/msi/SessionUi.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdarg>
 #include <mutex>
@@ -69,8 +71,12 @@ VerboseLog::VerboseLog() {
     Settings& state = State();
     {
         const std::lock_guard<std::mutex> guard(state.lock);
+        // Private, and never written through a link.
         if (!state.logPath.empty()) {
-            file_ = std::fopen(state.logPath.c_str(), state.logAppend ? "ab" : "wb");
+            file_ = fs::OpenForAppend(state.logPath);
+        }
+        if (file_ && !state.logAppend && ftruncate(fileno(file_.get()), 0) != 0) {
+            file_.reset();
         }
     }
     Line("=== Verbose logging started: %s ===", Now().c_str());
@@ -78,20 +84,17 @@ VerboseLog::VerboseLog() {
 
 VerboseLog::~VerboseLog() {
     Line("=== Logging stopped: %s ===", Now().c_str());
-    if (file_ != nullptr) {
-        std::fclose(file_);
-    }
 }
 
 void VerboseLog::Line(const char* format, ...) {
-    if (file_ == nullptr) {
+    if (!file_) {
         return;
     }
     std::va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(file_, format, arguments);
+    std::vfprintf(file_.get(), format, arguments);
     va_end(arguments);
-    std::fputs("\r\n", file_);
+    std::fputs("\r\n", file_.get());
 }
 
 UiChannel::UiChannel() {

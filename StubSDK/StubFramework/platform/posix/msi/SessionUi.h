@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/fs.h"
 #include "platform/msi.h"
 
 namespace stubframework::platform::msi::detail {
@@ -25,7 +26,7 @@ public:
     void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:
-    std::FILE* file_ = nullptr;
+    fs::File file_;
 };
 
 // The external UI handler as the installation sees it: messages the filter

@@ -1,5 +1,6 @@
 #include "platform/posix/registry/RegistryStore.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/unicode.h"
 
@@ -145,13 +147,25 @@ std::uint32_t StepRow(sqlite3* db, Statement& statement, bool& found) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? kErrorSuccess : SqliteError(db, rc, false);
 }
 
+// The store's folder, private when we make it.
 std::uint32_t EnsureFolder(const std::filesystem::path& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-        return ErrnoError(error.value(), kErrorPathNotFound);
+    if (const std::uint32_t error = fs::CreateFolderTree(folder.string())) {
+        return error;
     }
+    std::error_code error;
     return std::filesystem::is_directory(folder, error) ? kErrorSuccess : kErrorPathNotFound;
+}
+
+// A new database file is made private before SQLite opens it; its journal
+// files take the same permissions from it.
+std::uint32_t PrepareDatabaseFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errno == EEXIST ? kErrorSuccess : ErrnoError(errno, kErrorCantWrite);
+    }
+    const bool privateFile = fchmod(fd, 0600) == 0;
+    close(fd);
+    return privateFile ? kErrorSuccess : kErrorAccessDenied;
 }
 
 std::filesystem::path HomeFolder() {
@@ -271,9 +285,13 @@ bool Database::OwnedByThisProcess() const {
 
 std::uint32_t Database::Open(const std::string& path, std::span<const char* const> roots,
                              std::unique_ptr<Database>& out) {
+    if (const std::uint32_t error = PrepareDatabaseFile(path)) {
+        return error;
+    }
     sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(
+        path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+        nullptr);
     SqliteHandle handle(raw);
     if (rc != SQLITE_OK) {
         return SqliteError(raw, rc, false);
