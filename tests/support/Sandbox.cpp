@@ -20,7 +20,7 @@ std::string Sandbox::BinPath(const std::string& program) {
 
 std::string Sandbox::Environment() const {
     return "TMPDIR='" + tmp_.Path() + "' STUB_REGISTRY_DIR='" + registry_.Path() +
-           "' XDG_RUNTIME_DIR='" + runtime_.Path() + "'";
+           "' XDG_RUNTIME_DIR='" + runtime_.Path() + "'" + extra_;
 }
 
 std::string Sandbox::Command(const std::string& program, const std::string& arguments) const {
@@ -28,12 +28,14 @@ std::string Sandbox::Command(const std::string& program, const std::string& argu
 }
 
 int Sandbox::Run(const std::string& program, const std::string& arguments) const {
-    const int status = std::system(Command(program, arguments).c_str());
+    const std::string prefix = prefix_.empty() ? std::string() : prefix_ + "; ";
+    const int status = std::system((prefix + Command(program, arguments)).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 pid_t Sandbox::Start(const std::string& program, const std::string& arguments) const {
-    const std::string command = "exec env " + Command(program, arguments);
+    const std::string prefix = prefix_.empty() ? std::string() : prefix_ + "; ";
+    const std::string command = prefix + "exec env " + Command(program, arguments);
     const pid_t child = fork();
     if (child == 0) {
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));

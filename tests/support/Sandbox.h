@@ -17,6 +17,10 @@ public:
 
     // The environment assignments that put a child into the sandbox.
     std::string Environment() const;
+    // More assignments for the children to come ("NAME='value' ..."), and a
+    // shell command run before each ("umask 000").
+    void AddEnvironment(const std::string& assignments) { extra_ += " " + assignments; }
+    void SetShellPrefix(const std::string& command) { prefix_ = command; }
     // Runs `program` (a name in the build's bin folder or a path) with the
     // arguments (shell syntax) and waits: its exit status, -1 for a signal.
     int Run(const std::string& program, const std::string& arguments = "") const;
@@ -35,6 +39,8 @@ public:
 private:
     std::string Command(const std::string& program, const std::string& arguments) const;
 
+    std::string extra_;
+    std::string prefix_;
     TestFolder tmp_;
     TestFolder registry_;
     TestFolder runtime_;

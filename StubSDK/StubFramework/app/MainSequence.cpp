@@ -50,15 +50,6 @@ void DumpProperties(StubFramework& framework) {
     }
 }
 
-// The log's own folder goes with the framework; this copy is the one that lasts.
-void KeepLogCopy(StubFramework& framework, const std::string& folder) {
-    const debug::InstallerLog* log = framework.Log();
-    if (log == nullptr || log->FilePath().empty() || folder.empty()) {
-        return;
-    }
-    fs::CopyFile(log->FilePath(), folder + fs::FileName(log->FilePath()), false);
-}
-
 void DeleteExtractionFolders(core::FrameworkCore& core) {
     for (const auto& [name, value] : core.Properties().Snapshot()) {
         if (name.find(core::kUnzipFolderSuffix) != std::string::npos) {
@@ -104,7 +95,6 @@ std::int32_t AdjustStatus(std::int32_t status, const std::string& uninstallOptio
 }  // namespace core
 
 std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
-    // Before any thread starts: they inherit the blocked signals.
     platform::HandleEndRequests(OnEndRequest);
     if (core::RunWorkingCopy(product.productId, product.version) == core::GateResult::Stop) {
         return nullptr;
@@ -117,6 +107,12 @@ std::unique_ptr<StubFramework> Start(const core::ProductValues& product) {
     auto framework = std::make_unique<StubFramework>(product, std::move(mutex));
     debug::LogDebugMessage(framework->Log(), "Command line: %s",
                            platform::RawCommandLine().c_str());
+    // What the launcher met on its way here (a temporary folder that runs nothing).
+    if (const std::string notes = platform::process::EnvironmentVariable(core::kLauncherNotes);
+        !notes.empty()) {
+        debug::LogErrorMessage(framework->Log(), "%s", notes.c_str());
+        platform::process::SetEnvironmentVariable(core::kLauncherNotes, "");
+    }
     // Only one run at a time gets here (the mutex): what others left is theirs no more.
     core::RemoveAbandonedTempFolders(framework->Log());
     framework->ListenForActivation();
@@ -137,8 +133,7 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     } else {
         // A window that cannot be made is logged; the status stays as it was.
         const std::string backend = core::GetArgumentValue(core::CommandLineArguments(), "--ui");
-        htmlui::RunHostWindow(pages, dispatch, dispatch.ScriptMethods(), backend,
-                              framework.Log());
+        htmlui::RunHostWindow(pages, dispatch, dispatch.ScriptMethods(), backend, framework.Log());
     }
     // The page is gone: calls from workers still running are dropped.
     platform::CloseWindowThread();
@@ -157,7 +152,8 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
         DumpProperties(framework);
         framework.Log()->Close();
     }
-    KeepLogCopy(framework, keptLogs);
+    // The log's own folder goes with the framework; this copy is the one that lasts.
+    core::KeepLogCopy(framework.Log(), keptLogs);
     DeleteExtractionFolders(core);
 }
 

@@ -59,8 +59,7 @@ std::string RecordedOwner(const std::string& folder) {
 
 // The process named by an owner mark ("pid:start") no longer runs.
 bool OwnerEnded(const std::string& mark) {
-    const std::uint32_t pid =
-        static_cast<std::uint32_t>(std::strtoul(mark.c_str(), nullptr, 10));
+    const std::uint32_t pid = static_cast<std::uint32_t>(std::strtoul(mark.c_str(), nullptr, 10));
     return pid == 0 || platform::process::ProcessMark(pid) != mark;
 }
 
@@ -128,8 +127,8 @@ int RemoveAbandonedTempFolders(debug::InstallerLog* log) {
         }
         DeleteFolderTree(folder);
         ++removed;
-        debug::LogDebugMessage(log, "Removed %s, left by process %s that has ended",
-                               folder.c_str(), owner.c_str());
+        debug::LogDebugMessage(log, "Removed %s, left by process %s that has ended", folder.c_str(),
+                               owner.c_str());
     }
     return removed;
 }
@@ -149,15 +148,16 @@ std::string KeptLogFolder(const std::string& productId, debug::InstallerLog* log
     }
     std::string fresh;
     if (fs::CreateRandomFolder(folder + ".", fresh) != platform::kErrorSuccess) {
-        debug::LogErrorMessage(log, "Cannot keep logs: %s is refused (%u) and no folder beside it "
-                                    "can be made",
+        debug::LogErrorMessage(log,
+                               "Cannot keep logs: %s is refused (%u) and no folder beside it "
+                               "can be made",
                                folder.c_str(), error);
         return {};
     }
-    debug::LogErrorMessage(log, "%s is %s; logs are kept in %s instead", folder.c_str(),
-                           error == platform::kErrorStoppedOnSymlink ? "a link"
-                                                                     : "not a folder of ours",
-                           fresh.c_str());
+    debug::LogErrorMessage(
+        log, "%s is %s; logs are kept in %s instead", folder.c_str(),
+        error == platform::kErrorStoppedOnSymlink ? "a link" : "not a folder of ours",
+        fresh.c_str());
     return fresh + fs::kPathSeparator;
 }
 
@@ -183,6 +183,13 @@ bool DeleteFolderTree(const std::string& folder) {
     }
     base.pop_back();
     return fs::RemoveFolder(base) == platform::kErrorSuccess;
+}
+
+void KeepLogCopy(const debug::InstallerLog* log, const std::string& folder) {
+    if (log == nullptr || log->FilePath().empty() || folder.empty()) {
+        return;
+    }
+    fs::CopyFile(log->FilePath(), folder + fs::FileName(log->FilePath()), false);
 }
 
 }  // namespace stubframework::core

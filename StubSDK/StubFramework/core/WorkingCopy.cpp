@@ -1,9 +1,12 @@
 #include "core/WorkingCopy.h"
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
+#include "core/InstallerLog.h"
 #include "core/RegistryText.h"
 #include "core/TempFolder.h"
 #include "platform/commandline.h"
@@ -16,6 +19,50 @@ namespace {
 
 namespace fs = platform::fs;
 namespace process = platform::process;
+
+// Where a working copy may run from, in this order: the temporary folder,
+// the user's runtime folder, the user's cache folder. A temporary folder
+// mounted noexec runs nothing.
+std::vector<std::string> WorkingCopyBases() {
+    std::vector<std::string> bases{LongTempPath()};
+    const std::string runtime = process::EnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.empty() && runtime.front() == '/') {
+        bases.push_back(runtime + fs::kPathSeparator);
+    }
+    std::string cache = process::EnvironmentVariable("XDG_CACHE_HOME");
+    if (cache.empty() || cache.front() != '/') {
+        const std::string home = process::EnvironmentVariable("HOME");
+        cache = home.empty() ? std::string() : home + "/.cache";
+    }
+    if (!cache.empty()) {
+        const std::string folder = cache + "/stubframework";
+        if (fs::CreateFolderTree(folder) == platform::kErrorSuccess) {
+            bases.push_back(folder + fs::kPathSeparator);
+        }
+    }
+    return bases;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+// No working copy could start: say why in a kept log and end with a failure.
+[[noreturn]] void GiveUp(const std::string& productId, const std::vector<std::string>& notes) {
+    {
+        debug::InstallerLog log;
+        for (const std::string& note : notes) {
+            debug::LogErrorMessage(&log, "%s", note.c_str());
+        }
+        debug::LogErrorMessage(&log, "No working copy could start; the installer ends");
+        KeepLogCopy(&log, KeptLogFolder(productId, &log));
+    }
+    process::ExitProcess(1);
+}
 
 std::uint32_t DecimalValue(const std::string& text) {
     return static_cast<std::uint32_t>(std::strtol(text.c_str(), nullptr, 10));
@@ -112,24 +159,38 @@ GateResult RunWorkingCopy(const std::string& productId, const std::string& versi
         return GateResult::Continue;
     }
 
-    // The launcher: run a working copy from a fresh temporary folder.
-    std::string folder;
-    if (!CreateUniqueTempFolder(folder)) {
-        return GateResult::Stop;
-    }
-    const std::string copy = folder + fs::FileName(executable);
-    if (fs::CopyFile(process::RunningImagePath(), copy, true) == platform::kErrorSuccess) {
+    // The launcher: run a working copy from a fresh folder, the temporary
+    // one unless it cannot run programs.
+    std::vector<std::string> notes;
+    for (const std::string& base : WorkingCopyBases()) {
+        std::string folder;
+        if (!CreateUniqueFolderIn(base, folder)) {
+            notes.push_back("No folder for a working copy can be made in " + base);
+            continue;
+        }
+        const std::string copy = folder + fs::FileName(executable);
         const std::string& raw = platform::RawCommandLine();
-        const std::uint32_t exitCode =
-            RunChild(copy, raw + " run=1" + QuotedShortcut(executable), folder, true);
+        std::uint32_t exitCode = 0;
+        process::SetEnvironmentVariable(kLauncherNotes, JoinLines(notes));
+        const bool ran =
+            fs::CopyFile(process::RunningImagePath(), copy, true) == platform::kErrorSuccess &&
+            process::RunProcess(copy, raw + " run=1" + QuotedShortcut(executable), folder, true,
+                                exitCode);
+        process::SetEnvironmentVariable(kLauncherNotes, "");
+        if (!ran) {
+            notes.push_back("The working copy " + copy + " could not start");
+            DeleteFolderTree(folder);
+            continue;
+        }
         const std::string registryBase = StubRegistryKey(productId, version);
         if (IsSelfUpdateExitCode(exitCode, registryBase)) {
             HandOverSelfUpdate(folder, registryBase,
                                raw + " run=1 update=0" + QuotedShortcut(executable));
         }
+        DeleteFolderTree(folder);
+        return GateResult::Stop;
     }
-    DeleteFolderTree(folder);
-    return GateResult::Stop;
+    GiveUp(productId, notes);
 }
 
 }  // namespace stubframework::core

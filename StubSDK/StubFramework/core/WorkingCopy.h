@@ -11,9 +11,15 @@ namespace stubframework::core {
 
 enum class GateResult { Continue, Stop };
 
+// What the launcher met before its working copy could start (a temporary
+// folder mounted without the right to run programs), handed to the working
+// copy for its log in this environment variable.
+inline constexpr const char* kLauncherNotes = "STUB_LAUNCHER_NOTES";
+
 // Continue: this process is the working copy. Stop: the process must end now
 // with status 0. The replacement step and the ".local" guard end the process
-// themselves.
+// themselves, and so does a launcher whose working copy could start nowhere
+// (status 1, with a kept log that says why).
 GateResult RunWorkingCopy(const std::string& productId, const std::string& version);
 
 // Child run: the program's exit code, 0 when it could not be started (and

@@ -9,6 +9,7 @@
 #include "downloader/HttpToMemTask.h"
 #include "downloader/MetaFile.h"
 #include "downloader/MonikerDownload.h"
+#include "platform/fs.h"
 #include "platform/http.h"
 #include "telemetry/WebServiceClient.h"
 
@@ -124,6 +125,11 @@ bool IsRetried(ErrorHandle result) {
 
 ErrorHandle DownloadWithRetry(DownloadHost& host, const std::string& url, const std::string& path,
                               bool secure, bool resume) {
+    // Written through, a link would put the package wherever it points.
+    if (platform::fs::IsLink(path)) {
+        debug::LogErrorMessage(host.Log(), "Download target %s is a link: refused", path.c_str());
+        return ErrorHandle::Failure;
+    }
     std::string packageUrl = url;
     std::string metaUrl = url + ".meta";
     if (secure) {

@@ -14,9 +14,8 @@ enum class EndRequestSource {
 };
 
 // From now on each request calls `onRequest` on a thread of its own instead
-// of ending the process. Call before any other thread starts: later threads
-// inherit the blocked signals; children started through platform::process
-// get the signals' usual meaning back.
+// of ending the process. Children started later get the signals' usual
+// meaning back. Once per process.
 void HandleEndRequests(std::function<void(int request, EndRequestSource source)> onRequest);
 
 }  // namespace stubframework::platform

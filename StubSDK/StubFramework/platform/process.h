@@ -17,6 +17,9 @@ std::string ExecutablePath();
 std::uint32_t CurrentProcessId();
 // The value of an environment variable; empty when unset.
 std::string EnvironmentVariable(const char* name);
+// Sets a variable for this process and the children it starts later; an
+// empty value removes it.
+void SetEnvironmentVariable(const char* name, const std::string& value);
 
 }  // namespace stubframework::platform::process
 

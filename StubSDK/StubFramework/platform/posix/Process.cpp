@@ -141,8 +141,8 @@ struct SpawnAttributes {
         EndSignals(defaults);
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(
-            &attributes, static_cast<short>(flags | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+        posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_SETSIGMASK |
+                                                                 POSIX_SPAWN_SETSIGDEF));
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -221,6 +221,14 @@ void ExitProcess(std::uint32_t exitCode) {
 std::string EnvironmentVariable(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : std::string();
+}
+
+void SetEnvironmentVariable(const char* name, const std::string& value) {
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
 }
 
 ChildProcess::~ChildProcess() {

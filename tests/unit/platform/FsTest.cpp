@@ -1,0 +1,142 @@
+// What the file layer makes is private whatever the umask, and no write goes
+// through a link someone else planted.
+#include "platform/fs.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/error.h"
+#include "support/TestFolder.h"
+
+namespace {
+
+namespace fs = stubframework::platform::fs;
+namespace stdfs = std::filesystem;
+using stubframework::platform::kErrorAccessDenied;
+using stubframework::platform::kErrorStoppedOnSymlink;
+using stubframework::platform::kErrorSuccess;
+
+unsigned Mode(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777u) : 0xFFFFu;
+}
+
+// umask 000 for the test: what is made must not depend on it.
+class OpenUmask {
+public:
+    OpenUmask() : old_(umask(0)) {}
+    ~OpenUmask() { umask(old_); }
+    OpenUmask(const OpenUmask&) = delete;
+    OpenUmask& operator=(const OpenUmask&) = delete;
+
+private:
+    mode_t old_;
+};
+
+class FsTest : public ::testing::Test {
+protected:
+    stubtest::TestFolder work;
+};
+
+TEST_F(FsTest, FoldersAndFilesArePrivateWhateverTheUmask) {
+    const OpenUmask open;
+    ASSERT_EQ(fs::CreateFolder(work / "one"), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "one"), 0700u);
+    ASSERT_EQ(fs::CreateFolderTree(work / "a/b/c"), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "a"), 0700u);
+    EXPECT_EQ(Mode(work / "a/b/c"), 0700u);
+    std::string random;
+    ASSERT_EQ(fs::CreateRandomFolder(work / "r.", random), kErrorSuccess);
+    EXPECT_EQ(Mode(random), 0700u);
+
+    fs::FileHandle file;
+    ASSERT_EQ(file.CreateAlways(work / "created"), kErrorSuccess);
+    file.Close();
+    EXPECT_EQ(Mode(work / "created"), 0600u);
+    ASSERT_EQ(file.OpenAlways(work / "opened"), kErrorSuccess);
+    file.Close();
+    EXPECT_EQ(Mode(work / "opened"), 0600u);
+    ASSERT_TRUE(fs::OpenForAppend(work / "log.txt"));
+    EXPECT_EQ(Mode(work / "log.txt"), 0600u);
+
+    // A copy keeps only its owner's right to run it.
+    stubtest::WriteFile(work / "program", "#!/bin/sh\n");
+    stdfs::permissions(work / "program", stdfs::perms::all);
+    ASSERT_EQ(fs::CopyFile(work / "program", work / "program-copy", true), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "program-copy"), 0700u);
+    ASSERT_EQ(fs::CopyFile(work / "created", work / "data-copy", false), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "data-copy"), 0600u);
+    ASSERT_EQ(fs::MarkExecutable(work / "data-copy"), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "data-copy"), 0700u);
+
+    // An existing file keeps the mode it has.
+    stdfs::permissions(work / "opened", stdfs::perms::owner_read | stdfs::perms::owner_write |
+                                            stdfs::perms::group_read);
+    ASSERT_EQ(file.OpenAlways(work / "opened"), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "opened"), 0640u);
+}
+
+TEST_F(FsTest, NoWriteGoesThroughALink) {
+    stubtest::WriteFile(work / "victim", "keep me");
+    const std::string victimMode = std::to_string(Mode(work / "victim"));
+    stdfs::create_symlink(work / "victim", work / "link");
+    stdfs::create_symlink(work / "nowhere", work / "dangling");
+
+    fs::FileHandle file;
+    EXPECT_EQ(file.CreateAlways(work / "link"), kErrorStoppedOnSymlink);
+    EXPECT_EQ(file.OpenAlways(work / "link"), kErrorStoppedOnSymlink);
+    EXPECT_EQ(file.CreateAlways(work / "dangling"), kErrorStoppedOnSymlink);
+    EXPECT_FALSE(fs::OpenForAppend(work / "link"));
+    EXPECT_NE(fs::CopyFile(work / "dangling", work / "link", false), kErrorSuccess);
+    stubtest::WriteFile(work / "source", "other bytes");
+    EXPECT_EQ(fs::CopyFile(work / "source", work / "link", false), kErrorStoppedOnSymlink);
+    EXPECT_EQ(fs::CopyFile(work / "source", work / "dangling", false), kErrorStoppedOnSymlink);
+    EXPECT_EQ(fs::MarkExecutable(work / "link"), kErrorStoppedOnSymlink);
+
+    EXPECT_EQ(stubtest::ReadFile(work / "victim"), "keep me");
+    EXPECT_EQ(std::to_string(Mode(work / "victim")), victimMode);
+    EXPECT_FALSE(stdfs::exists(work / "nowhere"));
+    EXPECT_TRUE(fs::IsLink(work / "dangling"));
+}
+
+TEST_F(FsTest, OnlyOurOwnRealFoldersAreClaimed) {
+    stdfs::create_directory(work / "ours");
+    stdfs::permissions(work / "ours", stdfs::perms::all);
+    EXPECT_EQ(fs::ClaimFolder(work / "ours"), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "ours"), 0700u);
+
+    stdfs::create_directory(work / "elsewhere");
+    stdfs::create_directory_symlink(work / "elsewhere", work / "linked");
+    EXPECT_EQ(fs::ClaimFolder(work / "linked"), kErrorStoppedOnSymlink);
+    stubtest::WriteFile(work / "file", "x");
+    EXPECT_NE(fs::ClaimFolder(work / "file"), kErrorSuccess);
+    EXPECT_NE(fs::ClaimFolder(work / "missing"), kErrorSuccess);
+
+    // Another user's folder, where this test may give one away.
+    if (geteuid() == 0) {
+        stdfs::create_directory(work / "theirs");
+        ASSERT_EQ(chown((work / "theirs").c_str(), 4321, 4321), 0);
+        EXPECT_EQ(fs::ClaimFolder(work / "theirs"), kErrorAccessDenied);
+    }
+}
+
+TEST_F(FsTest, FreeSpaceIsThatOfTheDeepestExistingFolder) {
+    std::uint64_t here = 0;
+    std::uint64_t below = 0;
+    ASSERT_EQ(fs::FreeSpace(work.Path(), here), kErrorSuccess);
+    ASSERT_EQ(fs::FreeSpace(work / "not/yet/made/file.bin", below), kErrorSuccess);
+    EXPECT_GT(here, 0u);
+    // The same volume, measured a moment apart.
+    EXPECT_LT(here > below ? here - below : below - here, std::uint64_t{64} << 20);
+
+    fs::InjectFreeSpace(1234);
+    ASSERT_EQ(fs::FreeSpace(work.Path(), here), kErrorSuccess);
+    EXPECT_EQ(here, 1234u);
+    fs::InjectFreeSpace(std::nullopt);
+}
+
+}  // namespace
