@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "support/ReleaseServer.h"
@@ -108,6 +109,48 @@ TEST(DownloadKillTest, EveryRerunResumesWithoutResendingCompleteBlocks) {
         EXPECT_LE(server.SentBytes("/big.bin"), kSize - static_cast<std::int64_t>(firstBad) * kMiB);
     }
     EXPECT_TRUE(stubtest::ReadFile(local) == package) << "the file is not byte-exact";
+}
+
+// Python's own http.server answers ranges with the whole file: a cut
+// download still finishes against it, run after run.
+TEST(DownloadKillTest, ACutDownloadFinishesAgainstAServerWithoutRanges) {
+    const std::string package = stubtest::PackageBytes(5 * kMiB + 77, 3);
+    stubtest::TestFolder site;
+    stubtest::WriteFile(site / "p.bin", package);
+    ASSERT_EQ(std::system(("'" + stubtest::Sandbox::BinPath("stub-meta") + "' '" +
+                           (site / "p.bin") + "' >/dev/null")
+                              .c_str()),
+              0);
+    const std::string portFile = site / "port";
+    const pid_t server = fork();
+    if (server == 0) {
+        execlp("python3", "python3", "-c",
+               "import functools, http.server, sys\n"
+               "handler = functools.partial(http.server.SimpleHTTPRequestHandler,"
+               " directory=sys.argv[1])\n"
+               "handler.log_message = lambda *a: None\n"
+               "s = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)\n"
+               "open(sys.argv[2] + '.p', 'w').write(str(s.server_address[1]))\n"
+               "import os; os.rename(sys.argv[2] + '.p', sys.argv[2])\n"
+               "s.serve_forever()\n",
+               site.Path().c_str(), portFile.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    while (stubtest::ReadFile(portFile).empty()) {
+        ASSERT_EQ(waitpid(server, nullptr, WNOHANG), 0) << "the server did not start";
+        usleep(10000);
+    }
+    const std::string url = "http://127.0.0.1:" + stubtest::ReadFile(portFile) + "/p.bin";
+    stubtest::TestFolder folder;
+    const std::string local = folder / "p.bin";
+    for (const std::size_t cut :
+         {std::size_t{0}, 3 * static_cast<std::size_t>(kMiB) + 5, package.size() - 1}) {
+        stubtest::WriteFile(local, package.substr(0, cut));
+        EXPECT_EQ(RunDownload(url, local, -1), 0) << "cut at " << cut;
+        EXPECT_TRUE(stubtest::ReadFile(local) == package) << "cut at " << cut;
+    }
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
 }
 
 }  // namespace

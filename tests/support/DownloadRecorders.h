@@ -40,6 +40,15 @@ public:
         }
         return false;
     }
+    // A line holding `text` somewhere.
+    bool HasPart(const std::string& text) {
+        for (const std::string& seen : Lines()) {
+            if (seen.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
 
 protected:
     ~RecordingLogger() = default;

@@ -21,6 +21,8 @@ Faults go in the path, before the file: /f/FAULT[,FAULT...]/package.bin
                   announce, with no Content-Length: the body ends when the
                   connection closes, so a client sees the surplus
     range200      ignore Range and answer 200 with the whole file
+    redirect=PATH answer 302 with Location: PATH (the same server)
+    hugeheader=N  add a header line of N bytes to the answer
 
 GET /stats gives, as JSON, the body bytes sent per path and the requests
 seen; GET /stats/reset clears them.
@@ -123,6 +125,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                    "if-range": self.headers.get("If-Range")})
         if "status" in faults:
             return self.answer_empty(int(faults["status"]))
+        if "redirect" in faults:
+            self.send_response(302)
+            self.send_header("Location", faults["redirect"])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         file = os.path.realpath(os.path.join(self.server.root, path.lstrip("/")))
         if not file.startswith(self.server.root + os.sep) or not os.path.isfile(file):
             return self.answer_empty(404)
@@ -152,6 +160,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Accept-Ranges", "bytes")
         self.send_header("Last-Modified", email.utils.formatdate(info.st_mtime, usegmt=True))
         self.send_header("Content-Type", "application/octet-stream")
+        if "hugeheader" in faults:
+            self.send_header("X-Huge", "h" * int(faults["hugeheader"]))
         if wanted:
             shown = first + 1 if "badrange" in faults else first
             self.send_header("Content-Range", "bytes %d-%d/%d" % (shown, last, size))

@@ -1,10 +1,12 @@
 #include "downloader/DownloadSimpleTask.h"
 
 #include <algorithm>
+#include <cinttypes>
 
 #include "downloader/HashTask.h"
 #include "downloader/HttpToFileTask.h"
 #include "downloader/HttpToMemTask.h"
+#include "platform/error.h"
 
 namespace downloader {
 namespace {
@@ -121,7 +123,25 @@ void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
 
 bool DownloadSimpleTask::PrepareStart() {
     static constexpr const char* kName = "DownloadSimpleTask::PrepareStart";
+    const bool existed = stubframework::platform::fs::Exists(path_);
     if (FailOnError(kName, "CreateFileW", file_.OpenAlways(path_))) {
+        return false;
+    }
+    // Room for what is still to come, before the file is stretched to its
+    // size: a meta file may announce more than the volume holds.
+    const std::int64_t missing = total_ - std::max<std::int64_t>(file_.Size(), 0);
+    std::uint64_t free = 0;
+    if (missing > 0 &&
+        stubframework::platform::fs::FreeSpace(path_, free) ==
+            stubframework::platform::kErrorSuccess &&
+        free < static_cast<std::uint64_t>(missing)) {
+        Logger().Log(kName, "%" PRId64 " bytes more do not fit in the %" PRIu64 " bytes free.",
+                     missing, free);
+        file_.Close();
+        if (!existed) {
+            stubframework::platform::fs::DeleteFile(path_);
+        }
+        Finish(ResultFromError(static_cast<std::int32_t>(stubframework::platform::kErrorDiskFull)));
         return false;
     }
     // Exactly the package's size: longer files are cut, shorter ones extended.
@@ -232,11 +252,13 @@ bool DownloadSimpleTask::StartDownload() {
         return false;
     }
     downloaded_ = true;
+    lowestWritten_ = offset;
     StartSubTask(task);
     return true;
 }
 
 void DownloadSimpleTask::OnWritten(std::int64_t offset, std::int64_t size) {
+    lowestWritten_ = std::min(lowestWritten_, offset);
     current_ = offset + size;
     callback_->OnProgress(current_, total_);
 }
@@ -245,6 +267,13 @@ void DownloadSimpleTask::OnDownloadComplete(Result result) {
     const Ptr<ITask> alive = KeepAlive();
     if (Enter()) {
         if (result == kSuccess) {
+            // A server that ignored the range rewrote blocks already checked.
+            const auto rewritten = static_cast<std::size_t>(lowestWritten_ / kBlockSize);
+            if (rewritten < block_) {
+                Logger().Log("DownloadSimpleTask::OnDownloadComplete",
+                             "Rewritten from block %zu: hash again from there.", rewritten);
+                block_ = rewritten;
+            }
             if (StartHash()) {  // again from the first block downloaded
                 Leave();
                 return;

@@ -55,7 +55,8 @@ private:
     std::int64_t current_ = 0;
     std::int64_t total_ = 0;
     bool downloaded_ = false;
-    std::size_t lastBadBlock_ = 0;  // the first bad block after the last download
+    std::int64_t lowestWritten_ = 0;  // of the current download pass
+    std::size_t lastBadBlock_ = 0;    // the first bad block after the last download
     int passesAtOneBlock_ = 0;
 };
 

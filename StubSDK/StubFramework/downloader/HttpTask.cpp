@@ -196,9 +196,12 @@ bool HttpTask::OnBody(const std::uint8_t* data, std::size_t size) {
     return more;
 }
 
-void HttpTask::OnTransferEnd(std::uint32_t error) {
+void HttpTask::OnTransferEnd(std::uint32_t error, const std::string& refused) {
     if (error == http::kErrorCancelled) {
         return;  // our own stop
+    }
+    if (!refused.empty()) {
+        logger_->Log("HttpTask::ProcessHeader", "%s: refused.", refused.c_str());
     }
     if (error != 0) {
         logger_->Log("HttpTask::InternetStatusCallback",

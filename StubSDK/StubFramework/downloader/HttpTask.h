@@ -37,7 +37,7 @@ private:
                             const std::string& info) override;
     void OnResponse(const stubframework::platform::http::Response& response) override;
     bool OnBody(const std::uint8_t* data, std::size_t size) override;
-    void OnTransferEnd(std::uint32_t error) override;
+    void OnTransferEnd(std::uint32_t error, const std::string& refused) override;
     void OnClosed() override;
 
     const std::string url_;

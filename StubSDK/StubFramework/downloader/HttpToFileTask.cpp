@@ -24,9 +24,13 @@ void HttpToFileTask::LogStart() {
 void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
     switch (header.status) {
         case 200:
-            // A whole body fits only a request from the first byte.
+            // A whole body fits a request from the first byte, or a file that
+            // holds the resource from its own first byte.
             if (offset_ == 0 && header.total == remaining_) {
                 etag_ = header.etag;
+                return;
+            }
+            if (RestartFromStart(header)) {
                 return;
             }
             Logger().Log("HttpToFileTask::OnHttpStatusOK",
@@ -49,6 +53,29 @@ void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
             break;
     }
     Finish(kInvalidServerResponse);
+}
+
+bool HttpToFileTask::RestartFromStart(const HttpHeader& header) {
+    static constexpr const char* kName = "HttpToFileTask::OnHttpStatusOK";
+    if (header.total != offset_ + remaining_ || file_->Position() != offset_) {
+        return false;
+    }
+    if (restarts_ == kMaxRestarts) {
+        Logger().Log(kName, "Ranges ignored %d times and the transfer breaks off: given up.",
+                     restarts_);
+        return false;
+    }
+    ++restarts_;
+    if (const std::uint32_t error = file_->Seek(0); error != 0) {
+        Logger().Log(kName, "SetFilePointerEx failed %u.", error);
+        return false;
+    }
+    Logger().Log(kName, "Ranges ignored: the whole resource from byte 0 (%d of %d).", restarts_,
+                 kMaxRestarts);
+    offset_ = 0;
+    remaining_ = header.total;
+    etag_ = header.etag;
+    return true;
 }
 
 void HttpToFileTask::OnData(const Buffer& data) {

@@ -104,6 +104,8 @@ public:
     // also when the write failed part way.
     std::uint32_t Write(const void* data, std::size_t size, std::size_t& written);
     std::uint32_t Seek(std::int64_t offset);
+    // The current position; -1 on failure.
+    std::int64_t Position() const;
     // Cuts or extends the file to end at the current position (SetEndOfFile).
     std::uint32_t SetEnd();
     std::int64_t Size() const;

@@ -66,8 +66,9 @@ public:
     // Each piece of the body as it arrives; false stops the transfer.
     virtual bool OnBody(const std::uint8_t* data, std::size_t size) = 0;
     // The transfer ended: 0 when the body ended (it may be shorter than
-    // announced when the server closed early), else the error. At most once.
-    virtual void OnTransferEnd(std::uint32_t error) = 0;
+    // announced when the server closed early), else the error, with what was
+    // refused when the answer itself was (empty otherwise). At most once.
+    virtual void OnTransferEnd(std::uint32_t error, const std::string& refused) = 0;
     // The request is closed; the last event.
     virtual void OnClosed() = 0;
 

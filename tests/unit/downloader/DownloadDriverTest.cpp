@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "bridge/HtmlExternal.h"
@@ -172,9 +173,26 @@ TEST_F(DownloadDriverTest, IsFileSameAsRemote) {
     EXPECT_TRUE(IsFileSameAsRemote(local, server.Url("p.bin.meta")));
     stubtest::WriteFile(local, package.substr(0, 2 * kMiB));
     EXPECT_FALSE(IsFileSameAsRemote(local, server.Url("p.bin.meta")));
-    // No meta file to compare with, or a redirect (not followed): nothing says otherwise.
-    EXPECT_TRUE(IsFileSameAsRemote(local, server.Url("p.bin.meta", "status=302")));
+    // No meta file to compare with, or a redirect (not followed): nothing
+    // says otherwise. Followed, the redirect would lead to the meta file that
+    // says the file differs.
+    server.ResetStats();
+    EXPECT_TRUE(IsFileSameAsRemote(local, server.Url("x.meta", "redirect=/p.bin.meta")));
     EXPECT_TRUE(IsFileSameAsRemote(local, server.Url("missing.bin.meta")));
+    for (const auto& request : server.Requests()) {
+        EXPECT_NE(request.path, "/p.bin.meta") << "the redirect was followed";
+    }
+}
+
+TEST_F(DownloadDriverTest, ATargetThatIsALinkIsRefusedByBothTransports) {
+    stubtest::WriteFile(folder / "victim", "keep me");
+    std::filesystem::create_symlink(folder / "victim", local);
+    for (const bool resume : {true, false}) {
+        EXPECT_EQ(Download(server.Url("p.bin"), resume), ErrorHandle::Failure) << resume;
+        EXPECT_EQ(stubtest::ReadFile(folder / "victim"), "keep me") << resume;
+    }
+    EXPECT_EQ(CountLogLines("ERROR] Download target " + local + " is a link: refused"), 2);
+    EXPECT_EQ(CountRequests("/p.bin"), 0);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The verified, resumable download against the release server.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "downloader/DownloadSimpleTask.h"
 #include "downloader/MetaFile.h"
+#include "platform/fs.h"
 #include "support/EngineTest.h"
 
 namespace {
@@ -114,14 +117,52 @@ TEST_F(DownloadSimpleTaskTest, ResumesADroppedTransferAndRefusesBadAnswers) {
 
     std::string damaged = package;
     damaged[5 * kMiB] ^= 1;
-    for (const char* fault : {"range200", "badrange"}) {
-        stubtest::WriteFile(local, damaged);
-        end = Download(fault);
-        EXPECT_EQ(end->result, kInvalidServerResponse) << fault;
-        EXPECT_EQ(stubtest::ReadFile(local).size(), package.size()) << fault;
-    }
+    stubtest::WriteFile(local, damaged);
+    end = Download("badrange");
+    EXPECT_EQ(end->result, kInvalidServerResponse);
+    EXPECT_EQ(stubtest::ReadFile(local).size(), package.size());
     end = Download("status=404");
     EXPECT_EQ(end->result, kInvalidServerResponse);
+}
+
+TEST_F(DownloadSimpleTaskTest, AServerThatIgnoresRangesIsFollowedFromByteZero) {
+    // Half a package on disk from a cut run; the server answers the resume
+    // with the whole file, and once more after the first answer breaks off.
+    stubtest::WriteFile(local, package.substr(0, 4 * kMiB + 10));
+    auto end = Download("range200");
+    EXPECT_EQ(end->result, kSuccess);
+    EXPECT_EQ(stubtest::ReadFile(local), package);
+    EXPECT_TRUE(logger->HasPart("Ranges ignored: the whole resource from byte 0 (1 of 3)."));
+    // What it rewrote is checked again, blocks before the resume point too.
+    EXPECT_TRUE(logger->HasPart("DownloadSimpleTask::OnDownloadComplete> Rewritten from block 0"));
+
+    stubtest::WriteFile(local, package.substr(0, 3 * kMiB));
+    server.ResetStats();
+    end = Download("range200,drop=6000000");
+    EXPECT_EQ(end->result, kSuccess);
+    EXPECT_EQ(stubtest::ReadFile(local), package);
+
+    // One that ignores ranges and always breaks off is given up, not chased.
+    stubtest::WriteFile(local, package.substr(0, 3 * kMiB));
+    end = Download("range200,dropall=6000000");
+    EXPECT_EQ(end->result, kInvalidServerResponse);
+    EXPECT_TRUE(logger->HasPart("Ranges ignored 3 times and the transfer breaks off: given up."));
+}
+
+TEST_F(DownloadSimpleTaskTest, APackageLargerThanTheFreeSpaceFailsBeforeTheFileGrows) {
+    stubframework::platform::fs::InjectFreeSpace(kMiB);
+    auto end = Download();
+    EXPECT_EQ(end->result, static_cast<Result>(0x80070070));
+    EXPECT_FALSE(std::filesystem::exists(local)) << "the file made for it is gone";
+    EXPECT_TRUE(logger->HasPart("DownloadSimpleTask::PrepareStart> " +
+                                std::to_string(package.size()) + " bytes more do not fit"));
+    EXPECT_EQ(PackageBytesSent(), 0);
+    // A file that was there stays as it was.
+    stubtest::WriteFile(local, "partial");
+    end = Download();
+    EXPECT_EQ(end->result, static_cast<Result>(0x80070070));
+    EXPECT_EQ(stubtest::ReadFile(local), "partial");
+    stubframework::platform::fs::InjectFreeSpace(std::nullopt);
 }
 
 TEST_F(DownloadSimpleTaskTest, APackageUrlRefusedAtOnceEndsTheChainCleanly) {

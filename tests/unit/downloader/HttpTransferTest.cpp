@@ -222,6 +222,26 @@ TEST_F(HttpToFileTest, WritesTheRangeAndResumesShortAnswers) {
     EXPECT_EQ(requests[1].ifRange, "");  // no 200 gave an ETag
 }
 
+TEST_F(HttpToFileTest, AWholeAnswerToARangeIsWrittenFromTheStartWhereTheFileHoldsIt) {
+    fs::FileHandle file;
+    ASSERT_EQ(file.OpenAlways(folder / "out"), 0u);
+    ASSERT_EQ(file.Seek(500), 0u);
+    const auto end = FetchFile(server.Url("p.bin", "range200"), 500, 500, file);
+    EXPECT_EQ(end->result, kSuccess);
+    file.Close();
+    EXPECT_EQ(stubtest::ReadFile(folder / "out"), package);
+    ASSERT_FALSE(end->written.empty());
+    EXPECT_EQ(end->written.front().first, 0);
+}
+
+TEST_F(HttpTaskTest, AHeaderLineTooLongForTheTransferIsAnInvalidAnswer) {
+    const auto events = Fetch(server.Url("p.bin", "hugeheader=1048576"));
+    EXPECT_EQ(events->result, static_cast<Result>(0x80072F78));
+    EXPECT_TRUE(events->headers.empty());
+    EXPECT_TRUE(logger->HasPart("HttpTask::ProcessHeader> A header line after the header "));
+    EXPECT_TRUE(logger->HasPart(" is longer than 102400 bytes: refused."));
+}
+
 TEST_F(HttpToFileTest, RefusesAnswersThatDoNotFit) {
     fs::FileHandle file;
     ASSERT_EQ(file.OpenAlways(folder / "out"), 0u);

@@ -454,6 +454,10 @@ std::uint32_t FileHandle::Seek(std::int64_t offset) {
     return lseek(fd_, offset, SEEK_SET) == offset ? kErrorSuccess : LastError();
 }
 
+std::int64_t FileHandle::Position() const {
+    return static_cast<std::int64_t>(lseek(fd_, 0, SEEK_CUR));
+}
+
 std::uint32_t FileHandle::SetEnd() {
     const off_t position = lseek(fd_, 0, SEEK_CUR);
     if (position < 0) {
@@ -475,8 +479,7 @@ std::uint32_t MarkExecutable(const std::string& path) {
     if (S_ISLNK(info.st_mode)) {
         return kErrorStoppedOnSymlink;
     }
-    return chmod(path.c_str(), (info.st_mode & 07777) | S_IXUSR) == 0 ? kErrorSuccess
-                                                                       : LastError();
+    return chmod(path.c_str(), (info.st_mode & 07777) | S_IXUSR) == 0 ? kErrorSuccess : LastError();
 }
 
 std::uint32_t LastFileError() {

@@ -120,12 +120,28 @@ public:
     bool added = false;
 
     // Reports the end of the transfer once, unless the request is closing.
-    void End(std::uint32_t error) {
+    void End(std::uint32_t error, const std::string& refused = {}) {
         if (ended_ || Closing()) {
             return;
         }
         ended_ = true;
-        events_->OnTransferEnd(error);
+        events_->OnTransferEnd(error, refused);
+    }
+
+    // The end of libcurl's transfer. A header line longer than libcurl keeps
+    // ends it as if memory were short: that is the server's fault, as a
+    // browser would call it.
+    void Finished(CURLcode code) {
+        if (code == CURLE_OUT_OF_MEMORY && !reader_.Done()) {
+            const auto& headers = reader_.Current().headers;
+            End(kErrorInvalidServerResponse,
+                "A header line after " +
+                    (headers.empty() ? std::string("the status line")
+                                     : "the header " + headers.back().first) +
+                    " is longer than " + std::to_string(CURL_MAX_HTTP_HEADER) + " bytes");
+            return;
+        }
+        End(ErrorFromCurl(code));
     }
 
 private:
@@ -314,7 +330,7 @@ private:
                 }
                 Request* request = nullptr;
                 curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &request);
-                request->End(ErrorFromCurl(message->data.result));
+                request->Finished(message->data.result);
             }
             curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
         }

@@ -248,7 +248,10 @@ SyncReply Perform(const SyncRequest& request) {
     reply.sent = reply.sent || (headerBytes > 0 && static_cast<std::size_t>(uploaded) ==
                                                        (request.body ? request.bodyLength : 0));
     if (code != CURLE_WRITE_ERROR || !reply.sent) {
-        reply.error = SyncError(code);
+        // A header line longer than libcurl keeps reads as short memory.
+        reply.error = code == CURLE_OUT_OF_MEMORY && !state.reader.Done()
+                          ? kErrorInvalidServerResponse
+                          : SyncError(code);
         reply.received = false;
     }
     return reply;
