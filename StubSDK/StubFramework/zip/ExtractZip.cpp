@@ -1,5 +1,6 @@
 #include "zip/ExtractZip.h"
 
+#include <map>
 #include <vector>
 
 #include "core/InstallerLog.h"
@@ -20,18 +21,15 @@ std::string WithoutTrailingSeparator(std::string folder) {
     return folder;
 }
 
-bool EnsureFolder(const std::string& folder) {
-    return fs::CreateFolderTree(folder) == platform::kErrorSuccess || fs::IsFolder(folder);
-}
-
 class Extractor {
 public:
     Extractor(const fs::FileHandle& file, std::string folder, ZipReporter* reporter,
-              debug::InstallerLog* log)
+              debug::InstallerLog* log, std::vector<std::string>* created)
         : file_(file),
           folder_(WithoutTrailingSeparator(std::move(folder))),
           reporter_(reporter),
-          log_(log) {}
+          log_(log),
+          created_(created) {}
 
     bool Run() {
         const std::int64_t size = file_.Size();
@@ -49,7 +47,7 @@ public:
             Refused(reader_.Error());
             return false;
         }
-        if (!EnsureFolder(folder_)) {
+        if (!CheckEntries() || !EnsureFolder(folder_)) {
             return false;
         }
         const auto count = static_cast<std::uint32_t>(reader_.Entries().size());
@@ -73,6 +71,80 @@ private:
         }
     }
 
+    // The whole archive is checked before anything is written: every entry
+    // lands on a path of its own, no file stands where a folder goes, and
+    // everything fits in the volume's free space.
+    bool CheckEntries() {
+        enum class Kind { kFile, kFolder };
+        std::map<std::string, Kind> targets;
+        std::uint64_t total = 0;
+        for (const ZipEntry& entry : reader_.Entries()) {
+            const std::optional<std::string> target = EntryPath(folder_, entry.name);
+            if (!target) {
+                continue;  // refused when its turn comes, after the entries before it
+            }
+            const Kind kind = entry.IsFolder() ? Kind::kFolder : Kind::kFile;
+            if (kind == Kind::kFile && *target == folder_) {
+                Refused("a file would take the place of the folder itself (" + entry.name + ")");
+                return false;
+            }
+            const auto [at, added] = targets.emplace(*target, kind);
+            if (!added && (kind == Kind::kFile || at->second == Kind::kFile)) {
+                Refused("two entries land on " + *target + " (" + entry.name + ")");
+                return false;
+            }
+            // Every folder above the entry must not be a file of the archive.
+            for (std::size_t slash = target->find('/', folder_.size() + 1);
+                 slash != std::string::npos; slash = target->find('/', slash + 1)) {
+                const auto [parent, made] =
+                    targets.emplace(target->substr(0, slash), Kind::kFolder);
+                if (!made && parent->second == Kind::kFile) {
+                    Refused("the file " + parent->first + " would have to be a folder for " +
+                            entry.name);
+                    return false;
+                }
+            }
+            total += entry.size;
+        }
+        std::uint64_t free = 0;
+        if (fs::FreeSpace(folder_, free) == platform::kErrorSuccess && total > free) {
+            if (reporter_ != nullptr) {
+                reporter_->SetError(platform::kErrorDiskFull);
+            }
+            Refused("the entries hold " + std::to_string(total) + " bytes, the volume has " +
+                    std::to_string(free) + " free");
+            return false;
+        }
+        return true;
+    }
+
+    // The folder and its missing parents; each one made is recorded.
+    bool EnsureFolder(const std::string& folder) {
+        if (fs::IsFolder(folder)) {
+            return true;
+        }
+        const std::size_t slash = folder.find_last_of('/');
+        if (slash != std::string::npos && slash > 0 && !EnsureFolder(folder.substr(0, slash))) {
+            return false;
+        }
+        const std::uint32_t error = fs::CreateFolder(folder);
+        if (error == platform::kErrorSuccess) {
+            Made(folder);
+            return true;
+        }
+        if (fs::IsFolder(folder)) {
+            return true;
+        }
+        Refused("the folder " + folder + " cannot be made (" + std::to_string(error) + ")");
+        return false;
+    }
+
+    void Made(const std::string& path) {
+        if (created_ != nullptr) {
+            created_->push_back(path);
+        }
+    }
+
     bool ExtractEntry(const ZipEntry& entry) {
         const std::optional<std::string> target = EntryPath(folder_, entry.name);
         if (!target) {
@@ -89,9 +161,15 @@ private:
             }
             lastParent_ = parent;
         }
+        const bool existed = fs::Exists(*target);
         fs::FileHandle out;
-        if (out.CreateAlways(*target) != platform::kErrorSuccess) {
+        if (const std::uint32_t error = out.CreateAlways(*target);
+            error != platform::kErrorSuccess) {
+            Refused("the file " + *target + " cannot be written (" + std::to_string(error) + ")");
             return false;
+        }
+        if (!existed) {
+            Made(*target);
         }
         const auto write = [this, &out](const std::uint8_t* data, std::size_t size) {
             std::size_t written = 0;
@@ -111,6 +189,9 @@ private:
         Refused(reader_.Error());
         out.Close();
         fs::DeleteFile(*target);  // never half a file
+        if (created_ != nullptr && !existed) {
+            created_->pop_back();
+        }
         return false;
     }
 
@@ -118,6 +199,7 @@ private:
     const std::string folder_;
     ZipReporter* const reporter_;
     debug::InstallerLog* const log_;
+    std::vector<std::string>* const created_;
     ZipReader reader_;
     std::string lastParent_;
 };
@@ -162,8 +244,8 @@ std::optional<std::string> EntryPath(const std::string& folder, const std::strin
 }
 
 bool ExtractZip(const fs::FileHandle& file, const std::string& folder, ZipReporter* reporter,
-                debug::InstallerLog* log) {
-    return Extractor(file, folder, reporter, log).Run();
+                debug::InstallerLog* log, std::vector<std::string>* created) {
+    return Extractor(file, folder, reporter, log, created).Run();
 }
 
 }  // namespace stubframework::zip

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "bridge/HtmlExternal.h"
+#include "core/InstallerLog.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "support/BridgeFixture.h"
@@ -275,16 +276,16 @@ TEST_F(UnzipPackageTest, FindsSetupAndReportsWhatWentWrong) {
               std::string::npos);
 }
 
-TEST_F(UnzipPackageTest, AFullVolumeIsDiskFullAndLeavesNoPartialFile) {
+TEST_F(UnzipPackageTest, AnArchiveLargerThanTheFreeSpaceIsRefusedBeforeAnyWrite) {
     // A real 1 MiB volume where the machine lets us mount one; otherwise the
-    // platform layer fails every write with ERROR_DISK_FULL.
+    // platform layer answers 1 MiB free.
     const std::string volume = work / "volume";
     stdfs::create_directories(volume);
     const bool mounted = Shell("mount -t tmpfs -o size=1m tmpfs " + volume + " 2>/dev/null");
     if (!mounted) {
-        fs::InjectWriteFailure(platform::kErrorDiskFull);
+        fs::InjectFreeSpace(1 << 20);
     }
-    RecordProperty("full_volume", mounted ? "tmpfs" : "injected write failure");
+    RecordProperty("small_volume", mounted ? "tmpfs" : "injected free space");
     WriteArchive(work / "big.zip",
                  {{"small.txt", "fits"}, {"setup.exe", stubtest::PackageBytes(3 << 20)}});
     core::UnzipResult unzip;
@@ -294,13 +295,67 @@ TEST_F(UnzipPackageTest, AFullVolumeIsDiskFullAndLeavesNoPartialFile) {
     }
     EXPECT_EQ(unzip.result, ErrorHandle::DiskFull);
     EXPECT_EQ(bridge.Dispatch().LastExtractionError(), platform::kErrorDiskFull);
-    EXPECT_TRUE(stdfs::exists(unzip.unzipFolder + "small.txt"));
-    EXPECT_FALSE(stdfs::exists(unzip.unzipFolder + "setup.exe"));
+    EXPECT_FALSE(stdfs::exists(unzip.unzipFolder + "small.txt")) << "nothing is written";
+    EXPECT_NE(bridge.LogText().find("Zip archive refused: the entries hold 3145732 bytes"),
+              std::string::npos);
     if (mounted) {
         Shell("umount " + volume);
     } else {
-        fs::InjectWriteFailure(0);
+        fs::InjectFreeSpace(std::nullopt);
     }
+}
+
+TEST_F(UnzipPackageTest, AVolumeThatFillsUpIsDiskFullAndLeavesNoPartialFile) {
+    WriteArchive(work / "big.zip", {{"folder/", ""}, {"setup.exe", "program"}});
+    fs::InjectWriteFailure(platform::kErrorDiskFull);
+    const core::UnzipResult unzip =
+        core::UnzipPackage(bridge.Framework().Log(), bridge.Dispatch(), work / "big.zip");
+    fs::InjectWriteFailure(0);
+    EXPECT_EQ(unzip.result, ErrorHandle::DiskFull);
+    EXPECT_EQ(bridge.Dispatch().LastExtractionError(), platform::kErrorDiskFull);
+    EXPECT_TRUE(stdfs::exists(unzip.unzipFolder + "folder"));
+    EXPECT_FALSE(stdfs::exists(unzip.unzipFolder + "setup.exe"));
+}
+
+TEST_F(ZipTest, ArchivesThatContradictThemselvesAreRefusedBeforeAnyWrite) {
+    for (const auto& entries : std::vector<std::vector<std::pair<std::string, std::string>>>{
+             {{"first.txt", "x"}, {"same.txt", "one"}, {"same.txt", "two"}},
+             {{"first.txt", "x"}, {"a\\b.txt", "one"}, {"a/./b.txt", "two"}},
+             {{"first.txt", "x"}, {"thing", "a file"}, {"thing/", ""}},
+             {{"first.txt", "x"}, {"thing/", ""}, {"thing", "a file"}},
+             {{"first.txt", "x"}, {"thing", "a file"}, {"thing/inside.txt", "y"}},
+         }) {
+        WriteArchive(work / "odd.zip", entries);
+        stubtest::TestFolder logFolder;
+        const stubtest::ScopedEnv temp("TMPDIR", logFolder.Path());
+        debug::InstallerLog log;
+        fs::FileHandle file;
+        ASSERT_EQ(file.Open(work / "odd.zip"), 0u);
+        EXPECT_FALSE(zip::ExtractZip(file, work / "odd", nullptr, &log)) << entries[2].first;
+        EXPECT_FALSE(stdfs::exists(work / "odd/first.txt")) << entries[2].first;
+        EXPECT_NE(stubtest::ReadFile(log.FilePath()).find("ERROR] Zip archive refused: "),
+                  std::string::npos)
+            << entries[2].first;
+    }
+}
+
+TEST_F(ZipTest, StubUnzipRemovesWhatItWroteWhenAnEntryFails) {
+    WriteArchive(work / "crc.zip", {{"a/b/first.txt", "kept until the end"},
+                                    {"x.bin", std::string(1000, 'a')}});
+    std::string archive = stubtest::ReadFile(work / "crc.zip");
+    const std::size_t second = archive.find("x.bin");
+    archive[second + 40] ^= 0x01;  // inside x.bin's deflated data
+    stubtest::WriteFile(work / "crc.zip", archive);
+    stdfs::create_directories(work / "existing");
+    stubtest::WriteFile(work / "existing/mine.txt", "not the archive's");
+    const std::string tool = STUB_BIN_DIR "/stub-unzip";
+    EXPECT_FALSE(Shell("'" + tool + "' '" + (work / "crc.zip") + "' '" + (work / "existing") +
+                       "' 2>/dev/null"));
+    EXPECT_EQ(Tree(work / "existing"),
+              (std::map<std::string, std::string>{{"mine.txt", "not the archive's"}}));
+    EXPECT_FALSE(Shell("'" + tool + "' '" + (work / "crc.zip") + "' '" + (work / "new/folder") +
+                       "' 2>/dev/null"));
+    EXPECT_FALSE(stdfs::exists(work / "new/folder"));
 }
 
 }  // namespace
