@@ -58,7 +58,7 @@ describe("window.external", () => {
     assert.deepEqual(outcome, [5, DISP_E_UNKNOWNNAME, "back", true]);
   });
 
-  test("delivers 500 progress calls a second, none lost, in order", async (t) => {
+  test("delivers every progress call of a worker, in order", async (t) => {
     const { page } = await openStub(t);
     const calls = await page.evaluate(() => new Promise((resolve) => {
       const seen = [];
@@ -69,8 +69,9 @@ describe("window.external", () => {
     }));
     const sent = Number(await page.evaluate(() => window.external.getProperty("testCalls")));
     assert.equal(calls.length, sent);
-    // The rate is the machine's business (bench/); the calls must all be there.
-    assert.ok(calls.length > 100, `only ${calls.length} calls in 3 s`);
+    // How many fit in 3 s is the machine's business (bench/); every one the
+    // worker made must be there, and it makes some before its last.
+    assert.ok(calls.length >= 3, `only ${calls.length} calls`);
     t.diagnostic(`${calls.length} progress calls in 3 s`);
     const finals = calls.filter(([result]) => result !== 10);
     assert.deepEqual(finals, [[0, 0, 0]]);
@@ -94,6 +95,15 @@ describe("window.external", () => {
     const log = keptLog(stub);
     assert.match(log, /EMConfirmMessageBox Result : Cancel Close\r\n/);
     assert.match(log, /EMSelectFolder args \/opt\/start, Result \/srv\/chosen\r\n/);
+  });
+
+  test("script dialogs answer at once, as if cancelled, without a dialog", async (t) => {
+    const { page } = await openStub(t);
+    const raised = [];
+    page.on("dialog", (dialog) => { raised.push(dialog.type()); dialog.accept("typed"); });
+    const answers = await page.evaluate(() => [alert("a"), confirm("c"), prompt("p")]);
+    assert.deepEqual(answers, [undefined, false, null]);
+    assert.deepEqual(raised, []);
   });
 
   test("an inner frame does not take the page's callbacks", async (t) => {

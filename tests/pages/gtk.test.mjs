@@ -1,5 +1,6 @@
 // The desktop window (GTK + WebKitGTK) under Xvfb: placement, sizing, title,
-// suppressed alerts, and a screenshot of what a person would see.
+// the engine's own script dialogs swallowed, a hidden window that stays
+// hidden, sizes on a scaled display, and a screenshot of what a person would see.
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
@@ -8,7 +9,7 @@ import os from "node:os";
 import path from "node:path";
 import { binDir, fixture } from "./stub.mjs";
 
-const gtkFixture = path.join(path.dirname(fixture), "gtk-fixture");
+const pagesRoot = path.dirname(fixture);
 
 function available(command) {
   try { execFileSync("sh", ["-c", `command -v ${command}`], { stdio: "ignore" }); return true; }
@@ -19,14 +20,14 @@ const haveTools = ["Xvfb", "xdotool", "import"].every(available) &&
   (() => { try { execFileSync("pkg-config", ["--exists", "webkit2gtk-4.1"]); return true; }
            catch { return false; } })();
 
-async function until(condition, what, timeoutMs = 30000) {
-  const end = Date.now() + timeoutMs;
-  while (Date.now() < end) {
+// No time limit of its own: the test runner's time-out ends a test that hangs.
+async function until(condition, what, process) {
+  for (;;) {
     const value = condition();
     if (value) return value;
+    if (process && process.exitCode !== null) throw new Error(`the stub ended before ${what}`);
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
-  throw new Error(`timed out waiting for ${what}`);
 }
 
 // GLib synchronises through futexes ThreadSanitizer cannot see into, so the
@@ -34,9 +35,8 @@ async function until(condition, what, timeoutMs = 30000) {
 const skip = (!haveTools && "needs Xvfb, xdotool, ImageMagick and WebKitGTK") ||
   (process.env.STUB_TSAN && "GTK is not built for ThreadSanitizer");
 
-test("the GTK window is placed, sized once, titled by the page and shows it", { skip },
-     async (t) => {
-  // Xvfb picks a free display itself and tells us which on descriptor 3.
+// Xvfb on a display it picks itself, and the stub on it with `pages`.
+async function startWindow(t, pages, env = {}) {
   const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                      { stdio: ["ignore", "ignore", "ignore", "pipe"] });
   t.after(() => xvfb.kill());
@@ -47,21 +47,22 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-"));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
   for (const name of ["tmp", "registry", "runtime"]) fs.mkdirSync(path.join(root, name));
-  const env = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
-                STUB_REGISTRY_DIR: path.join(root, "registry"),
-                XDG_RUNTIME_DIR: path.join(root, "runtime"), STUB_PAGES_DIR: gtkFixture };
+  const fullEnv = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
+                    STUB_REGISTRY_DIR: path.join(root, "registry"),
+                    XDG_RUNTIME_DIR: path.join(root, "runtime"), STUB_PAGES_DIR: pages, ...env };
   // What the stub and WebKit print goes beside the screenshot, for a failed run.
   const artifacts = path.resolve(binDir, "..", "test-artifacts");
   fs.mkdirSync(artifacts, { recursive: true });
-  const output = fs.openSync(path.join(artifacts, "gtk-stub.log"), "w");
+  const output = fs.openSync(path.join(artifacts, `gtk-stub-${path.basename(pages)}.log`), "w");
   const stub = spawn(path.join(binDir, "BrindlemarkInstall"), ["run=1", "--ui=gtk"],
-                     { env, stdio: ["ignore", output, output] });
+                     { env: fullEnv, stdio: ["ignore", output, output] });
   const exited = new Promise((resolve) => stub.on("exit", (code) => resolve(code)));
   t.after(() => { if (stub.exitCode === null) stub.kill("SIGKILL"); });
 
-  const x = (...args) => execFileSync("xdotool", args, { env, encoding: "utf8" }).trim();
-  const find = (title) => {
-    try { return x("search", "--name", `^${title}$`).split("\n")[0]; } catch { return ""; }
+  const x = (...args) => execFileSync("xdotool", args, { env: fullEnv, encoding: "utf8" }).trim();
+  const find = (title, visible = true) => {
+    const only = visible ? ["--onlyvisible"] : [];
+    try { return x("search", ...only, "--name", `^${title}$`).split("\n")[0]; } catch { return ""; }
   };
   const geometry = (window) => {
     const text = x("getwindowgeometry", window);
@@ -69,27 +70,70 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
     const [, width, height] = text.match(/Geometry: (\d+)x(\d+)/);
     return [Number(left), Number(top), Number(width), Number(height)];
   };
+  return { stub, exited, x, find, geometry, root, env: fullEnv, artifacts };
+}
+
+test("the GTK window is placed, sized once, titled by the page and shows it", { skip },
+     async (t) => {
+  const w = await startWindow(t, path.join(pagesRoot, "gtk-fixture"));
 
   // Before the page sizes it: 400 x 200 at 96 DPI, centred on the screen.
-  // The first WebKit start on a machine may build font caches: be patient.
-  const first = await until(() => find("loading"), "the window", 120000);
-  assert.deepEqual(geometry(first), [440, 412, 400, 200]);
+  const first = await until(() => w.find("loading"), "the window", w.stub);
+  assert.deepEqual(w.geometry(first), [440, 412, 400, 200]);
 
-  // The page sizes it once the document is complete (its alert blocked nothing).
-  const sized = await until(() => find("sized"), "the page to size the window");
-  assert.deepEqual(geometry(sized), [390, 362, 500, 300]);
+  // The page sizes it once the document is complete; its script dialogs were
+  // swallowed by the window (a dialog left up would hold the page).
+  const sized = await until(() => w.find("sized") || w.find("dialogs answered wrongly"),
+                            "the page to size the window", w.stub);
+  assert.equal(w.find("dialogs answered wrongly"), "");
+  assert.deepEqual(w.geometry(sized), [390, 362, 500, 300]);
   // What a person would see, kept beside the build for a look after the run.
-  const shot = path.join(artifacts, "gtk-window.png");
-  execFileSync("import", ["-window", "root", shot], { env });
+  const shot = path.join(w.artifacts, "gtk-window.png");
+  execFileSync("import", ["-window", "root", shot], { env: w.env });
   assert.ok(fs.statSync(shot).size > 1000);
 
   // The user moves and resizes it; the same size again leaves it there.
-  x("windowmove", sized, "20", "30");
-  x("windowsize", sized, "520", "310");
-  const again = await until(() => find("sized again"), "the second setWindowSize");
-  assert.deepEqual(geometry(again), [20, 30, 520, 310]);
+  w.x("windowmove", sized, "20", "30");
+  w.x("windowsize", sized, "520", "310");
+  const again = await until(() => w.find("sized again"), "the second setWindowSize", w.stub);
+  assert.deepEqual(w.geometry(again), [20, 30, 520, 310]);
 
   // The page closes its window; the process ends with the teardown.
-  assert.equal(await exited, 0);
-  assert.deepEqual(fs.readdirSync(path.join(root, "tmp")), ["Brindlemark_log"]);
+  assert.equal(await w.exited, 0);
+  assert.deepEqual(fs.readdirSync(path.join(w.root, "tmp")), ["Brindlemark_log"]);
+});
+
+// The run's own log, while it runs.
+function runLog(root) {
+  const tmp = path.join(root, "tmp");
+  for (const folder of fs.readdirSync(tmp)) {
+    const dir = path.join(tmp, folder);
+    if (!fs.statSync(dir).isDirectory()) continue;
+    for (const name of fs.readdirSync(dir)) {
+      if (name.startsWith("installer_log_")) return fs.readFileSync(path.join(dir, name), "utf8");
+    }
+  }
+  return "";
+}
+
+test("a hidden window stays hidden through placements until showWindow", { skip }, async (t) => {
+  const w = await startWindow(t, path.join(pagesRoot, "gtk-hidden"));
+  // Both placements have been made while the page keeps the window hidden.
+  await until(() => runLog(w.root).includes("ZSWindowSize: 520"), "the second placement", w.stub);
+  for (const title of ["loading", "hidden", "still hidden"]) {
+    assert.equal(w.find(title), "", `a placement showed the hidden window (${title})`);
+  }
+  const shown = await until(() => w.find("shown"), "showWindow", w.stub);
+  assert.deepEqual(w.geometry(shown).slice(2), [520, 310]);
+  assert.equal(await w.exited, 0);
+});
+
+test("on a display scaled by two the window is the size the page asked for", { skip },
+     async (t) => {
+  const w = await startWindow(t, path.join(pagesRoot, "gtk-fixture"), { GDK_SCALE: "2" });
+  // Logical pixels (a 640 x 512 screen) shown as device pixels, each twice.
+  const first = await until(() => w.find("loading"), "the window", w.stub);
+  assert.deepEqual(w.geometry(first), [240, 312, 800, 400]);
+  const sized = await until(() => w.find("sized"), "the page to size the window", w.stub);
+  assert.deepEqual(w.geometry(sized), [140, 212, 1000, 600]);
 });

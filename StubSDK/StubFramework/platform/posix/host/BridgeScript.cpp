@@ -8,10 +8,12 @@ namespace stubframework::platform::posix {
 extern const char kBridgeScriptText[];
 
 std::string BridgeScript(const std::string& token, unsigned session,
-                         const std::vector<std::pair<std::string, unsigned>>& methods) {
+                         const std::vector<std::pair<std::string, unsigned>>& methods,
+                         bool quietDialogs) {
     nlohmann::json config;
     config["token"] = token;
     config["session"] = session;
+    config["quietDialogs"] = quietDialogs;
     config["methods"] = nlohmann::json::object();
     for (const auto& [name, flags] : methods) {
         config["methods"][name] = flags;

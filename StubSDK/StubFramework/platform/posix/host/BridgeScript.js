@@ -115,5 +115,11 @@
   function complete() { request({ op: "documentComplete" }); }
   if (document.readyState === "complete") complete();
   else window.addEventListener("load", complete);
-  window.alert = function () { };
+  // Script dialogs never hold the wizard up; where the host cannot swallow
+  // the engine's own, they answer at once as if cancelled.
+  if (config.quietDialogs) {
+    window.alert = function () { };
+    window.confirm = function () { return false; };
+    window.prompt = function () { return null; };
+  }
 })();

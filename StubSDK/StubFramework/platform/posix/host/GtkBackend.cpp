@@ -84,7 +84,10 @@ public:
         g_main_loop_quit(loop_);
     }
 
+    bool SwallowsScriptDialogs() const override { return true; }
+
     void Show(bool visible) override {
+        hidden_ = !visible;
         if (visible) {
             gtk_widget_show_all(window_);
         } else {
@@ -106,13 +109,12 @@ public:
         gtk_window_present(GTK_WINDOW(window_));
     }
 
+    // GTK sizes are logical pixels, which the display's scale factor already
+    // turns into device pixels: only the font resolution beyond that counts.
     int Dpi() override {
         GdkScreen* screen = gtk_widget_get_screen(window_);
-        double resolution = gdk_screen_get_resolution(screen);
-        if (resolution <= 0) {
-            resolution = 96;
-        }
-        return static_cast<int>(resolution) * gtk_widget_get_scale_factor(window_);
+        const double resolution = gdk_screen_get_resolution(screen);
+        return resolution > 0 ? static_cast<int>(resolution) : 96;
     }
 
     // The window has no frame: outer and client sizes are the same.
@@ -147,9 +149,12 @@ public:
         gtk_window_move(GTK_WINDOW(window_), outer.left, outer.top);
         gtk_window_resize(GTK_WINDOW(window_), std::max(1, outer.Width()),
                           std::max(1, outer.Height()));
+        // The first placement shows the window, unless the page hid it first.
         if (!placed_) {
             placed_ = true;
-            gtk_widget_show_all(window_);
+            if (!hidden_) {
+                gtk_widget_show_all(window_);
+            }
         }
     }
 
@@ -204,6 +209,7 @@ private:
     GMainLoop* loop_ = nullptr;
     bool closeRequested_ = false;
     bool placed_ = false;
+    bool hidden_ = false;  // hideWindow came and no showWindow since
 };
 
 }  // namespace

@@ -22,6 +22,8 @@ public:
     // True when nothing of ours shows the page, so the run must watch that
     // a page comes and stays.
     virtual bool WatchesPage() const { return false; }
+    // True when the backend swallows the engine's script dialogs itself.
+    virtual bool SwallowsScriptDialogs() const { return false; }
 
     virtual void Show(bool visible) = 0;
     virtual void BeginDrag() = 0;

@@ -118,11 +118,12 @@ struct InvokeJob {
 }  // namespace
 
 LoopbackBridge::LoopbackBridge(std::string folder, IDispatchEx* external,
-                               window::HostEvents& events, Methods methods)
+                               window::HostEvents& events, Methods methods, bool quietDialogs)
     : folder_(std::move(folder)),
       external_(external),
       events_(events),
       methods_(std::move(methods)),
+      quietDialogs_(quietDialogs),
       token_(RandomToken()),
       hub_(std::make_shared<EventHub>()) {
     activity_.since = std::chrono::steady_clock::now();
@@ -275,7 +276,7 @@ void LoopbackBridge::ServePage(const httplib::Request& request, httplib::Respons
     const std::string destination = request.get_header_value("Sec-Fetch-Dest");
     if (IsHtml(file) && (destination.empty() || destination == "document")) {
         const std::string script =
-            "<script>" + BridgeScript(token_, nextSession_++, methods_) + "</script>";
+            "<script>" + BridgeScript(token_, nextSession_++, methods_, quietDialogs_) + "</script>";
         body.insert(ScriptPosition(body), script);
     }
     response.set_header("Cache-Control", "no-store");

@@ -30,8 +30,10 @@ class LoopbackBridge {
 public:
     using Methods = std::vector<std::pair<std::string, unsigned>>;
 
+    // `quietDialogs`: the pages' script answers alert, confirm and prompt
+    // itself (the host cannot swallow the engine's dialogs).
     LoopbackBridge(std::string folder, IDispatchEx* external, window::HostEvents& events,
-                   Methods methods);
+                   Methods methods, bool quietDialogs);
     ~LoopbackBridge();
     LoopbackBridge(const LoopbackBridge&) = delete;
     LoopbackBridge& operator=(const LoopbackBridge&) = delete;
@@ -71,6 +73,7 @@ private:
     IDispatchEx* const external_;
     window::HostEvents& events_;
     const Methods methods_;
+    const bool quietDialogs_;
     std::string token_;
     int port_ = 0;
     std::atomic<unsigned> nextSession_{1};

@@ -162,7 +162,8 @@ bool RunHostWindow(const std::string& folder, const std::string& page, IDispatch
     if (!backend) {
         return false;
     }
-    posix::LoopbackBridge bridge(folder, external, events, options.methods);
+    posix::LoopbackBridge bridge(folder, external, events, options.methods,
+                                 !backend->SwallowsScriptDialogs());
     if (!bridge.Start()) {
         return false;
     }
