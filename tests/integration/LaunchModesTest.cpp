@@ -15,14 +15,12 @@ namespace {
 namespace stdfs = std::filesystem;
 using Names = std::vector<std::string>;
 
+// Waits for the condition; a test whose condition never comes ends at its time-out.
 bool Eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) {
-            return true;
-        }
+    while (!condition()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+    return true;
 }
 
 bool StillRunning(pid_t child) {
@@ -101,15 +99,19 @@ TEST_F(LaunchModesTest, SelfUpdateRunsTheNewVersionAndReplacesTheLauncher) {
 TEST_F(LaunchModesTest, ReplacementWaitsForTheParentThenEndsWithTheGivenCode) {
     const std::string launcher = PlaceLauncher("stub-test-installer");
     const std::string before = stubtest::ReadFile(launcher);
-    const pid_t parent = sandbox_.Start("/bin/sleep", "0.5");
+    // The parent runs until the test lets it end.
+    const std::string release = sandbox_.Runtime() + "/release";
+    const pid_t parent = sandbox_.Start("stub-test-exit", "0 --until '" + release + "'");
     const pid_t replacement = sandbox_.Start(
         installer_, "newVersionExitCode=7 parentProcessID=" + std::to_string(parent) +
                         " shortcut=" + Quoted(launcher));
 
+    // While the parent runs the replacement waits and leaves the launcher alone.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(StillRunning(replacement));
     EXPECT_EQ(stubtest::ReadFile(launcher), before);
 
+    stubtest::WriteFile(release, "");
     EXPECT_EQ(stubtest::Sandbox::Wait(parent), 0);
     EXPECT_EQ(stubtest::Sandbox::Wait(replacement), 7);
     EXPECT_EQ(stubtest::ReadFile(launcher), stubtest::ReadFile(installer_));

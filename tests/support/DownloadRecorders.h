@@ -12,6 +12,7 @@
 #include "downloader/Object.h"
 #include "downloader/TaskModel.h"
 #include "platform/thread.h"
+#include "support/TestFolder.h"
 
 namespace stubtest {
 
@@ -63,7 +64,7 @@ template <class Base>
 class Ending : public Base {
 public:
     // True when the end came within the time.
-    bool WaitEnd(std::uint32_t ms = 20000) { return done_.Wait(ms); }
+    bool WaitEnd(std::uint32_t ms = kNoTimeLimitMs) { return done_.Wait(ms); }
     int Ends() {
         const std::lock_guard<std::mutex> guard(lock_);
         return ends_;
@@ -99,6 +100,11 @@ public:
     void OnComplete(downloader::Result hr) override {
         result = hr;
         RecordEnd();
+    }
+
+    std::size_t DataSize() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return body.size();
     }
 
     std::vector<downloader::HttpHeader> headers;

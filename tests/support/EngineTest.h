@@ -25,8 +25,9 @@ class EngineTest : public ::testing::Test {
 protected:
     void TearDown() override {
         logger.Reset();
-        // A task drops its last reference just after it reports its end.
-        for (int i = 0; i < 200 && downloader::details::LiveObjects() != baseline_; ++i) {
+        // A task drops its last reference just after it reports its end; a
+        // leak keeps this waiting until the test's time-out.
+        while (downloader::details::LiveObjects() != baseline_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         EXPECT_EQ(downloader::details::LiveObjects(), baseline_) << "an engine object leaked";

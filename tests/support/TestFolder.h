@@ -1,9 +1,14 @@
 // Per-test scratch folders and environment overrides.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace stubtest {
+
+// For waits that must not end on a clock: a test that hangs is ended by its
+// time-out (ctest's), never by a guess of how long the machine needs.
+inline constexpr std::uint32_t kNoTimeLimitMs = 0xFFFFFFFFu;
 
 // A fresh empty folder under the system temporary folder, removed with all
 // its contents when the object goes away. Path() ends without a separator.

@@ -1,4 +1,5 @@
 #include "bridge/Workers.h"
+#include "support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ protected:
         platform::OpenWindowThread();
     }
     void TearDown() override {
-        EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(10000));
+        EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(stubtest::kNoTimeLimitMs));
         platform::CloseWindowThread();
     }
 
@@ -103,7 +104,8 @@ protected:
         auto callback = RecordingCallback::Create();
         gScript.page = callback.Get();
         EXPECT_EQ(StartScripted(callback.Get()), S_OK);
-        EXPECT_TRUE(platform::PumpWindowThreadUntil([&] { return callback->Finished(); }, 20000));
+        EXPECT_TRUE(platform::PumpWindowThreadUntil([&] { return callback->Finished(); },
+                                                    stubtest::kNoTimeLimitMs));
         return callback->Calls();
     }
 
@@ -172,7 +174,7 @@ TEST_F(WorkerTest, ClosingTheWindowThreadDropsPageCallsWithoutHangingTheWorker) 
     auto callback = RecordingCallback::Create();
     ASSERT_EQ(StartScripted(callback.Get()), S_OK);
     platform::CloseWindowThread();
-    EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(10000));
+    EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(stubtest::kNoTimeLimitMs));
     EXPECT_TRUE(callback->Calls().empty());
 }
 

@@ -107,11 +107,14 @@ TEST_F(HttpTaskTest, FailuresEndOnceWithTheirCodes) {
 
 TEST_F(HttpTaskTest, CancelFromAnotherThreadEndsOnce) {
     auto events = Make<stubtest::RecordingHttp>();
+    // The server sends 100 bytes and then holds the rest back.
     const auto task = Ptr<ITask>::Attach(
-        CreateHttpTask(server.Url("p.bin", "slow=200"), HttpRange{}, events.Get(), logger.Get()));
+        CreateHttpTask(server.Url("p.bin", "stall=100"), HttpRange{}, events.Get(), logger.Get()));
     task->Cancel();  // before Start: nothing happens, the task stays startable
     task->Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while (events->DataSize() < 100) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     std::thread([&] { task->Cancel(); }).join();
     ExpectOneEnd(*events);
     EXPECT_EQ(events->result, kHttpCancelled);

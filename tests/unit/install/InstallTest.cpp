@@ -230,47 +230,72 @@ TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
     EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), restart, "/qn"), ErrorHandle::Reboot);
 }
 
-// Runs `work` on a thread and keeps the highest "installCurrent" seen short
-// of the total (the jump to the end at exit is not counted).
+// Runs `work` on a thread; it runs a program that ends once the file
+// `release` exists, which is made when "installCurrent" has reached
+// `reached`. The highest value seen short of the total, and whether the bar
+// was full before the program was let go.
+struct BarSeen {
+    std::int32_t highest = 0;
+    bool fullEarly = false;
+};
+
 template <class Work>
-std::int32_t HighestCurrentWhile(core::HtmlExternal& host, Work work) {
+BarSeen WatchBarUntil(core::HtmlExternal& host, const std::string& release, std::int32_t reached,
+                      Work work) {
     host.SetProgress(kInstallCurrent, 0);
     std::atomic<bool> done{false};
-    std::int32_t highest = 0;
+    BarSeen seen;
     std::thread runner([&] {
         work();
         done = true;
     });
+    bool released = false;
     while (!done) {
         const std::int32_t current = host.GetProgress(kInstallCurrent);
-        if (current != host.GetProgress(kInstallTotal)) {
-            highest = std::max(highest, current);
+        const std::int32_t total = host.GetProgress(kInstallTotal);
+        if (current < total) {
+            seen.highest = std::max(seen.highest, current);
+        } else if (!released && total > 1) {
+            seen.fullEarly = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!released && seen.highest >= reached) {
+            stubtest::WriteFile(release, "");
+            released = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     runner.join();
-    return highest;
+    std::filesystem::remove(release);
+    return seen;
 }
 
+// The bar's pace is a tenth of a second a step; what the tests hold to is
+// its bounds, which no load on the machine can move.
 TEST_F(InstallTest, EstimatedAndTimedProgress) {
     const std::string exit = stubtest::Sandbox::BinPath("stub-test-exit");
+    const std::string release = work / "release";
+    const std::string waiting = "0 --until \"" + release + "\"";
     core::HtmlExternal& host = bridge.Dispatch();
-    // 30 s estimated: a bar of 300 tenths, moving one a tenth of a second.
-    std::int32_t highest =
-        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Dispatch(), exit, "0 1", 30); });
+    // 30 s estimated: a bar of 300 tenths that moves while the program runs.
+    BarSeen seen = WatchBarUntil(host, release, 3,
+                                 [&] { core::InstallExe(bridge.Dispatch(), exit, waiting, 30); });
     EXPECT_EQ(Progress(kInstallTotal), 300);
-    EXPECT_GE(highest, 5);
-    EXPECT_LE(highest, 15);
+    EXPECT_FALSE(seen.fullEarly);
+    EXPECT_GE(seen.highest, 3);
     EXPECT_EQ(Progress(kInstallCurrent), 300);
     // A program that runs past its estimate waits one short of the end.
-    highest =
-        HighestCurrentWhile(host, [&] { core::InstallExe(bridge.Dispatch(), exit, "0 1.5", 1); });
-    EXPECT_EQ(highest, 9);
-    // Removal moves one in 150 every 200 ms.
-    highest = HighestCurrentWhile(
-        host, [&] { core::RunUninstall(bridge.Dispatch(), "\"" + exit + "\" 0 2"); });
-    EXPECT_GE(highest, 7);
-    EXPECT_LE(highest, 12);
+    seen = WatchBarUntil(host, release, 9,
+                         [&] { core::InstallExe(bridge.Dispatch(), exit, waiting, 1); });
+    EXPECT_EQ(seen.highest, 9);
+    EXPECT_FALSE(seen.fullEarly);
+    EXPECT_EQ(Progress(kInstallCurrent), 10);
+    // Removal: a bar of 150 steps, full only at the end.
+    seen = WatchBarUntil(host, release, 2, [&] {
+        core::RunUninstall(bridge.Dispatch(), "\"" + exit + "\" " + waiting);
+    });
+    EXPECT_GE(seen.highest, 2);
+    EXPECT_FALSE(seen.fullEarly);
+    EXPECT_EQ(Progress(kInstallTotal), 150);
     EXPECT_EQ(Progress(kInstallCurrent), 150);
 }
 

@@ -762,8 +762,9 @@ TEST_F(StubRegToolTest, ExportWritesARegFile) {
 
 TEST_F(StubRegToolTest, ConcurrentToolProcessesLoseNoValue) {
     std::string script;
+    // Four writers at once, 25 values each (slow builds start each tool slowly).
     for (int p = 0; p < 4; ++p) {
-        script += "(for i in $(seq 1 50); do " STUB_BIN_DIR "/stub-reg add 'HKCU\\Conc' /v p" +
+        script += "(for i in $(seq 1 25); do " STUB_BIN_DIR "/stub-reg add 'HKCU\\Conc' /v p" +
                   std::to_string(p) + "_$i /d x /f >/dev/null || echo fail; done) & ";
     }
     script += "wait";
@@ -779,7 +780,7 @@ TEST_F(StubRegToolTest, ConcurrentToolProcessesLoseNoValue) {
     EXPECT_EQ(out, "");
     reg::Key key;
     ASSERT_EQ(Open(Root::CurrentUser, "Conc", View::Default, key), platform::kErrorSuccess);
-    EXPECT_EQ(ValueNames(key).size(), 200u);
+    EXPECT_EQ(ValueNames(key).size(), 100u);
 }
 
 }  // namespace
