@@ -135,7 +135,7 @@ TEST_F(SharedMachineTest, FoldersOfEndedRunsAreRemovedByTheNext) {
     }
     ASSERT_EQ(stubtest::Sandbox::Wait(ended), 0);
     const auto folderWithOwner = [this](const std::string& name, const std::string& owner) {
-        const std::string folder = sandbox_.Tmp() + "/" + name;
+        std::string folder = sandbox_.Tmp() + "/" + name;
         stdfs::create_directory(folder);
         stubtest::WriteFile(folder + "/page.html", "left behind");
         if (!owner.empty()) {

@@ -340,8 +340,8 @@ TEST_F(ZipTest, ArchivesThatContradictThemselvesAreRefusedBeforeAnyWrite) {
 }
 
 TEST_F(ZipTest, StubUnzipRemovesWhatItWroteWhenAnEntryFails) {
-    WriteArchive(work / "crc.zip", {{"a/b/first.txt", "kept until the end"},
-                                    {"x.bin", std::string(1000, 'a')}});
+    WriteArchive(work / "crc.zip",
+                 {{"a/b/first.txt", "kept until the end"}, {"x.bin", std::string(1000, 'a')}});
     std::string archive = stubtest::ReadFile(work / "crc.zip");
     const std::size_t second = archive.find("x.bin");
     archive[second + 40] ^= 0x01;  // inside x.bin's deflated data

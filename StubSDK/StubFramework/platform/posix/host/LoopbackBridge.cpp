@@ -275,8 +275,9 @@ void LoopbackBridge::ServePage(const httplib::Request& request, httplib::Respons
     // must not start a page of its own and cut off the document's callbacks.
     const std::string destination = request.get_header_value("Sec-Fetch-Dest");
     if (IsHtml(file) && (destination.empty() || destination == "document")) {
-        const std::string script =
-            "<script>" + BridgeScript(token_, nextSession_++, methods_, quietDialogs_) + "</script>";
+        const std::string script = "<script>" +
+                                   BridgeScript(token_, nextSession_++, methods_, quietDialogs_) +
+                                   "</script>";
         body.insert(ScriptPosition(body), script);
     }
     response.set_header("Cache-Control", "no-store");

@@ -16,7 +16,8 @@ InstallLock::InstallLock() {
     if (registry::detail::HiveFolder(registry::detail::Hive::Machine, folder) != 0) {
         return;
     }
-    fd_ = open((folder / "installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd_ =
+        open((folder / "installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         close(fd_);
         fd_ = -1;

@@ -289,9 +289,9 @@ std::uint32_t Database::Open(const std::string& path, std::span<const char* cons
         return error;
     }
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(
-        path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-        nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
     SqliteHandle handle(raw);
     if (rc != SQLITE_OK) {
         return SqliteError(raw, rc, false);
