@@ -1,9 +1,15 @@
 // Latency of window.external: the median of 1,000 synchronous calls with a
-// string result, beside the median of a bare fetch round trip to the same
-// server, in one headless Chromium run.
+// string result, beside the median of a bare request to the same server, in
+// headless Chromium (the loopback bridge) and in the GTK window under Xvfb
+// (the bridge inside the process), with the rate progress callbacks reach
+// the GTK page at.
 //   node bench/bridge.mjs        (after scripts/setup; uses build/bin)
+import { execFileSync, spawn } from "node:child_process";
+import fs from "node:fs";
 import http from "node:http";
-import { launchBrowser, startStub } from "../tests/pages/stub.mjs";
+import os from "node:os";
+import path from "node:path";
+import { binDir, launchBrowser, startDisplay, startStub } from "../tests/pages/stub.mjs";
 
 // The same call without a browser: what the stub itself adds.
 async function directCalls(pageUrl, rounds) {
@@ -31,6 +37,89 @@ async function directCalls(pageUrl, rounds) {
 }
 
 const ROUNDS = 1000;
+const PROGRESS_MS = 2000;
+const RATE = 500;
+
+// The measuring page for the GTK window: it reports through its title. The
+// engine's clock ticks in whole milliseconds, so calls are timed in batches
+// of 20 and the median taken over the batches.
+const gtkPage = `<!DOCTYPE html><html><head><meta charset="utf-8"><title>bench</title></head>
+<body><script>
+  window.addEventListener("load", function () {
+    var external = window.external;
+    external.setWindowSize(300, 200);
+    external.setProperty("bench", "a string result");
+    var bare = function () { var x = new XMLHttpRequest(); x.open("GET", "ping.txt", false); x.send(); };
+    var call = function () { external.getProperty("bench"); };
+    var perCall = function (what, rounds) {
+      var batches = [];
+      for (var b = 0; b < rounds / 20; ++b) {
+        var start = performance.now();
+        for (var i = 0; i < 20; ++i) what();
+        batches.push((performance.now() - start) / 20);
+      }
+      batches.sort(function (a, b) { return a - b; });
+      return batches[Math.floor(batches.length / 2)];
+    };
+    perCall(call, 100); perCall(bare, 100);
+    var figures = { call: perCall(call, ${ROUNDS}), bare: perCall(bare, ${ROUNDS}) };
+    // Progress callbacks at ${RATE} a second for ${PROGRESS_MS / 1000} s, with calls going on meanwhile.
+    var received = 0, first = 0, last = 0, during = [];
+    external.testCallbacks(${RATE * PROGRESS_MS / 1000}, ${RATE}, function (code) {
+      var now = performance.now();
+      if (code !== 10) {
+        figures.received = received;
+        figures.seconds = (last - first) / 1000;
+        figures.during = during.sort(function (a, b) { return a - b; })[Math.floor(during.length / 2)];
+        document.title = "BENCH " + JSON.stringify(figures);
+        setTimeout(function () { external.closeWindow(); }, 200);
+        return;
+      }
+      if (!first) first = now;
+      last = now;
+      ++received;
+    });
+    var busy = setInterval(function () {
+      if (figures.received !== undefined) { clearInterval(busy); return; }
+      during.push(perCall(call, 20));
+    }, 20);
+  });
+</script></body></html>`;
+
+function available(command) {
+  try { execFileSync("sh", ["-c", `command -v ${command}`], { stdio: "ignore" }); return true; }
+  catch { return false; }
+}
+
+async function gtkFigures() {
+  const { display, stop } = await startDisplay();
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-bench-"));
+  try {
+    for (const name of ["tmp", "registry", "runtime", "pages"]) fs.mkdirSync(path.join(root, name));
+    fs.writeFileSync(path.join(root, "pages", "Load.html"), gtkPage);
+    fs.writeFileSync(path.join(root, "pages", "ping.txt"), "pong");
+    const env = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
+                  STUB_REGISTRY_DIR: path.join(root, "registry"),
+                  XDG_RUNTIME_DIR: path.join(root, "runtime"), STUB_PAGES_DIR: path.join(root, "pages") };
+    const stub = spawn(path.join(binDir, "stub-test-installer"), ["run=1", "--ui=gtk"],
+                       { env, stdio: "ignore" });
+    const exited = new Promise((resolve) => stub.on("exit", resolve));
+    let title = "";
+    while (!title && stub.exitCode === null) {
+      try {
+        const window = execFileSync("xdotool", ["search", "--name", "^BENCH "], { env, encoding: "utf8" })
+          .trim().split("\n")[0];
+        title = execFileSync("xdotool", ["getwindowname", window], { env, encoding: "utf8" }).trim();
+      } catch { await new Promise((resolve) => setTimeout(resolve, 100)); }
+    }
+    await exited;
+    if (!title) throw new Error("the GTK window ended without figures");
+    return JSON.parse(title.slice("BENCH ".length));
+  } finally {
+    stop();
+    fs.rmSync(root, { recursive: true, force: true });
+  }
+}
 
 const stub = await startStub();
 const browser = await launchBrowser();
@@ -68,4 +157,23 @@ try {
 } finally {
   await browser.close();
   await stub.stop();
+}
+
+if (["Xvfb", "xdotool"].every(available)) {
+  const gtk = await gtkFigures();
+  const share = gtk.call - gtk.bare;
+  const sent = (RATE * PROGRESS_MS) / 1000;
+  const rate = gtk.received / Math.max(gtk.seconds, 0.001);
+  console.log("GTK window (bridge inside the process):");
+  console.log(`  sync call with string result: median ${gtk.call.toFixed(3)} ms over ${ROUNDS} ` +
+              `(target < 1 ms): ${gtk.call < 1 ? "met" : "MISSED"}`);
+  console.log(`  bare synchronous request:     median ${gtk.bare.toFixed(3)} ms over ${ROUNDS}`);
+  console.log(`  the stub's share:             ${share.toFixed(3)} ms (target < 0.2 ms): ` +
+              `${share < 0.2 ? "met" : "MISSED"}`);
+  const all = gtk.received === sent && rate >= RATE * 0.95;
+  console.log(`  progress callbacks at ${RATE} a second: ${gtk.received} of ${sent} delivered, ` +
+              `${rate.toFixed(0)} a second: ${all ? "met" : "MISSED"}; sync calls meanwhile ` +
+              `${gtk.during.toFixed(3)} ms`);
+} else {
+  console.log("GTK window: skipped (needs Xvfb and xdotool)");
 }

@@ -45,6 +45,7 @@ struct World {
         };
         methods->RegisterMethods(kInert);
         framework->Dispatch().BuildDispatchTable(*methods);
+        hub->Issue();  // session 1: the one well-formed inputs name
     }
     std::unique_ptr<stubframework::StubFramework> framework;
     std::unique_ptr<stubframework::ExternalMethods> methods;

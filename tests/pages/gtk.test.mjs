@@ -4,10 +4,11 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
+import http from "node:http";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { binDir, fixture } from "./stub.mjs";
+import { binDir, fixture, startDisplay } from "./stub.mjs";
 
 const pagesRoot = path.dirname(fixture);
 
@@ -37,12 +38,8 @@ const skip = (!haveTools && "needs Xvfb, xdotool, ImageMagick and WebKitGTK") ||
 
 // Xvfb on a display it picks itself, and the stub on it with `pages`.
 async function startWindow(t, pages, env = {}) {
-  const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                     { stdio: ["ignore", "ignore", "ignore", "pipe"] });
-  t.after(() => xvfb.kill());
-  let announced = "";
-  xvfb.stdio[3].on("data", (chunk) => { announced += chunk.toString(); });
-  const display = ":" + (await until(() => announced.includes("\n") && announced.trim(), "Xvfb"));
+  const { display, stop } = await startDisplay();
+  t.after(stop);
 
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-"));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
@@ -136,4 +133,68 @@ test("on a display scaled by two the window is the size the page asked for", { s
   assert.deepEqual(w.geometry(first), [240, 312, 800, 400]);
   const sized = await until(() => w.find("sized"), "the page to size the window", w.stub);
   assert.deepEqual(w.geometry(sized), [140, 212, 1000, 600]);
+});
+
+// Inodes of the TCP sockets listening on the machine.
+function listeningInodes() {
+  const inodes = new Set();
+  for (const table of ["/proc/net/tcp", "/proc/net/tcp6"]) {
+    for (const line of fs.readFileSync(table, "utf8").split("\n").slice(1)) {
+      const fields = line.trim().split(/\s+/);
+      if (fields[3] === "0A") inodes.add(fields[9]);
+    }
+  }
+  return inodes;
+}
+
+test("the window serves its pages without a socket and keeps to them", { skip }, async (t) => {
+  // A site outside, and a desktop browser that only notes what it is given.
+  const outside = http.createServer((_, response) => {
+    response.setHeader("Content-Type", "text/html");
+    response.end("<!DOCTYPE html><title>Outside</title><p>outside</p>");
+  });
+  await new Promise((resolve) => outside.listen(0, "127.0.0.1", resolve));
+  t.after(() => outside.close());
+  const away = `http://127.0.0.1:${outside.address().port}/away`;
+  // A port nobody listens on any more.
+  const closed = http.createServer();
+  await new Promise((resolve) => closed.listen(0, "127.0.0.1", resolve));
+  const unreachable = `http://127.0.0.1:${closed.address().port}/nothing`;
+  await new Promise((resolve) => closed.close(resolve));
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-pages-"));
+  t.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
+  const pages = path.join(scratch, "pages");
+  fs.mkdirSync(pages);
+  fs.writeFileSync(path.join(pages, "Load.html"), `<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>loading</title></head><body><p>ours</p><script>
+  window.addEventListener("load", function () {
+    window.external.setWindowSize(400, 300);
+    document.title = "ours";
+    setTimeout(function () { location.href = ${JSON.stringify(away)}; }, 300);
+    setTimeout(function () { location.href = ${JSON.stringify(unreachable)}; }, 900);
+    setTimeout(function () { document.title = "still ours"; }, 1500);
+    setTimeout(function () { window.external.closeWindow(); }, 2500);
+  });
+</script></body></html>`);
+  const opened = path.join(scratch, "opened");
+  fs.writeFileSync(path.join(scratch, "xdg-open"), `#!/bin/sh\nprintf '%s\\n' "$@" >> '${opened}'\n`,
+                   { mode: 0o755 });
+  const w = await startWindow(t, pages, { PATH: `${scratch}:${process.env.PATH}` });
+
+  const window = await until(() => w.find("ours"), "the page", w.stub);
+  // Nothing of the process listens: no other process can reach the pages.
+  const listening = listeningInodes();
+  const ownSockets = fs.readdirSync(`/proc/${w.stub.pid}/fd`)
+    .map((fd) => { try { return fs.readlinkSync(`/proc/${w.stub.pid}/fd/${fd}`); } catch { return ""; } })
+    .map((target) => /^socket:\[(\d+)\]$/.exec(target)?.[1]).filter(Boolean);
+  assert.deepEqual(ownSockets.filter((inode) => listening.has(inode)), []);
+
+  // The page leaves for an outside address, then for one that does not
+  // answer: the desktop's browser gets both, the installer's window keeps
+  // the page (no outside page, no error page in its place).
+  const next = await until(() => { const name = w.x("getwindowname", window); return name !== "ours" && name; },
+                           "the page's next step", w.stub);
+  assert.equal(next, "still ours");
+  assert.deepEqual(fs.readFileSync(opened, "utf8").trim().split("\n"), [away, unreachable]);
+  assert.equal(await w.exited, 0);
 });

@@ -30,14 +30,18 @@ async function waitFor(condition, what, process) {
   }
 }
 
-export async function startStub(program = "stub-test-installer", extraEnv = {}) {
+// `prepare(root)` runs before the stub starts; `urlFile(root)` is where it
+// is to write its URL (in `root` unless given).
+export async function startStub(program = "stub-test-installer", extraEnv = {},
+                                { prepare, urlFile: chosenUrlFile } = {}) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-page-"));
   const dirs = {};
   for (const name of ["tmp", "registry", "runtime"]) {
     dirs[name] = path.join(root, name);
-    fs.mkdirSync(dirs[name]);
+    fs.mkdirSync(dirs[name], { mode: 0o700 });
   }
-  const urlFile = path.join(root, "url");
+  const urlFile = chosenUrlFile ? chosenUrlFile(root) : path.join(root, "url");
+  prepare?.(root);
   const child = spawn(path.join(binDir, program), ["run=1", "--ui=external"], {
     env: { ...process.env, TMPDIR: dirs.tmp, STUB_REGISTRY_DIR: dirs.registry,
            XDG_RUNTIME_DIR: dirs.runtime, STUB_PAGES_DIR: fixture, STUB_URL_FILE: urlFile,
@@ -55,6 +59,16 @@ export async function startStub(program = "stub-test-installer", extraEnv = {}) 
       fs.rmSync(root, { recursive: true, force: true });
     },
   };
+}
+
+// Xvfb on a display it picks itself: the display's name, and how to end it.
+export async function startDisplay() {
+  const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                     { stdio: ["ignore", "ignore", "ignore", "pipe"] });
+  let announced = "";
+  xvfb.stdio[3].on("data", (chunk) => { announced += chunk.toString(); });
+  const number = await waitFor(() => announced.includes("\n") && announced.trim(), "Xvfb", xvfb);
+  return { display: `:${number}`, stop: () => xvfb.kill() };
 }
 
 export function keptLog(stub) {

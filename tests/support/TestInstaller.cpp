@@ -7,6 +7,9 @@
 //  - run testProgress(durationMs, callback): a worker whose transfer takes
 //    durationMs, reporting through the real progress machinery, and counting
 //    the calls it makes into the property "testCalls".
+//  - run testCallbacks(count, perSecond, callback): progress calls at a
+//    steady rate, then the final one (for the benchmark).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -109,6 +112,36 @@ void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> reque
     }
 }
 
+// callback(Running, count, i) `count` times at `perSecond`, then
+// callback(NoError): a steady stream of progress calls for the benchmark.
+void TestCallbacksThreadFunc(std::unique_ptr<stubframework::InstallRequest> request) {
+    using namespace stubframework;
+    ComApartment apartment;
+    const auto callback = WorkerPrologue(*request->owner, request->callback, "TestCallbacks: ");
+    if (!callback) {
+        return;
+    }
+    const auto count = static_cast<std::int32_t>(request->estimatedTime);
+    const int perSecond = std::max(1, std::atoi(request->parameters.c_str()));
+    const auto start = std::chrono::steady_clock::now();
+    for (std::int32_t i = 1; i <= count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(1000000LL * i / perSecond));
+        CallPage(callback.Get(), ErrorHandle::Running, count, i);
+    }
+    CallPage(callback.Get(), ErrorHandle::NoError);
+}
+
+HRESULT testCallbacks(stubframework::ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                      VARIANT* /*result*/) {
+    auto request = std::make_unique<stubframework::InstallRequest>();
+    request->owner = &owner;
+    request->estimatedTime = stubframework::IntArgument(params, 0);
+    request->parameters = std::to_string(stubframework::IntArgument(params, 1));
+    return stubframework::StartWorker(owner, std::move(request),
+                                      stubframework::ScriptArgument(params, 2),
+                                      TestCallbacksThreadFunc, "EMTestCallbacks: failed with ");
+}
+
 HRESULT testProgress(stubframework::ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
                      VARIANT* /*result*/) {
     auto request = std::make_unique<stubframework::InstallRequest>();
@@ -130,6 +163,7 @@ int main(int argc, char** argv) {
     auto methods = std::make_unique<stubframework::ExternalMethods>(*framework);
     constexpr stubframework::MethodRow kTestMethods[] = {
         {"testProgress", stubframework::kMethod, {VT_I4, VT_DISPATCH}, testProgress},
+        {"testCallbacks", stubframework::kMethod, {VT_I4, VT_I4, VT_DISPATCH}, testCallbacks},
     };
     methods->RegisterMethods(kTestMethods);
     if (const std::string hold = process::EnvironmentVariable("STUB_TEST_HOLD_FILE");

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/commandline.h"
+#include "platform/posix/DesktopUser.h"
 #include "platform/process.h"
 
 namespace stubframework::platform::process {
@@ -348,14 +349,20 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
 
 namespace {
 
-// Who sits at the desktop when we run as root on their behalf; none otherwise.
+using posix::DesktopUser;
+
+}  // namespace
+}  // namespace stubframework::platform::process
+
+namespace stubframework::platform::posix {
+
 bool DesktopUser(uid_t& uid, gid_t& gid, std::string& name, std::string& home) {
     if (geteuid() != 0) {
         return false;
     }
-    std::string id = EnvironmentVariable("PKEXEC_UID");
+    std::string id = process::EnvironmentVariable("PKEXEC_UID");
     if (id.empty()) {
-        id = EnvironmentVariable("SUDO_UID");
+        id = process::EnvironmentVariable("SUDO_UID");
     }
     if (id.empty()) {
         return false;
@@ -370,6 +377,11 @@ bool DesktopUser(uid_t& uid, gid_t& gid, std::string& name, std::string& home) {
     home = entry->pw_dir;
     return true;
 }
+
+}  // namespace stubframework::platform::posix
+
+namespace stubframework::platform::process {
+namespace {
 
 // Starts a program without waiting; it is reaped when it ends.
 bool SpawnDetached(std::vector<std::string> arguments) {

@@ -44,7 +44,7 @@ public:
     ULONG Release() override {
         const ULONG left = --references_;
         if (left == 0) {
-            hub_->Push(session_, json{{"type", "release"}, {"id", id_}}.dump());
+            hub_->Push(session_, id_, false, json{{"type", "release"}, {"id", id_}}.dump());
             delete this;
         }
         return left;
@@ -63,7 +63,12 @@ public:
         for (UINT i = params != nullptr ? params->cArgs : 0; i > 0; --i) {
             arguments.push_back(VariantToJson(params->rgvarg[i - 1]));
         }
-        hub_->Push(session_, json{{"type", "call"}, {"id", id_}, {"args", arguments}}.dump());
+        // callback(Running, total, current): a progress report, which a
+        // newer one may replace while the page does not listen.
+        const bool progress = arguments.size() == 3 && arguments[0].is_number_integer() &&
+                              arguments[0].get<std::int64_t>() == 10;
+        hub_->Push(session_, id_, progress,
+                   json{{"type", "call"}, {"id", id_}, {"args", arguments}}.dump());
         return S_OK;
     }
 
@@ -193,26 +198,39 @@ namespace {
 std::string DispatchChecked(const std::string& body, IDispatchEx& external,
                             window::HostEvents& events, const std::shared_ptr<EventHub>& hub,
                             bool& badRequest) {
-    const json message = json::parse(body, nullptr, false);
-    if (!message.is_object() || !message.contains("op") || !message["op"].is_string() ||
-        !message.contains("session") || !message["session"].is_number_unsigned()) {
+    // A deep text would be copied and freed by recursion: refused unread.
+    if (!NestingWithin(body, kMaxNesting)) {
         badRequest = true;
         return json{{"hr", E_INVALIDARG}}.dump();
     }
-    const std::string op = message["op"];
+    const json message = json::parse(body, nullptr, false);
+    if (!message.is_object() || !message.contains("op") || !message["op"].is_string() ||
+        !message.contains("session") || !message["session"].is_number_unsigned() ||
+        message["session"].get<std::uint64_t>() > 0xFFFFFFFFu ||
+        !hub->Issued(message["session"].get<unsigned>())) {
+        badRequest = true;
+        return json{{"hr", E_INVALIDARG}}.dump();
+    }
+    const std::string& op = message["op"].get_ref<const std::string&>();
     const auto session = message["session"].get<unsigned>();
     if (op == "documentComplete") {
         events.OnDocumentComplete();
+        return json{{"hr", S_OK}}.dump();
+    }
+    if (op == "connect") {
+        hub->Connect(session);
         return json{{"hr", S_OK}}.dump();
     }
     if (!message.contains("name") || !message["name"].is_string()) {
         badRequest = true;
         return json{{"hr", E_INVALIDARG}}.dump();
     }
-    const std::string name = message["name"];
+    const std::string& name = message["name"].get_ref<const std::string&>();
     com::Bstr bstrName(name);
     CallArguments arguments;
-    if (!arguments.Load(message.value("args", json::array()), hub, session)) {
+    static const json kNoArguments = json::array();
+    const auto args = message.find("args");
+    if (!arguments.Load(args != message.end() ? *args : kNoArguments, hub, session)) {
         badRequest = true;
         return json{{"hr", E_INVALIDARG}}.dump();
     }
@@ -262,6 +280,30 @@ std::string DispatchChecked(const std::string& body, IDispatchEx& external,
 }
 
 }  // namespace
+
+bool NestingWithin(std::string_view text, int depth) {
+    int level = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++level > depth) {
+                return false;
+            }
+        } else if ((c == ']' || c == '}') && level > 0) {
+            --level;  // a stray close never buys depth for what follows
+        }
+    }
+    return true;
+}
 
 std::string DispatchBridgeMessage(const std::string& body, IDispatchEx& external,
                                   window::HostEvents& events, const std::shared_ptr<EventHub>& hub,

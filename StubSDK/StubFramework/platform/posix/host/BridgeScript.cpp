@@ -7,15 +7,15 @@ namespace stubframework::platform::posix {
 // The text of BridgeScript.js, embedded at build time.
 extern const char kBridgeScriptText[];
 
-std::string BridgeScript(const std::string& token, unsigned session,
-                         const std::vector<std::pair<std::string, unsigned>>& methods,
-                         bool quietDialogs) {
+std::string BridgeScript(const BridgeScriptConfig& settings) {
     nlohmann::json config;
-    config["token"] = token;
-    config["session"] = session;
-    config["quietDialogs"] = quietDialogs;
+    config["base"] = settings.base;
+    config["session"] = settings.session;
+    config["quietDialogs"] = settings.quietDialogs;
+    config["eventStream"] = settings.eventStream;
+    config["deliver"] = kDeliverFunction;
     config["methods"] = nlohmann::json::object();
-    for (const auto& [name, flags] : methods) {
+    for (const auto& [name, flags] : settings.methods) {
         config["methods"][name] = flags;
     }
     std::string text = config.dump();

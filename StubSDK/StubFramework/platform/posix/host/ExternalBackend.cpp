@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/posix/host/HostBackend.h"
+#include "platform/posix/host/LoopbackBridge.h"
 #include "platform/process.h"
 #include "platform/windowthread.h"
 
@@ -36,9 +37,10 @@ void PublishUrl(const std::string& url) {
     if (target.empty()) {
         return;
     }
-    // Readable by its owner only: the URL carries the token.
-    const std::string staged = target + ".partial";
-    const int fd = open(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Readable by its owner only (the URL carries the token), staged under a
+    // new name nobody could have prepared.
+    std::string staged = target + ".XXXXXX";
+    const int fd = mkostemp(staged.data(), O_CLOEXEC);
     if (fd < 0) {
         return;
     }
@@ -54,10 +56,14 @@ public:
     ExternalBackend()
         : answers_(SplitAnswers(process::EnvironmentVariable("STUB_DIALOG_ANSWERS"))) {}
 
-    bool Open(const std::string& url, const std::string& oneTimeUrl) override {
+    std::unique_ptr<PageServer> ServePages(PageSource source) override {
+        return std::make_unique<LoopbackBridge>(std::move(source));
+    }
+
+    bool Open(const std::string& url, const std::string& launch) override {
         PublishUrl(url);
-        if (process::EnvironmentVariable("STUB_NO_BROWSER") != "1") {
-            process::LaunchAsDesktopUser("xdg-open", {oneTimeUrl});
+        if (process::EnvironmentVariable("STUB_NO_BROWSER") != "1" && !launch.empty()) {
+            process::LaunchAsDesktopUser("xdg-open", {launch});
         }
         return true;
     }

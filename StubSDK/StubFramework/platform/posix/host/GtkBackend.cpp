@@ -8,7 +8,10 @@
 
 #include <webkit2/webkit2.h>
 #include <algorithm>
+#include <string>
 
+#include "platform/posix/host/SchemeBridge.h"
+#include "platform/process.h"
 #include "platform/windowthread.h"
 #endif
 
@@ -40,15 +43,93 @@ gboolean OnScriptDialog(WebKitWebView* /*view*/, WebKitScriptDialog* /*dialog*/,
     return TRUE;
 }
 
+bool IsOurPage(const std::string& uri) {
+    return uri.rfind(std::string(SchemeBridge::kOrigin) + "/", 0) == 0;
+}
+
+// An address outside our pages goes to the desktop's browser, never into
+// the installer's borderless window.
+void HandOff(const std::string& uri) {
+    if (uri.rfind("http://", 0) == 0 || uri.rfind("https://", 0) == 0 ||
+        uri.rfind("mailto:", 0) == 0) {
+        process::LaunchAsDesktopUser("xdg-open", {uri});
+    }
+}
+
+// The installer's window shows our pages only. A link or form meant for
+// another window, and a main-frame load that leaves our pages (a link,
+// `location = ...`, a redirect) go to the desktop's browser instead; the
+// page that was there stays. Frames load where they lead. The engine tells
+// a main-frame load from a frame's only once the answer is in, before it is
+// shown.
+gboolean OnDecidePolicy(WebKitWebView* /*view*/, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer /*unused*/) {
+    WebKitURIRequest* request = nullptr;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        request = webkit_navigation_action_get_request(
+            webkit_navigation_policy_decision_get_navigation_action(
+                WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+    } else if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) {
+            return FALSE;
+        }
+        request = webkit_response_policy_decision_get_request(response);
+    } else {
+        return FALSE;
+    }
+    const gchar* uri = webkit_uri_request_get_uri(request);
+    const std::string target = uri != nullptr ? uri : "";
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE && IsOurPage(target)) {
+        return FALSE;
+    }
+    webkit_policy_decision_ignore(decision);
+    HandOff(target);
+    return TRUE;
+}
+
+// A main-frame address outside our pages that cannot be loaded here (no
+// answer, a scheme of another program): the desktop's browser gets it, and
+// no error page replaces the wizard.
+gboolean OnLoadFailed(WebKitWebView* /*view*/, WebKitLoadEvent /*event*/, gchar* uri, GError* error,
+                      gpointer /*unused*/) {
+    const std::string target = uri != nullptr ? uri : "";
+    if (IsOurPage(target)) {
+        return FALSE;
+    }
+    // A load we stopped ourselves has been handed off already.
+    const bool stoppedHere =
+        g_error_matches(error, WEBKIT_POLICY_ERROR,
+                        WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+        g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
+    if (!stoppedHere) {
+        HandOff(target);
+    }
+    return TRUE;
+}
+
+// window.open: the address goes to the desktop's browser; no window of ours.
+GtkWidget* OnCreate(WebKitWebView* /*view*/, WebKitNavigationAction* action, gpointer /*unused*/) {
+    const gchar* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    HandOff(uri != nullptr ? uri : "");
+    return nullptr;
+}
+
 class GtkBackend final : public HostBackend {
 public:
     GtkBackend() {
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
-        view_ = webkit_web_view_new();
+        // A context of our own: its pages come from our scheme, not a socket.
+        context_ = webkit_web_context_new();
+        SchemeBridge::Register(context_);
+        view_ = webkit_web_view_new_with_context(context_);
         gtk_container_add(GTK_CONTAINER(window_), view_);
         g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), nullptr);
         g_signal_connect(view_, "script-dialog", G_CALLBACK(OnScriptDialog), nullptr);
+        g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
+        g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
+        g_signal_connect(view_, "create", G_CALLBACK(OnCreate), nullptr);
         g_signal_connect(view_, "notify::title", G_CALLBACK(OnTitle), this);
         g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
         loop_ = g_main_loop_new(nullptr, FALSE);
@@ -57,6 +138,7 @@ public:
     ~GtkBackend() override {
         SetWindowThreadWaker(nullptr);
         gtk_widget_destroy(window_);
+        g_object_unref(context_);
         g_main_loop_unref(loop_);
         while (g_main_context_iteration(nullptr, FALSE)) {
         }
@@ -65,7 +147,11 @@ public:
     GtkBackend(const GtkBackend&) = delete;
     GtkBackend& operator=(const GtkBackend&) = delete;
 
-    bool Open(const std::string& url, const std::string& /*oneTimeUrl*/) override {
+    std::unique_ptr<PageServer> ServePages(PageSource source) override {
+        return std::make_unique<SchemeBridge>(std::move(source), context_, WEBKIT_WEB_VIEW(view_));
+    }
+
+    bool Open(const std::string& url, const std::string& /*launch*/) override {
         SetWindowThreadWaker([] { g_idle_add(RunPostedWork, nullptr); });
         webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), url.c_str());
         return true;
@@ -83,8 +169,6 @@ public:
         closeRequested_ = true;
         g_main_loop_quit(loop_);
     }
-
-    bool SwallowsScriptDialogs() const override { return true; }
 
     void Show(bool visible) override {
         hidden_ = !visible;
@@ -205,6 +289,7 @@ private:
     }
 
     GtkWidget* window_ = nullptr;
+    WebKitWebContext* context_ = nullptr;
     GtkWidget* view_ = nullptr;
     GMainLoop* loop_ = nullptr;
     bool closeRequested_ = false;

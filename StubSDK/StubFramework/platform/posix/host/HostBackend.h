@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/host/PageServer.h"
 #include "platform/window.h"
 
 namespace stubframework::platform::posix {
@@ -13,17 +14,17 @@ class HostBackend {
 public:
     virtual ~HostBackend() = default;
 
-    // Shows the page at `url`; `oneTimeUrl` leads there once, for handing
-    // to another program. False when nothing could be shown.
-    virtual bool Open(const std::string& url, const std::string& oneTimeUrl) = 0;
+    // What serves the pages to this backend's engine.
+    virtual std::unique_ptr<PageServer> ServePages(PageSource source) = 0;
+    // Shows the page at `url`; `launch` leads there, for handing to another
+    // program. False when nothing could be shown.
+    virtual bool Open(const std::string& url, const std::string& launch) = 0;
     // Runs the window thread's loop until RequestClose.
     virtual void RunUntilClosed() = 0;
     virtual void RequestClose() = 0;
     // True when nothing of ours shows the page, so the run must watch that
     // a page comes and stays.
     virtual bool WatchesPage() const { return false; }
-    // True when the backend swallows the engine's script dialogs itself.
-    virtual bool SwallowsScriptDialogs() const { return false; }
 
     virtual void Show(bool visible) = 0;
     virtual void BeginDrag() = 0;

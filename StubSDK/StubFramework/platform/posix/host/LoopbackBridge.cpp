@@ -1,30 +1,25 @@
 #include "platform/posix/host/LoopbackBridge.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <mutex>
-#include <sstream>
+#include <cstdlib>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/fs.h"
+#include "platform/posix/DesktopUser.h"
 #include "platform/posix/host/BridgeDispatch.h"
 #include "platform/posix/host/BridgeScript.h"
+#include "platform/posix/host/PageFiles.h"
 #include "platform/thread.h"
-#include "platform/unicode.h"
 #include "platform/windowthread.h"
 
 namespace stubframework::platform::posix {
 
 using nlohmann::json;
-namespace stdfs = std::filesystem;
 
 namespace {
 
@@ -49,60 +44,6 @@ std::string RandomToken() {
     return token;
 }
 
-std::string ContentType(const stdfs::path& path) {
-    static const std::map<std::string, std::string> kTypes{
-        {".html", "text/html; charset=utf-8"},
-        {".htm", "text/html; charset=utf-8"},
-        {".js", "text/javascript; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},
-        {".json", "application/json"},
-        {".png", "image/png"},
-        {".jpg", "image/jpeg"},
-        {".jpeg", "image/jpeg"},
-        {".gif", "image/gif"},
-        {".svg", "image/svg+xml"},
-        {".ico", "image/x-icon"},
-        {".woff", "font/woff"},
-        {".woff2", "font/woff2"},
-        {".ttf", "font/ttf"},
-        {".txt", "text/plain; charset=utf-8"}};
-    std::string extension = path.extension().string();
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    const auto found = kTypes.find(extension);
-    return found != kTypes.end() ? found->second : "application/octet-stream";
-}
-
-bool IsHtml(const stdfs::path& path) {
-    const std::string type = ContentType(path);
-    return type.rfind("text/html", 0) == 0;
-}
-
-// Where the bridge script goes: inside <head>, else inside <html>, else
-// after the doctype, else first.
-std::size_t ScriptPosition(const std::string& html) {
-    std::string lower = html.substr(0, std::min<std::size_t>(html.size(), std::size_t{64} * 1024));
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    for (const std::string tag : {"<head", "<html", "<!doctype"}) {
-        // The tag itself, not one that starts the same (<header>).
-        for (std::size_t open = lower.find(tag); open != std::string::npos;
-             open = lower.find(tag, open + 1)) {
-            const char next = open + tag.size() < lower.size() ? lower[open + tag.size()] : '\0';
-            if (next != '>' && !std::isspace(static_cast<unsigned char>(next))) {
-                continue;
-            }
-            const std::size_t close = lower.find('>', open);
-            if (close != std::string::npos) {
-                return close + 1;
-            }
-        }
-    }
-    return 0;
-}
-
 // One page request on its way to the window thread. The server thread may
 // give up on it while the bridge stops; a task that runs after that does
 // nothing, since the things it would use may be gone.
@@ -115,17 +56,55 @@ struct InvokeJob {
     bool badRequest = false;
 };
 
+void Refuse(LoopbackServer::Response& response, int status) {
+    response.status = status;
+    response.body = std::string(ReasonPhrase(status));
+    response.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
+    response.close = true;
+}
+
+// Where the desktop user's private files go: their runtime folder.
+std::string DesktopRuntimeFolder(uid_t& owner, gid_t& group) {
+    std::string name;
+    std::string home;
+    owner = geteuid();
+    group = getegid();
+    if (DesktopUser(owner, group, name, home)) {
+        const std::string folder = "/run/user/" + std::to_string(owner);
+        struct stat info {};
+        if (lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == owner &&
+            (info.st_mode & 077) == 0) {
+            return folder;
+        }
+        return {};
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime != nullptr && runtime[0] == '/' ? runtime : "";
+}
+
+// The HTML of a file that sends the browser on to `url`.
+std::string RedirectDocument(const std::string& url) {
+    return "<!DOCTYPE html><meta charset=\"utf-8\"><meta name=\"referrer\" content=\"no-referrer\">"
+           "<meta http-equiv=\"refresh\" content=\"0;url=" +
+           url + "\"><script>location.replace(\"" + url + "\")</script>\n";
+}
+
 }  // namespace
 
-LoopbackBridge::LoopbackBridge(std::string folder, IDispatchEx* external,
-                               window::HostEvents& events, Methods methods, bool quietDialogs)
-    : folder_(std::move(folder)),
-      external_(external),
-      events_(events),
-      methods_(std::move(methods)),
-      quietDialogs_(quietDialogs),
-      token_(RandomToken()),
-      hub_(std::make_shared<EventHub>()) {
+std::set<uid_t> AdmittedUsers() {
+    std::set<uid_t> users{geteuid()};
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string name;
+    std::string home;
+    if (DesktopUser(uid, gid, name, home)) {
+        users.insert(uid);
+    }
+    return users;
+}
+
+LoopbackBridge::LoopbackBridge(PageSource source)
+    : source_(std::move(source)), token_(RandomToken()), hub_(std::make_shared<EventHub>()) {
     activity_.since = std::chrono::steady_clock::now();
 }
 
@@ -134,45 +113,14 @@ LoopbackBridge::~LoopbackBridge() {
 }
 
 bool LoopbackBridge::Start() {
-    server_ = std::make_unique<httplib::Server>();
-    httplib::Server& server = *server_;
-    server.set_tcp_nodelay(true);
-    server.set_payload_max_length(kMaxRequestBytes);
-    // One page keeps one connection for its calls.
-    server.set_keep_alive_max_count(1000000);
-    // Event streams hold a thread each; calls must never wait for one.
-    server.new_task_queue = [] { return new httplib::ThreadPool(16); };
-    server.set_pre_routing_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-            return Admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                            : httplib::Server::HandlerResponse::Handled;
+    server_ = std::make_unique<LoopbackServer>(
+        AdmittedUsers(), kMaxRequestBytes,
+        [this](const HttpRequest& request, LoopbackServer::Response& response) {
+            Handle(request, response);
         });
-    const std::string prefix = "/" + token_;
-    server.Get(prefix + "/pages/(.*)",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                   ServePage(request, response);
-               });
-    server.Get("/launch/([0-9a-f]+)",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                   ServeLaunch(request, response);
-               });
-    server.Post(prefix + "/bridge/invoke",
-                [this](const httplib::Request& request, httplib::Response& response) {
-                    ServeInvoke(request, response);
-                });
-    server.Get(prefix + "/bridge/events",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                   ServeEvents(request, response);
-               });
-    port_ = server.bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) {
+    if (!server_->Start()) {
         server_.reset();
         return false;
-    }
-    listener_ = std::thread([this] { server_->listen_after_bind(); });
-    // A stop that comes before the server runs would be lost.
-    while (!server_->is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -181,42 +129,83 @@ void LoopbackBridge::Stop() {
     stopping_ = true;
     hub_->Close();
     if (server_) {
-        server_->stop();
+        server_->Stop();
     }
-    if (listener_.joinable()) {
-        listener_.join();
-    }
-    server_.reset();
+    RemoveLaunchFile();
 }
 
-std::string LoopbackBridge::LaunchUrl(const std::string& page) {
-    const std::lock_guard<std::mutex> guard(launchLock_);
-    launchNonce_ = RandomToken();
-    launchPage_ = page;
-    return "http://127.0.0.1:" + std::to_string(port_) + "/launch/" + launchNonce_;
-}
-
-void LoopbackBridge::ServeLaunch(const httplib::Request& request, httplib::Response& response) {
-    std::string page;
+void LoopbackBridge::RemoveLaunchFile() {
+    std::string file;
+    std::string folder;
     {
-        const std::lock_guard<std::mutex> guard(launchLock_);
-        if (launchNonce_.empty() || request.matches[1] != launchNonce_) {
-            response.status = 403;
-            return;
-        }
-        launchNonce_.clear();  // good for one visit
-        page = launchPage_;
+        const std::lock_guard<std::mutex> guard(activityLock_);
+        file.swap(launchFile_);
+        folder.swap(launchFolder_);
     }
-    response.set_redirect(PageUrl(page));
+    if (!file.empty()) {
+        fs::DeleteFile(file);
+    }
+    if (!folder.empty()) {
+        fs::RemoveFolder(folder);
+    }
+}
+
+std::string LoopbackBridge::Origin() const {
+    return "http://127.0.0.1:" + std::to_string(Port());
 }
 
 std::string LoopbackBridge::PageUrl(const std::string& page) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + token_ + "/pages/" + page;
+    return Origin() + "/" + token_ + "/pages/" + page;
 }
 
-LoopbackBridge::PageActivity LoopbackBridge::Activity() const {
+std::string LoopbackBridge::LaunchAddress(const std::string& page) {
+    uid_t owner = 0;
+    gid_t group = 0;
+    std::string folder = DesktopRuntimeFolder(owner, group);
+    if (folder.empty()) {
+        // No runtime folder of theirs: a private folder of theirs in ours.
+        const std::optional<std::string> temp = fs::TempPath();
+        std::string made;
+        if (!temp || fs::CreateRandomFolder(*temp + "installer-launch.", made) != 0 ||
+            chown(made.c_str(), owner, group) != 0) {
+            return {};
+        }
+        folder = made;
+        launchFolder_ = made;
+    }
+    std::string path = folder + "/installer-launch-XXXXXX.html";
+    // A new private file under a name nobody could have prepared.
+    const int fd = mkostemps(path.data(), 5, O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    const std::string text = RedirectDocument(PageUrl(page));
+    const bool written = fchmod(fd, 0600) == 0 && fchown(fd, owner, group) == 0 &&
+                         write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    if (!written) {
+        unlink(path.c_str());
+        return {};
+    }
+    launchFile_ = path;
+    return "file://" + path;
+}
+
+PageActivity LoopbackBridge::Activity() const {
     const std::lock_guard<std::mutex> guard(activityLock_);
     return activity_;
+}
+
+void LoopbackBridge::Contacted() {
+    {
+        const std::lock_guard<std::mutex> guard(activityLock_);
+        if (activity_.contacted) {
+            return;
+        }
+        activity_.contacted = true;
+    }
+    // The way in has been used: nothing redeemable stays on disk.
+    RemoveLaunchFile();
 }
 
 void LoopbackBridge::StreamOpened() {
@@ -231,60 +220,69 @@ void LoopbackBridge::StreamClosed() {
     activity_.since = std::chrono::steady_clock::now();
 }
 
-bool LoopbackBridge::Admit(const httplib::Request& request, httplib::Response& response) {
-    const bool ownHost = request.get_header_value("Host") == "127.0.0.1:" + std::to_string(port_);
-    const bool tokenPresent =
-        request.path.rfind("/" + token_ + "/", 0) == 0 || request.path.rfind("/launch/", 0) == 0;
-    if (ownHost && tokenPresent) {
-        const std::lock_guard<std::mutex> guard(activityLock_);
-        activity_.contacted = true;
-        return true;
+void LoopbackBridge::Handle(const HttpRequest& request, LoopbackServer::Response& response) {
+    // Every answer: no referrer to leak the token, no opener to steer us.
+    response.headers.emplace_back("Referrer-Policy", "no-referrer");
+    response.headers.emplace_back("Cross-Origin-Opener-Policy", "same-origin");
+    response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    response.headers.emplace_back("Cache-Control", "no-store");
+    const std::string prefix = "/" + token_ + "/";
+    if (request.Header("Host") != "127.0.0.1:" + std::to_string(Port()) ||
+        request.path.rfind(prefix, 0) != 0) {
+        Refuse(response, 403);
+        return;
     }
-    response.status = 403;
-    response.set_content("Forbidden", "text/plain");
-    return false;
+    Contacted();
+    const std::string rest = request.path.substr(prefix.size());
+    if (rest.rfind("pages/", 0) == 0 && (request.method == "GET" || request.method == "HEAD")) {
+        ServePage(request, rest.substr(6), response);
+    } else if (rest == "bridge/invoke" && request.method == "POST") {
+        ServeInvoke(request, response);
+    } else if (rest == "bridge/events" && request.method == "GET") {
+        ServeEvents(request, response);
+    } else {
+        Refuse(response, 404);
+    }
 }
 
-void LoopbackBridge::ServePage(const httplib::Request& request, httplib::Response& response) {
-    const std::string relative = request.matches[1];
-    // No way out of the folder: no parent steps, no absolute or Windows paths.
-    const stdfs::path path(relative);
-    bool safe = !relative.empty() && relative.find('\\') == std::string::npos &&
-                relative.find('\0') == std::string::npos && path.is_relative();
-    for (const auto& part : path) {
-        safe = safe && part != "..";
-    }
-    std::error_code error;
-    const stdfs::path root = stdfs::weakly_canonical(folder_, error);
-    const stdfs::path file = stdfs::weakly_canonical(root / path, error);
-    const auto [rootEnd, fileAt] =
-        std::mismatch(root.begin(), root.end(), file.begin(), file.end());
-    if (!safe || error || rootEnd != root.end()) {
-        response.status = 404;
-        return;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!stdfs::is_regular_file(file, error) || !in) {
-        response.status = 404;
-        return;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    std::string body = content.str();
+bool LoopbackBridge::FromOurPage(const HttpRequest& request) const {
+    // A request made by another site's page says so; one without these
+    // headers came from a process the accept check let in.
+    const std::optional<std::string> origin = request.Header("Origin");
+    const std::optional<std::string> site = request.Header("Sec-Fetch-Site");
+    return (!origin || *origin == Origin()) && (!site || *site == "same-origin");
+}
+
+void LoopbackBridge::ServePage(const HttpRequest& request, const std::string& relative,
+                               LoopbackServer::Response& response) {
     // Only documents get the bridge: an iframe or a fetched HTML fragment
     // must not start a page of its own and cut off the document's callbacks.
-    const std::string destination = request.get_header_value("Sec-Fetch-Dest");
-    if (IsHtml(file) && (destination.empty() || destination == "document")) {
-        const std::string script = "<script>" +
-                                   BridgeScript(token_, nextSession_++, methods_, quietDialogs_) +
-                                   "</script>";
-        body.insert(ScriptPosition(body), script);
+    const std::string destination = request.Header("Sec-Fetch-Dest").value_or("");
+    const bool document = destination.empty() || destination == "document";
+    const std::optional<PageFile> page = ReadPageFile(source_.folder, relative, document, [this] {
+        return "<script>" +
+               BridgeScript(
+                   {"/" + token_ + "/bridge/", hub_->Issue(), source_.methods, true, true}) +
+               "</script>";
+    });
+    if (!page) {
+        Refuse(response, 404);
+        return;
     }
-    response.set_header("Cache-Control", "no-store");
-    response.set_content(body, ContentType(file));
+    response.headers.emplace_back("Content-Type", page->type);
+    response.body = page->body;
 }
 
-void LoopbackBridge::ServeInvoke(const httplib::Request& request, httplib::Response& response) {
+void LoopbackBridge::ServeInvoke(const HttpRequest& request, LoopbackServer::Response& response) {
+    const std::string type = request.Header("Content-Type").value_or("");
+    if (type != "application/json" && type.rfind("application/json;", 0) != 0) {
+        Refuse(response, 415);
+        return;
+    }
+    if (!FromOurPage(request)) {
+        Refuse(response, 403);
+        return;
+    }
     auto job = std::make_shared<InvokeJob>();
     const bool posted = !stopping_ && PostToWindowThread([this, job, body = request.body] {
         {
@@ -294,7 +292,8 @@ void LoopbackBridge::ServeInvoke(const httplib::Request& request, httplib::Respo
             }
             job->started = true;
         }
-        job->reply = DispatchBridgeMessage(body, *external_, events_, hub_, job->badRequest);
+        job->reply =
+            DispatchBridgeMessage(body, *source_.external, *source_.events, hub_, job->badRequest);
         job->done.Set();
     });
     bool answered = posted;
@@ -310,41 +309,50 @@ void LoopbackBridge::ServeInvoke(const httplib::Request& request, httplib::Respo
             }
         }
     }
+    response.headers.emplace_back("Content-Type", "application/json");
     if (!answered) {
-        response.set_content(json{{"hr", RPC_E_DISCONNECTED}}.dump(), "application/json");
+        response.body = json{{"hr", RPC_E_DISCONNECTED}}.dump();
+        response.close = true;
         return;
     }
     if (job->badRequest) {
         response.status = 400;
+        response.close = true;
     }
-    response.set_content(job->reply, "application/json");
+    response.body = job->reply;
 }
 
-void LoopbackBridge::ServeEvents(const httplib::Request& request, httplib::Response& response) {
-    unsigned session = 0;
-    try {
-        session = static_cast<unsigned>(std::stoul(request.get_param_value("session")));
-    } catch (const std::exception&) {
-        response.status = 400;
+void LoopbackBridge::ServeEvents(const HttpRequest& request, LoopbackServer::Response& response) {
+    if (!FromOurPage(request)) {
+        Refuse(response, 403);
         return;
     }
-    hub_->Connect(session);
-    response.set_header("Cache-Control", "no-store");
-    auto hub = hub_;
+    const std::string text = request.Param("session");
+    unsigned long session = 0;
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos ||
+        (session = std::strtoul(text.c_str(), nullptr, 10)) > 0xFFFFFFFFul ||
+        !hub_->Issued(static_cast<unsigned>(session))) {
+        Refuse(response, 403);
+        return;
+    }
+    const auto id = static_cast<unsigned>(session);
+    hub_->Connect(id);
     StreamOpened();
-    response.set_chunked_content_provider(
-        "text/event-stream",
-        [hub, session](std::size_t /*offset*/, httplib::DataSink& sink) {
-            std::string batch;
-            if (!hub->Next(session, batch, kEventWait)) {
-                return false;
-            }
-            if (batch.empty()) {
-                batch = ": idle\n\n";  // finds out whether the page is still there
-            }
-            return sink.write(batch.data(), batch.size());
-        },
-        [this](bool /*success*/) { StreamClosed(); });
+    // Counts the stream closed when the server lets go of it, however it ends.
+    std::shared_ptr<void> closed(nullptr, [this](void*) { StreamClosed(); });
+    response.headers.emplace_back("Content-Type", "text/event-stream");
+    auto hub = hub_;
+    response.stream = [hub, id, closed](const std::function<bool(std::string_view)>& write) {
+        std::string batch;
+        if (!hub->Next(id, batch, kEventWait)) {
+            return false;
+        }
+        if (batch.empty()) {
+            batch = ": idle\n\n";  // finds out whether the page is still there
+        }
+        return write(batch);
+    };
 }
 
 }  // namespace stubframework::platform::posix

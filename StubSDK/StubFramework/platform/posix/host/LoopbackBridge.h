@@ -1,91 +1,76 @@
-// Serves the page folder and window.external to a browser on 127.0.0.1:
-// every URL carries a per-run 128-bit token, the Host header must name this
-// server, no path leaves the folder, and every script call is handed to the
-// window thread, which runs the dispatch.
+// Serves the page folder and window.external to a browser of the desktop's
+// on 127.0.0.1 (the external window). Only processes of the desktop user
+// (and ours) get a connection at all; every URL carries a per-run 128-bit
+// token; the Host header must name this server; no path leaves the folder;
+// bridge requests must come from our own pages (JSON, our origin, no other
+// site's fetch); only sessions handed out are served. The browser is given
+// the address through a private file, never on a command line.
 #pragma once
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/com.h"
-#include "platform/window.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "platform/posix/host/EventHub.h"
+#include "platform/posix/host/LoopbackServer.h"
+#include "platform/posix/host/PageServer.h"
 
 namespace stubframework::platform::posix {
 
-class EventHub;
-
-class LoopbackBridge {
+class LoopbackBridge final : public PageServer {
 public:
-    using Methods = std::vector<std::pair<std::string, unsigned>>;
-
-    // `quietDialogs`: the pages' script answers alert, confirm and prompt
-    // itself (the host cannot swallow the engine's dialogs).
-    LoopbackBridge(std::string folder, IDispatchEx* external, window::HostEvents& events,
-                   Methods methods, bool quietDialogs);
-    ~LoopbackBridge();
+    // The pages' script answers alert, confirm and prompt itself: a browser
+    // of the desktop's shows its own dialogs otherwise.
+    explicit LoopbackBridge(PageSource source);
+    ~LoopbackBridge() override;
     LoopbackBridge(const LoopbackBridge&) = delete;
     LoopbackBridge& operator=(const LoopbackBridge&) = delete;
 
     // Binds an ephemeral port and starts serving; false when it cannot.
-    bool Start();
-    // Stops serving; callbacks still held by workers become no-ops.
-    void Stop();
+    bool Start() override;
+    void Stop() override;
+    std::string PageUrl(const std::string& page) const override;
+    // A file that leads the desktop user's browser to the page: private to
+    // them, removed once a page has come. What goes on a command line.
+    std::string LaunchAddress(const std::string& page) override;
+    PageActivity Activity() const override;
 
-    // The address of a file in the folder, for the browser.
-    std::string PageUrl(const std::string& page) const;
-    // An address that leads to the page once and is void afterwards: what
-    // goes on another program's command line, where others can read it.
-    std::string LaunchUrl(const std::string& page);
     const std::string& Token() const { return token_; }
-    int Port() const { return port_; }
-
-    // Whether a page is there: did any reach the bridge, how many event
-    // streams are open, and since when the count has been what it is.
-    struct PageActivity {
-        bool contacted = false;
-        int streams = 0;
-        std::chrono::steady_clock::time_point since;
-    };
-    PageActivity Activity() const;
+    int Port() const { return server_ ? server_->Port() : 0; }
 
 private:
-    bool Admit(const httplib::Request& request, httplib::Response& response);
+    void Handle(const HttpRequest& request, LoopbackServer::Response& response);
+    bool FromOurPage(const HttpRequest& request) const;
+    void ServePage(const HttpRequest& request, const std::string& relative,
+                   LoopbackServer::Response& response);
+    void ServeInvoke(const HttpRequest& request, LoopbackServer::Response& response);
+    void ServeEvents(const HttpRequest& request, LoopbackServer::Response& response);
+    void Contacted();
+    void RemoveLaunchFile();
     void StreamOpened();
     void StreamClosed();
-    void ServePage(const httplib::Request& request, httplib::Response& response);
-    void ServeInvoke(const httplib::Request& request, httplib::Response& response);
-    void ServeLaunch(const httplib::Request& request, httplib::Response& response);
-    void ServeEvents(const httplib::Request& request, httplib::Response& response);
+    std::string Origin() const;
 
-    const std::string folder_;
-    IDispatchEx* const external_;
-    window::HostEvents& events_;
-    const Methods methods_;
-    const bool quietDialogs_;
+    const PageSource source_;
     std::string token_;
-    int port_ = 0;
-    std::atomic<unsigned> nextSession_{1};
     std::atomic<bool> stopping_{false};
-    std::mutex launchLock_;
-    std::string launchNonce_;
-    std::string launchPage_;
     std::shared_ptr<EventHub> hub_;
     mutable std::mutex activityLock_;
     PageActivity activity_;
-    std::unique_ptr<httplib::Server> server_;
-    std::thread listener_;
+    std::string launchFile_;
+    std::string launchFolder_;
+    std::unique_ptr<LoopbackServer> server_;
 };
+
+// The users whose processes may connect: this process's, and the desktop
+// user's when we run as root on their behalf.
+std::set<uid_t> AdmittedUsers();
 
 }  // namespace stubframework::platform::posix

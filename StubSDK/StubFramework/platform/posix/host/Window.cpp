@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "platform/posix/host/HostBackend.h"
-#include "platform/posix/host/LoopbackBridge.h"
 #include "platform/process.h"
 #include "platform/window.h"
 #include "platform/windowthread.h"
@@ -16,7 +15,7 @@ namespace stubframework::platform::window {
 namespace {
 
 using posix::HostBackend;
-using posix::LoopbackBridge;
+using posix::PageServer;
 
 struct LiveWindows {
     std::mutex mutex;
@@ -54,8 +53,8 @@ std::chrono::seconds SecondsFrom(const char* variable, std::chrono::seconds fall
 // STUB_PAGE_GONE_SECONDS change them).
 class PageWatch {
 public:
-    PageWatch(const LoopbackBridge& bridge, HostBackend& backend)
-        : bridge_(bridge),
+    PageWatch(const PageServer& server, HostBackend& backend)
+        : server_(server),
           backend_(backend),
           connectWait_(SecondsFrom("STUB_PAGE_CONNECT_SECONDS", std::chrono::minutes(10))),
           goneWait_(SecondsFrom("STUB_PAGE_GONE_SECONDS", std::chrono::minutes(2))),
@@ -82,7 +81,7 @@ private:
         const auto started = std::chrono::steady_clock::now();
         std::unique_lock<std::mutex> lock(mutex_);
         while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
-            const LoopbackBridge::PageActivity activity = bridge_.Activity();
+            const posix::PageActivity activity = server_.Activity();
             const auto now = std::chrono::steady_clock::now();
             if (!activity.contacted && now - started >= connectWait_) {
                 reason_ = "No page has come within " + std::to_string(connectWait_.count()) +
@@ -100,7 +99,7 @@ private:
         }
     }
 
-    const LoopbackBridge& bridge_;
+    const PageServer& server_;
     HostBackend& backend_;
     const std::chrono::seconds connectWait_;
     const std::chrono::seconds goneWait_;
@@ -162,9 +161,9 @@ bool RunHostWindow(const std::string& folder, const std::string& page, IDispatch
     if (!backend) {
         return false;
     }
-    posix::LoopbackBridge bridge(folder, external, events, options.methods,
-                                 !backend->SwallowsScriptDialogs());
-    if (!bridge.Start()) {
+    const std::unique_ptr<PageServer> server =
+        backend->ServePages({folder, external, &events, options.methods});
+    if (!server->Start()) {
         return false;
     }
     std::string watchReason;
@@ -172,10 +171,10 @@ bool RunHostWindow(const std::string& folder, const std::string& page, IDispatch
         const Registration registration(backend.get());
         events.OnWindowCreated(backend.get());
         // Asked to end before the window was there: it never opens.
-        if (!endRequested && backend->Open(bridge.PageUrl(page), bridge.LaunchUrl(page))) {
+        if (!endRequested && backend->Open(server->PageUrl(page), server->LaunchAddress(page))) {
             std::unique_ptr<PageWatch> watch;
             if (backend->WatchesPage()) {
-                watch = std::make_unique<PageWatch>(bridge, *backend);
+                watch = std::make_unique<PageWatch>(*server, *backend);
             }
             backend->RunUntilClosed();
             if (watch) {
@@ -184,7 +183,7 @@ bool RunHostWindow(const std::string& folder, const std::string& page, IDispatch
         }
         events.OnWindowDestroyed();
     }
-    bridge.Stop();
+    server->Stop();
     if (!watchReason.empty()) {
         events.OnNote(watchReason);
     }

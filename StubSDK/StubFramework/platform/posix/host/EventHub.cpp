@@ -1,0 +1,110 @@
+#include "platform/posix/host/EventHub.h"
+
+#include <algorithm>
+
+namespace stubframework::platform::posix {
+
+unsigned EventHub::Issue() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return ++issued_;
+}
+
+bool EventHub::Issued(unsigned session) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return session != 0 && session <= issued_;
+}
+
+void EventHub::Push(unsigned session, std::int64_t callback, bool progress, std::string data) {
+    std::function<void()> waker;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_ || session < current_ || session == 0 || session > issued_) {
+            return;
+        }
+        std::deque<Event>& queue = queues_[session];
+        if (progress && queue.size() >= kCoalesceAfter) {
+            // The callback's last event, when it is a progress report, takes
+            // the newer figures: nothing of that callback follows it.
+            const auto last =
+                std::find_if(queue.rbegin(), queue.rend(),
+                             [callback](const Event& e) { return e.callback == callback; });
+            if (last != queue.rend() && last->progress) {
+                last->data = std::move(data);
+                return;
+            }
+        }
+        if (queue.size() >= kMaxQueued) {
+            const auto oldestProgress =
+                std::find_if(queue.begin(), queue.end(), [](const Event& e) { return e.progress; });
+            queue.erase(oldestProgress != queue.end() ? oldestProgress : queue.begin());
+        }
+        queue.push_back(Event{callback, progress, std::move(data)});
+        waker = waker_;
+    }
+    wake_.notify_all();
+    if (waker) {
+        waker();
+    }
+}
+
+void EventHub::Connect(unsigned session) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (session > current_ && session <= issued_) {
+            current_ = session;
+            queues_.erase(queues_.begin(), queues_.lower_bound(current_));
+        }
+    }
+    wake_.notify_all();
+}
+
+bool EventHub::Next(unsigned session, std::string& batch, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto over = [&] { return closed_ || session < current_; };
+    wake_.wait_for(lock, wait, [&] { return over() || !queues_[session].empty(); });
+    if (over()) {
+        return false;
+    }
+    for (const Event& event : queues_[session]) {
+        batch += "data: " + event.data + "\n\n";
+    }
+    queues_[session].clear();
+    return true;
+}
+
+std::vector<std::string> EventHub::TakeCurrent() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> events;
+    const auto queue = queues_.find(current_);
+    if (closed_ || queue == queues_.end()) {
+        return events;
+    }
+    for (Event& event : queue->second) {
+        events.push_back(std::move(event.data));
+    }
+    queue->second.clear();
+    return events;
+}
+
+void EventHub::SetWaker(std::function<void()> waker) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    waker_ = std::move(waker);
+}
+
+void EventHub::Close() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        queues_.clear();
+        waker_ = nullptr;
+    }
+    wake_.notify_all();
+}
+
+std::size_t EventHub::Queued(unsigned session) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto queue = queues_.find(session);
+    return queue != queues_.end() ? queue->second.size() : 0;
+}
+
+}  // namespace stubframework::platform::posix

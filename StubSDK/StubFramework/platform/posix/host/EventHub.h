@@ -1,0 +1,63 @@
+// Callback events of the pages, per page load ("session"). Sessions are
+// handed out by the hub, one per document served; a newer page that
+// connects makes the older ones gone (their events are dropped). A page that
+// does not listen cannot make its queue grow without bound: past a few
+// hundred events a progress report replaces the one of the same callback
+// still waiting, and past the cap the oldest events go.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace stubframework::platform::posix {
+
+class EventHub {
+public:
+    static constexpr std::size_t kCoalesceAfter = 256;
+    static constexpr std::size_t kMaxQueued = 1024;
+
+    // A new session, for a document about to be served.
+    unsigned Issue();
+    // A session handed out by this hub (0 never is).
+    bool Issued(unsigned session) const;
+
+    // `callback` and `progress` let a newer progress report of the same
+    // callback take the place of one still queued.
+    void Push(unsigned session, std::int64_t callback, bool progress, std::string data);
+    void Connect(unsigned session);
+    // Waits for the session's events, as one batch of server-sent events.
+    // False when the session is over.
+    bool Next(unsigned session, std::string& batch, std::chrono::milliseconds wait);
+    // The queued events of the connected session, without waiting.
+    std::vector<std::string> TakeCurrent();
+    // Called (on the pushing thread) after every push: a pump that is not a
+    // waiting stream learns there is something to take.
+    void SetWaker(std::function<void()> waker);
+    void Close();
+
+    std::size_t Queued(unsigned session) const;
+
+private:
+    struct Event {
+        std::int64_t callback;
+        bool progress;
+        std::string data;
+    };
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<unsigned, std::deque<Event>> queues_;
+    std::function<void()> waker_;
+    unsigned issued_ = 0;
+    unsigned current_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace stubframework::platform::posix
