@@ -165,15 +165,30 @@ test("the window serves its pages without a socket and keeps to them", { skip },
   t.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
   const pages = path.join(scratch, "pages");
   fs.mkdirSync(pages);
+  // The page takes each step when the test puts a file in its folder.
   fs.writeFileSync(path.join(pages, "Load.html"), `<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>loading</title></head><body><p>ours</p><script>
+  function there(name) {
+    var request = new XMLHttpRequest();
+    request.open("GET", name, false);
+    request.send();
+    return request.status === 200;
+  }
+  var steps = [
+    function () { location.href = ${JSON.stringify(unreachable)}; },
+    function () { document.title = "still ours"; },
+    function () { window.external.closeWindow(); }
+  ];
   window.addEventListener("load", function () {
     window.external.setWindowSize(400, 300);
     document.title = "ours";
-    setTimeout(function () { location.href = ${JSON.stringify(away)}; }, 300);
-    setTimeout(function () { location.href = ${JSON.stringify(unreachable)}; }, 900);
-    setTimeout(function () { document.title = "still ours"; }, 1500);
-    setTimeout(function () { window.external.closeWindow(); }, 2500);
+    location.href = ${JSON.stringify(away)};
+    var next = 0;
+    var poll = setInterval(function () {
+      if (!there("step" + next + ".txt")) return;
+      steps[next++]();
+      if (next === steps.length) clearInterval(poll);
+    }, 50);
   });
 </script></body></html>`);
   const opened = path.join(scratch, "opened");
@@ -192,9 +207,14 @@ test("the window serves its pages without a socket and keeps to them", { skip },
   // The page leaves for an outside address, then for one that does not
   // answer: the desktop's browser gets both, the installer's window keeps
   // the page (no outside page, no error page in its place).
-  const next = await until(() => { const name = w.x("getwindowname", window); return name !== "ours" && name; },
-                           "the page's next step", w.stub);
-  assert.equal(next, "still ours");
-  assert.deepEqual(fs.readFileSync(opened, "utf8").trim().split("\n"), [away, unreachable]);
+  const handed = () => (fs.existsSync(opened) ? fs.readFileSync(opened, "utf8").trim().split("\n") : []);
+  const replaced = () => { const name = w.x("getwindowname", window); return name !== "ours" && name; };
+  await until(() => replaced() || handed().length === 1, "the first hand-off", w.stub);
+  fs.writeFileSync(path.join(pages, "step0.txt"), "");
+  await until(() => replaced() || handed().length === 2, "the second hand-off", w.stub);
+  fs.writeFileSync(path.join(pages, "step1.txt"), "");
+  assert.equal(await until(replaced, "the page's next step", w.stub), "still ours");
+  assert.deepEqual(handed(), [away, unreachable]);
+  fs.writeFileSync(path.join(pages, "step2.txt"), "");
   assert.equal(await w.exited, 0);
 });

@@ -1,8 +1,19 @@
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include "platform/crypto.h"
 
 namespace stubframework::platform::crypto {
+namespace {
+
+// Set up before anything else can (libcurl among them), and without
+// OpenSSL's exit-time cleanup: that cleanup would run before the thread
+// pool is joined and strand each pool thread's OpenSSL state. At the end
+// of the process everything goes anyway.
+[[maybe_unused]] const bool kOpenSslReady =
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+}  // namespace
 
 bool Sha1(const void* data, std::size_t size, Sha1Digest& digest) {
     unsigned int length = 0;
