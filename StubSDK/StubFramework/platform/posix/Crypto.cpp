@@ -10,8 +10,10 @@ namespace {
 // OpenSSL's exit-time cleanup: that cleanup would run before the thread
 // pool is joined and strand each pool thread's OpenSSL state. At the end
 // of the process everything goes anyway.
-[[maybe_unused]] const bool kOpenSslReady =
-    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+struct OpenSslSetup {
+    OpenSslSetup() noexcept { OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr); }
+};
+const OpenSslSetup kOpenSslSetup;
 
 }  // namespace
 

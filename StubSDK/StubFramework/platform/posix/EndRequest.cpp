@@ -2,6 +2,7 @@
 // library may have started threads before us) and passed through a pipe to
 // a thread of their own, where the request is handled.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -36,6 +37,15 @@ void HandleEndRequests(std::function<void(int request, EndRequestSource source)>
     }
     std::thread([onRequest = std::move(onRequest)] {
         for (;;) {
+            // Waiting in poll rather than read: a sanitizer runtime runs a
+            // handler at once only inside calls it knows to block.
+            pollfd ready{requestPipe[0], POLLIN, 0};
+            if (poll(&ready, 1, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
             Arrival arrival{};
             const ssize_t got = read(requestPipe[0], &arrival, sizeof arrival);
             if (got < 0 && errno == EINTR) {

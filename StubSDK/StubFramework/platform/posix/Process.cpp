@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -161,21 +162,31 @@ WaitedChildren& Waited() {
     return waited;
 }
 
+// While a thread waits for a child, the end signals go to other threads (the
+// one that handles them among them): a handler run inside the restarted
+// wait is not seen by every runtime until the wait ends.
 class WaitingFor {
 public:
     explicit WaitingFor(pid_t child) : child_(child) {
+        sigset_t requests;
+        EndSignals(requests);
+        pthread_sigmask(SIG_BLOCK, &requests, &previous_);
         const std::lock_guard<std::mutex> lock(Waited().mutex);
         Waited().children.insert(child_);
     }
     ~WaitingFor() {
-        const std::lock_guard<std::mutex> lock(Waited().mutex);
-        Waited().children.erase(child_);
+        {
+            const std::lock_guard<std::mutex> lock(Waited().mutex);
+            Waited().children.erase(child_);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     }
     WaitingFor(const WaitingFor&) = delete;
     WaitingFor& operator=(const WaitingFor&) = delete;
 
 private:
     pid_t child_;
+    sigset_t previous_{};
 };
 
 }  // namespace

@@ -70,7 +70,7 @@ std::string DesktopRuntimeFolder(uid_t& owner, gid_t& group) {
     owner = geteuid();
     group = getegid();
     if (DesktopUser(owner, group, name, home)) {
-        const std::string folder = "/run/user/" + std::to_string(owner);
+        std::string folder = "/run/user/" + std::to_string(owner);
         struct stat info {};
         if (lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == owner &&
             (info.st_mode & 077) == 0) {
@@ -162,32 +162,41 @@ std::string LoopbackBridge::LaunchAddress(const std::string& page) {
     uid_t owner = 0;
     gid_t group = 0;
     std::string folder = DesktopRuntimeFolder(owner, group);
+    std::string madeFolder;
     if (folder.empty()) {
         // No runtime folder of theirs: a private folder of theirs in ours.
         const std::optional<std::string> temp = fs::TempPath();
-        std::string made;
-        if (!temp || fs::CreateRandomFolder(*temp + "installer-launch.", made) != 0 ||
-            chown(made.c_str(), owner, group) != 0) {
+        if (!temp || fs::CreateRandomFolder(*temp + "installer-launch.", madeFolder) != 0 ||
+            chown(madeFolder.c_str(), owner, group) != 0) {
+            if (!madeFolder.empty()) {
+                fs::RemoveFolder(madeFolder);
+            }
             return {};
         }
-        folder = made;
-        launchFolder_ = made;
+        folder = madeFolder;
     }
     std::string path = folder + "/installer-launch-XXXXXX.html";
     // A new private file under a name nobody could have prepared.
     const int fd = mkostemps(path.data(), 5, O_CLOEXEC);
-    if (fd < 0) {
-        return {};
-    }
     const std::string text = RedirectDocument(PageUrl(page));
-    const bool written = fchmod(fd, 0600) == 0 && fchown(fd, owner, group) == 0 &&
+    const bool written = fd >= 0 && fchmod(fd, 0600) == 0 && fchown(fd, owner, group) == 0 &&
                          write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
+    if (fd >= 0) {
+        close(fd);
+    }
     if (!written) {
-        unlink(path.c_str());
+        if (fd >= 0) {
+            unlink(path.c_str());
+        }
+        if (!madeFolder.empty()) {
+            fs::RemoveFolder(madeFolder);
+        }
         return {};
     }
+    // Server threads remove it once a page has come.
+    const std::lock_guard<std::mutex> guard(activityLock_);
     launchFile_ = path;
+    launchFolder_ = madeFolder;
     return "file://" + path;
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kReadChunk = 16 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{16} * 1024;
 constexpr auto kLinger = std::chrono::seconds(1);
 constexpr std::size_t kMaxLingerBytes = 4 << 20;
 
@@ -262,7 +262,7 @@ void LoopbackServer::Answer(int fd, Response& response, bool keepAlive, bool hea
     std::string text = "HTTP/1.1 " + std::to_string(response.status) + " " +
                        std::string(ReasonPhrase(response.status)) + "\r\n";
     for (const auto& [name, value] : response.headers) {
-        text += name + ": " + value + "\r\n";
+        text.append(name).append(": ").append(value).append("\r\n");
     }
     if (response.stream) {
         text += "Connection: close\r\n\r\n";

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -19,8 +20,10 @@ struct WindowThreadState {
     std::function<void()> waker;
 };
 
+// Never destroyed: a thread that outlives main (the one that handles end
+// requests) may still post while the process ends.
 WindowThreadState& State() {
-    static WindowThreadState state;
+    static WindowThreadState& state = *std::make_unique<WindowThreadState>().release();
     return state;
 }
 
