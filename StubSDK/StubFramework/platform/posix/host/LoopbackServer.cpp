@@ -43,6 +43,23 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
+// Reads what has come by the deadline; 0 once it has passed or the peer has
+// closed or failed.
+std::size_t ReceiveBefore(int fd, char* buffer, std::size_t size, Clock::time_point deadline) {
+    for (;;) {
+        if (!WaitFor(fd, POLLIN, deadline)) {
+            return 0;
+        }
+        const ssize_t got = recv(fd, buffer, size, 0);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+}
+
 }  // namespace
 
 std::string_view ReasonPhrase(int status) {
@@ -203,17 +220,11 @@ bool LoopbackServer::ReadRequest(int fd, HttpRequestReader& reader, std::string&
     const Clock::time_point deadline = Clock::now() + headTime_;
     char buffer[kReadChunk];
     while (state == HttpRequestReader::State::kNeedMore) {
-        if (!WaitFor(fd, POLLIN, deadline)) {
+        const std::size_t got = ReceiveBefore(fd, buffer, sizeof buffer, deadline);
+        if (got == 0) {
             return false;
         }
-        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        state = reader.Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+        state = reader.Feed(std::string_view(buffer, got));
     }
     SetWaiting(fd, false);
     if (state == HttpRequestReader::State::kRefused) {
@@ -222,17 +233,11 @@ bool LoopbackServer::ReadRequest(int fd, HttpRequestReader& reader, std::string&
     HttpRequest& request = reader.Request();
     std::string body = reader.TakeLeftover();
     while (body.size() < request.contentLength) {
-        if (!WaitFor(fd, POLLIN, deadline)) {
+        const std::size_t got = ReceiveBefore(fd, buffer, sizeof buffer, deadline);
+        if (got == 0) {
             return false;
         }
-        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        body.append(buffer, static_cast<std::size_t>(got));
+        body.append(buffer, got);
     }
     pending = body.substr(request.contentLength);
     body.resize(request.contentLength);
