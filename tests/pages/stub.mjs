@@ -30,8 +30,9 @@ async function waitFor(condition, what, process) {
   }
 }
 
-// `prepare(root)` runs before the stub starts; `urlFile(root)` is where it
-// is to write its URL (in `root` unless given).
+// `program` is a name in the build's bin folder or a function of the run's
+// root folder that gives a path; `prepare(root)` runs before the stub starts;
+// `urlFile(root)` is where it is to write its URL (in `root` unless given).
 export async function startStub(program = "stub-test-installer", extraEnv = {},
                                 { prepare, urlFile: chosenUrlFile } = {}) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-page-"));
@@ -42,7 +43,8 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
   }
   const urlFile = chosenUrlFile ? chosenUrlFile(root) : path.join(root, "url");
   prepare?.(root);
-  const child = spawn(path.join(binDir, program), ["run=1", "--ui=external"], {
+  const executable = typeof program === "function" ? program(root) : path.join(binDir, program);
+  const child = spawn(executable, ["run=1", "--ui=external"], {
     env: { ...process.env, TMPDIR: dirs.tmp, STUB_REGISTRY_DIR: dirs.registry,
            XDG_RUNTIME_DIR: dirs.runtime, STUB_PAGES_DIR: fixture, STUB_URL_FILE: urlFile,
            STUB_NO_BROWSER: "1", ...extraEnv },

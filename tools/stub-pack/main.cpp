@@ -1,12 +1,15 @@
-// stub-pack EXE PAGES_DIR OUT
+// stub-pack [--tag TEXT] EXE PAGES_DIR OUT
 // Zips a page folder (deflate, names in order, fixed times so that the same
-// pages give the same bytes) and appends it to a copy of the executable.
+// pages give the same bytes) and appends it to a copy of the executable;
+// with --tag, a certificate-shaped trailer carrying TEXT follows the archive.
 // OUT appears only when it is complete.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/EmbeddedTag.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "zip/ZipWriter.h"
@@ -55,16 +58,67 @@ bool AddFolder(ZipWriter& writer, const std::string& folder, const std::string& 
     return true;
 }
 
+// Appends the tag's trailer at the end of the file.
+bool AppendTag(const std::string& path, const std::string& tag) {
+    std::int64_t size = -1;
+    {
+        fs::FileHandle file;
+        if (file.Open(path) == stubframework::platform::kErrorSuccess) {
+            size = file.Size();
+        }
+    }
+    if (size < 0) {
+        return false;
+    }
+    const std::vector<std::uint8_t> trailer =
+        stubframework::core::MakeTagTrailer(tag, static_cast<std::uint64_t>(size));
+    if (trailer.empty()) {
+        std::fprintf(stderr, "stub-pack: the tag cannot be carried behind this archive\n");
+        return false;
+    }
+    const fs::File file = fs::OpenForAppend(path);
+    return file && std::fwrite(trailer.data(), 1, trailer.size(), file.get()) == trailer.size() &&
+           std::fflush(file.get()) == 0;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: stub-pack [--tag TEXT] EXE PAGES_DIR OUT\n");
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: stub-pack EXE PAGES_DIR OUT\n");
+    std::vector<std::string> positional;
+    std::optional<std::string> tag;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument != "--tag") {
+            positional.push_back(argument);
+        } else if (i + 1 == argc || tag) {
+            return Usage();
+        } else {
+            tag = argv[++i];
+        }
+    }
+    if (positional.size() != 3) {
+        return Usage();
+    }
+    // Refused before anything is written; only the archive's size is unknown yet.
+    if (tag && tag->size() > stubframework::core::kMaxTagInTrailer) {
+        std::fprintf(stderr, "stub-pack: the tag is too long: %zu bytes, at most %zu\n",
+                     tag->size(), stubframework::core::kMaxTagInTrailer);
         return 2;
     }
-    const std::string executable = argv[1];
-    const std::string pages = argv[2];
-    const std::string out = argv[3];
+    if (tag && stubframework::core::MakeTagTrailer(*tag, 0).empty()) {
+        std::fprintf(stderr,
+                     "stub-pack: the tag holds the bytes PK\\x05\\x06, which would hide "
+                     "the archive's end record\n");
+        return 2;
+    }
+    const std::string& executable = positional[0];
+    const std::string& pages = positional[1];
+    const std::string& out = positional[2];
     const std::string staged = out + ".partial";
     if (!fs::IsFolder(pages)) {
         std::fprintf(stderr, "stub-pack: %s is not a folder\n", pages.c_str());
@@ -73,7 +127,8 @@ int main(int argc, char** argv) {
     ZipWriter writer;
     const bool packed =
         fs::CopyFile(executable, staged, false) == stubframework::platform::kErrorSuccess &&
-        writer.OpenAppended(staged) && AddFolder(writer, pages, "") && writer.Finish();
+        writer.OpenAppended(staged) && AddFolder(writer, pages, "") && writer.Finish() &&
+        (!tag || AppendTag(staged, *tag));
     if (!packed || fs::MoveReplacing(staged, out) != stubframework::platform::kErrorSuccess) {
         fs::DeleteFile(staged);
         std::fprintf(stderr, "stub-pack: cannot write %s\n", out.c_str());

@@ -12,10 +12,8 @@ namespace {
 
 namespace reg = platform::registry;
 
-constexpr std::size_t kReadBufferBytes = 512;
-
 bool ReadFromView(const RegistryPath& path, std::string_view name, reg::View view,
-                  std::string& text) {
+                  std::size_t maxBytes, std::string& text) {
     reg::Key key;
     if (reg::OpenKey(path.root, path.subKey, view, reg::Access::Read, key) !=
         platform::kErrorSuccess) {
@@ -24,7 +22,7 @@ bool ReadFromView(const RegistryPath& path, std::string_view name, reg::View vie
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     if (reg::QueryValue(key, name, type, data) != platform::kErrorSuccess ||
-        data.size() > kReadBufferBytes) {
+        data.size() > maxBytes) {
         return false;
     }
     text = RegistryValueText(type, data);
@@ -42,13 +40,14 @@ std::string RegistryValueText(std::uint32_t type, const std::vector<std::uint8_t
     return reg::DataText(data);
 }
 
-bool ReadRegistryText(std::string_view keyPath, std::string_view name, std::string& text) {
+bool ReadRegistryText(std::string_view keyPath, std::string_view name, std::string& text,
+                      std::size_t maxBytes) {
     const std::optional<RegistryPath> path = ParseRegistryPath(keyPath);
     if (!path) {
         return false;
     }
-    return ReadFromView(*path, name, reg::View::Wow64_64, text) ||
-           ReadFromView(*path, name, reg::View::Wow64_32, text);
+    return ReadFromView(*path, name, reg::View::Wow64_64, maxBytes, text) ||
+           ReadFromView(*path, name, reg::View::Wow64_32, maxBytes, text);
 }
 
 bool WriteRegistryText(std::string_view keyPath, std::string_view name, std::string_view text,
@@ -64,10 +63,9 @@ bool WriteRegistryText(std::string_view keyPath, std::string_view name, std::str
     return reg::SetValue(key, name, reg::kRegSz, reg::TextData(text)) == platform::kErrorSuccess;
 }
 
-bool DeleteRegistryKey(std::string_view keyPath) {
+bool DeleteRegistryKey(std::string_view keyPath, reg::View view) {
     const std::optional<RegistryPath> path = ParseRegistryPath(keyPath);
-    return path &&
-           reg::DeleteKey(path->root, path->subKey, reg::View::Wow64_32) == platform::kErrorSuccess;
+    return path && reg::DeleteKey(path->root, path->subKey, view) == platform::kErrorSuccess;
 }
 
 }  // namespace stubframework::core

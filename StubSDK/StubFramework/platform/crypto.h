@@ -9,8 +9,11 @@ namespace stubframework::platform::crypto {
 
 using Sha1Digest = std::array<std::uint8_t, 20>;
 
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
 // False when the digest could not be computed.
 bool Sha1(const void* data, std::size_t size, Sha1Digest& digest);
+bool Sha256(const void* data, std::size_t size, Sha256Digest& digest);
 
 // A SHA-1 over data that arrives in pieces.
 class Sha1Stream {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace stubframework::platform::fs {
@@ -43,8 +44,14 @@ std::uint32_t CreateFolderTree(const std::string& path);
 std::uint32_t ClaimFolder(const std::string& path);
 // Makes a new private folder `prefix` + six random characters.
 std::uint32_t CreateRandomFolder(const std::string& prefix, std::string& folder);
+// Which free bytes of a volume: those this process may still write, or all
+// of them (the total GetDiskFreeSpaceEx reports, reserved blocks included).
+enum class FreeCount { kUsable, kTotal };
 // The bytes free on the volume of `path` (or of its deepest existing parent).
-std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes);
+std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes,
+                        FreeCount count = FreeCount::kUsable);
+// Whether the volume of `path` (or of its deepest existing parent) is mounted read-only.
+bool IsReadOnlyVolume(const std::string& path);
 std::uint32_t DeleteFile(const std::string& path);
 // Removes an empty folder.
 std::uint32_t RemoveFolder(const std::string& path);
@@ -58,6 +65,11 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
 // Moves a file, replacing the target in one step (MoveFileEx with
 // MOVEFILE_REPLACE_EXISTING): readers see the old file or the new, never none.
 std::uint32_t MoveReplacing(const std::string& from, const std::string& to);
+
+// Renames a file or folder the way the C runtime's rename does: never over
+// an existing target (kErrorAlreadyExists); a file moves across volumes by
+// copy and delete.
+std::uint32_t RenameNoReplace(const std::string& from, const std::string& to);
 
 // Copies a file, private to its owner (a program stays runnable by them);
 // with failIfExists an existing target gives kErrorFileExists.
@@ -85,6 +97,9 @@ public:
 
     // Opens an existing file for reading.
     std::uint32_t Open(const std::string& path);
+    // Opens an existing file for reading, shared with no other opener that
+    // asks the same (a file our writers hold gives kErrorSharingViolation).
+    std::uint32_t OpenUnshared(const std::string& path);
     // Opens for reading and writing, creating the file when missing and
     // keeping it when present (OPEN_ALWAYS). Not shared: a second writer,
     // in this process or another, gets kErrorSharingViolation.
@@ -129,8 +144,13 @@ void InjectWriteFailure(std::uint32_t error);
 // Makes FreeSpace answer `bytes` (nothing turns it off): the tests' stand-in
 // for a volume that is too small.
 void InjectFreeSpace(std::optional<std::uint64_t> bytes);
+// For tests: every volume counts as read-only (or as it is, with false).
+void InjectReadOnlyVolumes(bool readOnly);
 
 // The last path component and the folder before it.
 std::string FileName(const std::string& path);
+
+// A path as a page writes it (Windows separators) as this system spells it.
+std::string FromPagePath(std::string_view path);
 
 }  // namespace stubframework::platform::fs

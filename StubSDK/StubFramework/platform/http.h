@@ -138,6 +138,7 @@ struct SyncRequest {
     std::size_t bodyLength = 0;
     bool followRedirects = true;
     Read read = Read::kBody;
+    std::size_t maxBody = 0;  // a longer body fails the request; 0 for no limit
 };
 
 struct SyncReply {

@@ -66,6 +66,10 @@ std::uint32_t RepairProduct(const std::string& productCode, const std::string& c
 
 // A property of a package, read from its database.
 bool ReadPackageProperty(const std::string& package, const std::string& name, std::string& value);
+// A property of a package by a single query of its Property table, so a
+// package with no other table will do. At most 255 characters; false when the
+// package cannot be opened, the property is missing or the name holds a quote.
+bool QueryProperty(const std::string& package, const std::string& name, std::string& value);
 
 // Where the product's folders go ("Program Files" and the other known
 // folders lie under it): $STUB_INSTALL_ROOT, else a folder in the user's data.

@@ -35,4 +35,20 @@ struct WindowsVersion {
 // The Windows version (GetVersionEx); nothing on other systems.
 std::optional<WindowsVersion> OsVersion();
 
+// The version the system reports to the process as "major.minor": Windows'
+// (GetVersionEx) or the kernel's.
+std::string VersionText();
+
+// Whether the machine has a way out to a network (InternetGetConnectedState):
+// a default route through an interface that is up. Nothing is contacted.
+bool HasNetworkConnection();
+
+// The desktop user's desktop folder, without a trailing separator.
+std::string DesktopFolder();
+
+// Machine-wide application data (CommonAppData) and the system folder
+// (GetSystemDirectory).
+std::string CommonAppDataFolder();
+std::string SystemFolder();
+
 }  // namespace stubframework::platform::system

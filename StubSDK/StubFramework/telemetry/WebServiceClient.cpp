@@ -90,7 +90,9 @@ bool SendToWebService(const std::uint8_t* body, std::size_t length, const std::s
 
 bool ExchangeWithWebService(const std::uint8_t* body, std::size_t length, const std::string& path,
                             std::string& reply) {
-    const http::SyncReply answer = http::Perform(XmlRequest(body, length, path, "POST"));
+    http::SyncRequest request = XmlRequest(body, length, path, "POST");
+    request.maxBody = kMaxExchangeReply;
+    const http::SyncReply answer = http::Perform(request);
     if (!answer.received) {
         return false;
     }

@@ -27,7 +27,9 @@ inline constexpr const char* kXmlSenderAgent = "Mervish Message Client/1.0";
 bool SendToWebService(const std::uint8_t* body, std::size_t length, const std::string& path,
                       const std::string& verb);
 // Posts the body (no content type without one) and reads the reply, each
-// byte widened to one character; false when no reply came.
+// byte widened to one character; false when no reply came or it was longer
+// than kMaxExchangeReply.
+inline constexpr std::size_t kMaxExchangeReply = std::size_t{64} * 1024;
 bool ExchangeWithWebService(const std::uint8_t* body, std::size_t length, const std::string& path,
                             std::string& reply);
 // Posts to a full http(s) URL with a path, with the browser's user agent;

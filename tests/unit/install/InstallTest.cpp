@@ -230,6 +230,38 @@ TEST_F(InstallTest, ResultCodesOfProgramsAndTheInstallLock) {
     EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), restart, "/qn"), ErrorHandle::Reboot);
 }
 
+TEST_F(InstallTest, PackagePropertiesByQuery) {
+    using platform::msi::QueryProperty;
+    const std::string package = BuildMsi("1.2.3", kCode1);
+    std::string value;
+    EXPECT_TRUE(QueryProperty(package, "ProductVersion", value));
+    EXPECT_EQ(value, "1.2.3");
+    EXPECT_TRUE(QueryProperty(package, "ProductCode", value));
+    EXPECT_EQ(value, kCode1);
+    EXPECT_FALSE(QueryProperty(package, "NoSuchProperty", value));
+    EXPECT_FALSE(QueryProperty(package, "x' OR Property <> '", value));
+
+    // A package of a Property table alone; readers take 255 characters.
+    const std::string bare = work / "bare.msi";
+    EXPECT_TRUE(Shell("msibuild '" + bare +
+                      "' -q 'CREATE TABLE Property (Property CHAR(72) NOT NULL, Value LONGCHAR "
+                      "NOT NULL PRIMARY KEY Property)'"
+                      " -q \"INSERT INTO Property (Property, Value) VALUES ('Version', '2.5')\""
+                      " -q \"INSERT INTO Property (Property, Value) VALUES ('Long', '" +
+                      std::string(300, 'v') + "')\""));
+    EXPECT_TRUE(QueryProperty(bare, "Version", value));
+    EXPECT_EQ(value, "2.5");
+    EXPECT_TRUE(QueryProperty(bare, "Long", value));
+    EXPECT_EQ(value, std::string(255, 'v'));
+    EXPECT_FALSE(platform::msi::ReadPackageProperty(bare, "Version", value));
+
+    stubtest::WriteFile(work / "text.msi", "not a package");
+    value = "kept";
+    EXPECT_FALSE(QueryProperty(work / "text.msi", "Version", value));
+    EXPECT_FALSE(QueryProperty(work / "missing.msi", "Version", value));
+    EXPECT_EQ(value, "kept");
+}
+
 // Runs `work` on a thread; it runs a program that ends once the file
 // `release` exists, which is made when "installCurrent" has reached
 // `reached`. The highest value seen short of the total, and whether the bar

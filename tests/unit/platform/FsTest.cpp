@@ -3,6 +3,7 @@
 #include "platform/fs.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@ namespace {
 namespace fs = stubframework::platform::fs;
 namespace stdfs = std::filesystem;
 using stubframework::platform::kErrorAccessDenied;
+using stubframework::platform::kErrorAlreadyExists;
+using stubframework::platform::kErrorNotSameDevice;
 using stubframework::platform::kErrorStoppedOnSymlink;
 using stubframework::platform::kErrorSuccess;
 
@@ -137,6 +140,64 @@ TEST_F(FsTest, FreeSpaceIsThatOfTheDeepestExistingFolder) {
     ASSERT_EQ(fs::FreeSpace(work.Path(), here), kErrorSuccess);
     EXPECT_EQ(here, 1234u);
     fs::InjectFreeSpace(std::nullopt);
+}
+
+// A tmpfs of our own for the test's life: another volume, read-only on demand.
+class MountedVolume {
+public:
+    MountedVolume(const std::string& path, unsigned long flags)
+        : path_(path),
+          mounted_(mount("tmpfs", path.c_str(), "tmpfs", flags, "size=8m,mode=0700") == 0) {}
+    ~MountedVolume() {
+        if (mounted_) {
+            umount2(path_.c_str(), MNT_DETACH);
+        }
+    }
+    MountedVolume(const MountedVolume&) = delete;
+    MountedVolume& operator=(const MountedVolume&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string path_;
+    bool mounted_;
+};
+
+TEST_F(FsTest, RenamesNeverReplaceAndCrossVolumes) {
+    stubtest::WriteFile(work / "a", "a");
+    stubtest::WriteFile(work / "b", "b");
+    EXPECT_EQ(fs::RenameNoReplace(work / "a", work / "b"), kErrorAlreadyExists);
+    EXPECT_EQ(stubtest::ReadFile(work / "a"), "a");
+    EXPECT_EQ(stubtest::ReadFile(work / "b"), "b");
+    EXPECT_EQ(fs::RenameNoReplace(work / "a", work / "c"), kErrorSuccess);
+
+    stdfs::create_directory(work / "other");
+    const MountedVolume other(work / "other", 0);
+    if (!other.Mounted()) {
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    }
+    EXPECT_EQ(fs::RenameNoReplace(work / "c", work / "other/c"), kErrorSuccess);
+    EXPECT_FALSE(stdfs::exists(work / "c"));
+    EXPECT_EQ(stubtest::ReadFile(work / "other/c"), "a");
+    // Across volumes too the target stays, and so does the source.
+    EXPECT_NE(fs::RenameNoReplace(work / "b", work / "other/c"), kErrorSuccess);
+    EXPECT_EQ(stubtest::ReadFile(work / "b"), "b");
+    EXPECT_EQ(stubtest::ReadFile(work / "other/c"), "a");
+    // A folder does not move across volumes.
+    stdfs::create_directory(work / "folder");
+    EXPECT_EQ(fs::RenameNoReplace(work / "folder", work / "other/folder"), kErrorNotSameDevice);
+    EXPECT_TRUE(stdfs::is_directory(work / "folder"));
+}
+
+TEST_F(FsTest, AReadOnlyVolumeIsKnownBeforeAnythingIsWritten) {
+    EXPECT_FALSE(fs::IsReadOnlyVolume(work / "not/yet/made"));
+    stdfs::create_directory(work / "sealed");
+    const MountedVolume sealed(work / "sealed", MS_RDONLY);
+    if (!sealed.Mounted()) {
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    }
+    EXPECT_TRUE(fs::IsReadOnlyVolume(work / "sealed/not/yet/made.bin"));
+    EXPECT_TRUE(fs::IsReadOnlyVolume(work / "sealed"));
+    EXPECT_FALSE(fs::IsReadOnlyVolume(work.Path()));
 }
 
 }  // namespace

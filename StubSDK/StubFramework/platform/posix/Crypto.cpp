@@ -23,6 +23,12 @@ bool Sha1(const void* data, std::size_t size, Sha1Digest& digest) {
            length == digest.size();
 }
 
+bool Sha256(const void* data, std::size_t size, Sha256Digest& digest) {
+    unsigned int length = 0;
+    return EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr) == 1 &&
+           length == digest.size();
+}
+
 Sha1Stream::Sha1Stream() : context_(EVP_MD_CTX_new()) {
     if (context_ != nullptr) {
         EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha1(), nullptr);

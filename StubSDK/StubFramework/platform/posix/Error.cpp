@@ -45,6 +45,8 @@ std::uint32_t Win32ErrorFromErrno(int errnoValue) {
             return kErrorNotSupported;
         case ELOOP:
             return kErrorStoppedOnSymlink;
+        case EXDEV:
+            return kErrorNotSameDevice;
         default:
             return 31;  // ERROR_GEN_FAILURE
     }

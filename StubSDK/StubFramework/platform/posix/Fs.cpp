@@ -29,6 +29,22 @@ struct InjectedFreeSpace {
     std::optional<std::uint64_t> bytes;
 };
 
+std::atomic<bool> readOnlyVolumes{false};
+
+// The deepest part of `path` that exists: the volume it lies on.
+std::string DeepestExisting(std::string path) {
+    struct stat info {};
+    while (!path.empty() && lstat(path.c_str(), &info) != 0) {
+        const std::size_t slash = path.find_last_of(kPathSeparator);
+        const std::size_t keep = slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1);
+        if (keep == path.size()) {
+            break;
+        }
+        path.resize(keep);
+    }
+    return path.empty() ? std::string(".") : path;
+}
+
 InjectedFreeSpace& FreeSpaceOverride() {
     static InjectedFreeSpace state;
     return state;
@@ -200,7 +216,7 @@ std::uint32_t CreateRandomFolder(const std::string& prefix, std::string& folder)
     return MakeFolderPrivate(folder);
 }
 
-std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes) {
+std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes, FreeCount count) {
     {
         InjectedFreeSpace& injected = FreeSpaceOverride();
         const std::lock_guard<std::mutex> lock(injected.mutex);
@@ -209,26 +225,23 @@ std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes) {
             return kErrorSuccess;
         }
     }
-    // The volume of the deepest part of the path that exists.
-    std::string existing = path;
-    struct stat info {};
-    while (!existing.empty() && lstat(existing.c_str(), &info) != 0) {
-        const std::size_t slash = existing.find_last_of(kPathSeparator);
-        const std::size_t keep = slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1);
-        if (keep == existing.size()) {
-            break;
-        }
-        existing.resize(keep);
-    }
-    const char* const volumePath = existing.empty() ? "." : existing.c_str();
     struct statvfs volume {};
-    if (statvfs(volumePath, &volume) != 0) {
+    if (statvfs(DeepestExisting(path).c_str(), &volume) != 0) {
         return LastError();
     }
     // What this process may still write: root may use the reserved blocks.
-    const std::uint64_t blocks = geteuid() == 0 ? volume.f_bfree : volume.f_bavail;
+    const bool all = count == FreeCount::kTotal || geteuid() == 0;
+    const std::uint64_t blocks = all ? volume.f_bfree : volume.f_bavail;
     bytes = blocks * volume.f_frsize;
     return kErrorSuccess;
+}
+
+bool IsReadOnlyVolume(const std::string& path) {
+    if (readOnlyVolumes) {
+        return true;
+    }
+    struct statvfs volume {};
+    return statvfs(DeepestExisting(path).c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0;
 }
 
 std::uint32_t CreateFolderTree(const std::string& path) {
@@ -288,6 +301,30 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
 
 std::uint32_t MoveReplacing(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : LastError();
+}
+
+std::uint32_t RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return kErrorSuccess;
+    }
+    if (errno != EXDEV) {
+        return LastError();
+    }
+    // Another volume: a file is copied (never over a target) and then removed.
+    struct stat info {};
+    if (lstat(from.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return kErrorNotSameDevice;
+    }
+    const std::uint32_t copied = CopyFile(from, to, true);
+    if (copied != kErrorSuccess) {
+        return copied;
+    }
+    if (unlink(from.c_str()) != 0) {
+        const std::uint32_t error = LastError();
+        unlink(to.c_str());
+        return error;
+    }
+    return kErrorSuccess;
 }
 
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
@@ -378,6 +415,19 @@ std::uint32_t FileHandle::Open(const std::string& path) {
     }
     Close();
     fd_ = fd;
+    return kErrorSuccess;
+}
+
+std::uint32_t FileHandle::OpenUnshared(const std::string& path) {
+    const std::uint32_t opened = Open(path);
+    if (opened != kErrorSuccess) {
+        return opened;
+    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        const std::uint32_t error = errno == EWOULDBLOCK ? kErrorSharingViolation : LastError();
+        Close();
+        return error;
+    }
     return kErrorSuccess;
 }
 
@@ -494,6 +544,16 @@ void InjectFreeSpace(std::optional<std::uint64_t> bytes) {
     InjectedFreeSpace& injected = FreeSpaceOverride();
     const std::lock_guard<std::mutex> lock(injected.mutex);
     injected.bytes = bytes;
+}
+
+void InjectReadOnlyVolumes(bool readOnly) {
+    readOnlyVolumes = readOnly;
+}
+
+std::string FromPagePath(std::string_view path) {
+    std::string native(path);
+    std::replace(native.begin(), native.end(), '\\', '/');
+    return native;
 }
 
 std::string FileName(const std::string& path) {

@@ -1,10 +1,13 @@
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/msi.h"
+#include "platform/posix/DesktopUser.h"
 #include "platform/posix/Locale.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -84,6 +87,44 @@ std::string HttpHandler(const std::string& listPath) {
     return {};
 }
 
+// The home and configuration folders of whoever sits at the desktop: under
+// sudo or pkexec our environment is root's, not theirs.
+void DesktopHome(std::string& home, std::string& configHome) {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string name;
+    if (posix::DesktopUser(uid, gid, name, home)) {
+        configHome = home + "/.config";
+        return;
+    }
+    home = process::EnvironmentVariable("HOME");
+    configHome = process::EnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.empty() && !home.empty()) {
+        configHome = home + "/.config";
+    }
+}
+
+// XDG_DESKTOP_DIR of a user-dirs.dirs file: "$HOME/..." or an absolute path.
+std::string UserDirsDesktop(const std::string& listPath, const std::string& home) {
+    std::ifstream list(listPath);
+    std::string line;
+    constexpr std::string_view kKey = "XDG_DESKTOP_DIR=";
+    while (std::getline(list, line)) {
+        if (line.rfind(kKey, 0) != 0) {
+            continue;
+        }
+        std::string value = line.substr(kKey.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        if (value.rfind("$HOME", 0) == 0) {
+            value.replace(0, 5, home);
+        }
+        return !value.empty() && value.front() == '/' ? value : std::string();
+    }
+    return {};
+}
+
 }  // namespace
 
 std::uint16_t NativeProcessorArchitecture() {
@@ -131,6 +172,44 @@ std::string DefaultBrowserName() {
 
 std::optional<WindowsVersion> OsVersion() {
     return std::nullopt;
+}
+
+std::string VersionText() {
+    utsname name{};
+    if (uname(&name) != 0) {
+        return {};
+    }
+    // "6.8.0-45-generic" gives "6.8".
+    std::string release = name.release;
+    const std::size_t major = release.find('.');
+    if (major == std::string::npos) {
+        return release;
+    }
+    const std::size_t minor = release.find_first_not_of("0123456789", major + 1);
+    return release.substr(0, minor);
+}
+
+std::string DesktopFolder() {
+    std::string home;
+    std::string configHome;
+    DesktopHome(home, configHome);
+    std::string folder =
+        configHome.empty() ? std::string() : UserDirsDesktop(configHome + "/user-dirs.dirs", home);
+    if (folder.empty() && !home.empty()) {
+        folder = home + "/Desktop";
+    }
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+std::string CommonAppDataFolder() {
+    return msi::InstallRoot() + "/ProgramData";
+}
+
+std::string SystemFolder() {
+    return msi::InstallRoot() + "/Windows/System32";
 }
 
 }  // namespace stubframework::platform::system

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/http.h"
@@ -153,9 +154,15 @@ struct SyncState {
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto* state = static_cast<SyncState*>(self);
         const std::size_t length = size * count;
-        if (state->reader.Done()) {
-            state->reply.body.insert(state->reply.body.end(), data, data + length);
+        if (!state->reader.Done()) {
+            return length;
         }
+        const std::size_t limit = state->request.maxBody;
+        if (limit != 0 && length > limit - std::min(limit, state->reply.body.size())) {
+            state->reply.body.clear();
+            return 0;  // more than the caller will take
+        }
+        state->reply.body.insert(state->reply.body.end(), data, data + length);
         return length;
     }
 };

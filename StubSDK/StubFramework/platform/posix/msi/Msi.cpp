@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/posix/msi/MsiPackage.h"
 #include "platform/posix/msi/Session.h"
 
 namespace stubframework::platform::msi {
@@ -105,6 +106,10 @@ bool ReadPackageProperty(const std::string& packagePath, const std::string& name
     }
     value = package.Property(name);
     return true;
+}
+
+bool QueryProperty(const std::string& packagePath, const std::string& name, std::string& value) {
+    return detail::QueryPackageProperty(packagePath, name, value);
 }
 
 }  // namespace stubframework::platform::msi

@@ -6,6 +6,9 @@
 #include <cctype>
 #include <functional>
 #include <memory>
+#include <string_view>
+
+#include "platform/unicode.h"
 
 namespace stubframework::platform::msi::detail {
 namespace {
@@ -86,7 +89,48 @@ gboolean PlainNameOnly(GCabFile* file, gpointer) {
            !name.empty();
 }
 
+// Windows' readers hand out at most 255 UTF-16 units; a pair is not split.
+std::string CutToReaderLength(const std::string& text) {
+    constexpr std::size_t kMaxUnits = 255;
+    std::u16string units = Utf8ToUtf16(text);
+    if (units.size() <= kMaxUnits) {
+        return text;
+    }
+    std::size_t end = kMaxUnits;
+    if (units[end - 1] >= 0xD800 && units[end - 1] <= 0xDBFF) {
+        --end;
+    }
+    units.resize(end);
+    return Utf16ToUtf8(units);
+}
+
 }  // namespace
+
+bool QueryPackageProperty(const std::string& path, const std::string& name, std::string& value) {
+    // The name goes into the query's text: it may not end the literal.
+    constexpr std::string_view kQuotes{"'\"`\0", 4};
+    if (name.find_first_of(kQuotes) != std::string::npos) {
+        return false;
+    }
+    ErrorHolder error;
+    GPtr<LibmsiDatabase> database(
+        libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.error));
+    if (!database) {
+        return false;
+    }
+    const std::string sql = "SELECT * FROM Property WHERE Property = '" + name + "'";
+    GPtr<LibmsiQuery> query(libmsi_query_new(database.get(), sql.c_str(), &error.error));
+    if (!query || !libmsi_query_execute(query.get(), nullptr, &error.error)) {
+        return false;
+    }
+    GPtr<LibmsiRecord> record(libmsi_query_fetch(query.get(), nullptr));
+    libmsi_query_close(query.get(), nullptr);
+    if (!record) {
+        return false;
+    }
+    value = CutToReaderLength(FieldText(record.get(), 2));
+    return true;
+}
 
 bool Package::Load(const std::string& path) {
     path_ = path;

@@ -54,4 +54,8 @@ private:
     std::string error_;
 };
 
+// One row of the package's Property table, read by a query of its own: no
+// other table is needed. False when the package or the row cannot be read.
+bool QueryPackageProperty(const std::string& path, const std::string& name, std::string& value);
+
 }  // namespace stubframework::platform::msi::detail
