@@ -5,6 +5,7 @@
 
 #include "bridge/ExternalMethods.h"
 #include "bridge/FileMethods.h"
+#include "bridge/PackageMethods.h"
 #include "bridge/PropertyMethods.h"
 #include "bridge/RegistryMethods.h"
 #include "bridge/SystemMethods.h"
@@ -41,13 +42,13 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"setWindowSize", kMethod, {kInt, kInt}, setWindowSize},
     {"setProperty", kMethod, {kStr, kStr}, setProperty, "EMSetProperty"},
     {"setLang", kMethod, {kInt}, setLang},
-    {"setInstallStatus", kMethod, {kInt}, NotBuiltYet},
+    {"setInstallStatus", kMethod, {kInt}, setInstallStatus},
     {"setChannel", kMethod, {kStr}, setChannel},
     {"setDataToReg", kMethod, {kStr, kStr, kStr, kBool}, setDataToReg, "EMSetDataToReg"},
     {"isFileExists", kMethodOrGet, {kStr}, isFileExists},
-    {"isSkipSelfUpdate", kMethod, {}, NotBuiltYet},
+    {"isSkipSelfUpdate", kMethod, {}, isSkipSelfUpdate},
     {"isNeedSelfUpdate", kMethodOrGet, {kStr}, NotBuiltYet},
-    {"isSilentLaunchStub", kMethod, {}, NotBuiltYet},
+    {"isSilentLaunchStub", kMethod, {}, isSilentLaunchStub},
     {"selfUpdate", kMethod, {kStr, kCallback}, NotBuiltYet},
     {"createDirectory", kMethodOrGet, {kStr}, createDirectory},
     {"initDownloadSize", kMethod, {kStr, kStr, kBool}, NotBuiltYet, "EMInitDownloadSize"},
@@ -70,20 +71,20 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"getParsedInstallLanguage", kMethodOrGet, {kStr}, getParsedInstallLanguage},
     {"getFileVersion", kMethodOrGet, {kStr, kStr}, getFileVersion, "EMGetMSIFileVersion"},
     {"getDataFromReg", kMethodOrGet, {kStr, kStr}, getDataFromReg, "EMGetDataFromReg"},
-    {"getCrc", kMethodOrGet, {kStr}, NotBuiltYet},
+    {"getCrc", kMethodOrGet, {kStr}, getCrc, "EMGetCRC"},
     {"getOSVersion", kMethod, {}, getOSVersion},
-    {"getResumeMode", kMethod, {}, NotBuiltYet},
+    {"getResumeMode", kMethod, {}, getResumeMode},
     {"getResourceLocation", kMethod, {}, getResourceLocation},
     {"getCurrentPath", kMethod, {}, getCurrentPath, "EMGetCurrentPath"},
     {"getDesktopPath", kMethod, {}, getDesktopPath, "EMGetDesktopPath"},
     {"getTempPath", kMethodOrGet, {kStr}, getTempPath, "EMGetTempPath"},
     {"getBaseRegKey", kMethod, {}, getBaseRegKey, "EMGetBaseRegKey"},
     {"getFileSize", kMethodOrGet, {kStr}, getFileSize, "EMGetFileSize"},
-    {"getLastInstallError", kMethod, {}, NotBuiltYet, "EMGetLastInstallError"},
+    {"getLastInstallError", kMethod, {}, getLastInstallError, "EMGetLastInstallError"},
     {"checkOS", kMethodOrGet, {kStr, kStr}, checkOS, "EMCheckOS"},
     {"getMachineId", kMethod, {}, getMachineId, "EMGetMachineId"},
     {"setUninstallRegistryFromStub", kMethod, {kStr, kBool}, NotBuiltYet},
-    {"isUninstallModeLaunch", kMethod, {}, NotBuiltYet},
+    {"isUninstallModeLaunch", kMethod, {}, isUninstallModeLaunch, "EMIsUninstallModeLaunch"},
     {"confirmMessageBox", kMethodOrGet, {kStr, kStr}, confirmMessageBox, "EMConfirmMessageBox"},
     {"removeProgram", kMethod, {kStr, kBool, kStr, kCallback}, NotBuiltYet},
     {"repairProgram", kMethod, {kStr, kStr, kCallback}, NotBuiltYet},

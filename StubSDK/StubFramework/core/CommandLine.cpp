@@ -1,6 +1,7 @@
 #include "core/CommandLine.h"
 
 #include "platform/commandline.h"
+#include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/unicode.h"
 
@@ -118,7 +119,14 @@ bool IsSilentLaunch(const Arguments& arguments) {
 }
 
 std::string UninstallModeFromArguments(const Arguments& arguments) {
-    for (const std::string& argument : arguments) {
+    // Where paths are written with "/", a folder named Uninstall or Modify in
+    // the program's path or the launcher's is no switch.
+    const bool slashPaths = platform::fs::kPathSeparator == '/';
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (slashPaths && (index == 0 || argument.rfind("shortcut=", 0) == 0)) {
+            continue;
+        }
         // Lower case by folding to upper: the same test without a second table.
         const std::string folded = platform::FoldCase(argument);
         if (folded.find("/UNINSTALL") != std::string::npos) {

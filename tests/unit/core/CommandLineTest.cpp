@@ -46,7 +46,11 @@ TEST(CommandLineTest, LaunchModes) {
     EXPECT_TRUE(IsSilentLaunch({"/QN"}));
     EXPECT_FALSE(IsSilentLaunch({"stub", "/qn+"}));
 
-    EXPECT_EQ(UninstallModeFromArguments({"Setup/UNINSTALL"}), "uninstall");
+    // Paths here are written with "/": a program or launcher in a folder
+    // named so is no uninstall.
+    EXPECT_EQ(UninstallModeFromArguments({"/opt/Uninstall/setup"}), "");
+    EXPECT_EQ(UninstallModeFromArguments({"stub", "shortcut=/home/u/Modify/setup"}), "");
+    EXPECT_EQ(UninstallModeFromArguments({"stub", "shortcut=x", "/UNINSTALL"}), "uninstall");
     EXPECT_EQ(UninstallModeFromArguments({"stub", "/modify", "/uninstall"}), "modify");
     EXPECT_EQ(UninstallModeFromArguments({"stub", "x/Uninstall/modify"}), "uninstall");
     EXPECT_EQ(UninstallModeFromArguments({"stub", "/remove"}), "");
