@@ -168,6 +168,7 @@ void Teardown(std::unique_ptr<StubFramework> framework) {
     // Workers must not outlive the framework: ask downloads to stop and wait.
     core::HtmlExternal& dispatch = framework->Dispatch();
     dispatch.SetStopDownload(1);
+    dispatch.SetVerifyActive(false);
     if (!dispatch.WaitForWorkers(kWorkerGraceMs)) {
         debug::LogErrorMessage(framework->Log(), "Workers still running at exit, ending now");
         platform::process::ExitProcess(

@@ -45,4 +45,13 @@ private:
     std::map<std::string, MethodRow> methods_;  // UTF-8 byte order is code-point order
 };
 
+namespace methods {
+
+// Where a method's log lines go.
+inline const FrameworkServices* Log(ExternalMethods& owner) {
+    return &owner.Framework();
+}
+
+}  // namespace methods
+
 }  // namespace stubframework

@@ -22,10 +22,6 @@ namespace {
 
 namespace fs = platform::fs;
 
-const FrameworkServices* Log(ExternalMethods& owner) {
-    return &owner.Framework();
-}
-
 // The path argument at `index` in this system's spelling.
 std::string PathArgument(const DISPPARAMS* params, UINT index) {
     return fs::FromPagePath(StringArgument(params, index));

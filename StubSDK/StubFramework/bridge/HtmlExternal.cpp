@@ -1,7 +1,9 @@
 #include "bridge/HtmlExternal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <limits>
 
 #include "bridge/ExternalMethods.h"
 #include "bridge/WindowPlacement.h"
@@ -81,7 +83,11 @@ void HtmlExternal::SetProgress(const char* name, std::uint32_t value) {
 
 std::int32_t HtmlExternal::GetProgress(const char* name) {
     const std::string text = Properties().Get(name);
-    return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
+    // Out-of-range values saturate, as the Windows reader does: a wrapped
+    // 3 GiB total would read negative and end the progress at once.
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<std::int32_t>(std::clamp<long long>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 void HtmlExternal::ResetDownloadProgress() {

@@ -50,6 +50,9 @@ public:
     virtual void SetStopDownload(std::uint8_t on) { stopDownload_ = on; }
     bool SizeProbe() const override { return sizeProbe_ != 0; }
     bool StopDownload() const override { return stopDownload_ != 0; }
+    // Set while a folder search runs; cleared to cancel it.
+    void SetVerifyActive(bool on) { verifyActive_ = on; }
+    const std::atomic<bool>& VerifyActive() const { return verifyActive_; }
 
     // Extraction fills the first tenth of the install bar.
     void OnEntry(std::uint32_t index, std::uint32_t count) override;
@@ -123,6 +126,7 @@ private:
     std::atomic<std::uint32_t> lastExtractionError_{0};
     std::atomic<std::uint8_t> sizeProbe_{0};
     std::atomic<std::uint8_t> stopDownload_{0};
+    std::atomic<bool> verifyActive_{false};
 
     std::mutex workersLock_;
     std::condition_variable workersDone_;

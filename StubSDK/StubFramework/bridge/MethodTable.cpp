@@ -3,8 +3,10 @@
 // Adding a method is one row here and one handler in its family's file.
 #include "bridge/MethodTable.h"
 
+#include "bridge/DownloadMethods.h"
 #include "bridge/ExternalMethods.h"
 #include "bridge/FileMethods.h"
+#include "bridge/InstallMethods.h"
 #include "bridge/PackageMethods.h"
 #include "bridge/PropertyMethods.h"
 #include "bridge/RegistryMethods.h"
@@ -24,9 +26,9 @@ constexpr VARTYPE kCallback = VT_DISPATCH;
 
 // name, flags, arguments (script order), handler, log name written before the checks
 constexpr MethodRow kBuiltInMethods[] = {
-    {"download", kMethod, {kStr, kStr, kStr, kBool, kBool, kCallback}, NotBuiltYet, "EMDownload"},
-    {"stopDownload", kMethod, {}, NotBuiltYet, "EMStopDownload"},
-    {"install", kMethod, {kStr, kStr, kInt, kCallback}, NotBuiltYet, "EMInstall"},
+    {"download", kMethod, {kStr, kStr, kStr, kBool, kBool, kCallback}, download, "EMDownload"},
+    {"stopDownload", kMethod, {}, stopDownload, "EMStopDownload"},
+    {"install", kMethod, {kStr, kStr, kInt, kCallback}, install, "EMInstall"},
     {"closeWindow", kMethod, {}, closeWindow, "ZSClose"},
     {"dragWindow", kMethod, {}, dragWindow, "ZSDragWindow"},
     {"hideWindow", kMethod, {}, hideWindow},
@@ -47,17 +49,21 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"setDataToReg", kMethod, {kStr, kStr, kStr, kBool}, setDataToReg, "EMSetDataToReg"},
     {"isFileExists", kMethodOrGet, {kStr}, isFileExists},
     {"isSkipSelfUpdate", kMethod, {}, isSkipSelfUpdate},
-    {"isNeedSelfUpdate", kMethodOrGet, {kStr}, NotBuiltYet},
+    {"isNeedSelfUpdate", kMethodOrGet, {kStr}, isNeedSelfUpdate},
     {"isSilentLaunchStub", kMethod, {}, isSilentLaunchStub},
-    {"selfUpdate", kMethod, {kStr, kCallback}, NotBuiltYet},
+    {"selfUpdate", kMethod, {kStr, kCallback}, selfUpdate},
     {"createDirectory", kMethodOrGet, {kStr}, createDirectory},
-    {"initDownloadSize", kMethod, {kStr, kStr, kBool}, NotBuiltYet, "EMInitDownloadSize"},
+    {"initDownloadSize", kMethod, {kStr, kStr, kBool}, initDownloadSize, "EMInitDownloadSize"},
     {"trackUserActivity", kMethod, {kStr}, NotBuiltYet},
     {"openPage", kMethodOrGet, {kStr}, openPage, "EMOpenPage"},
     // Its argument is read as a string without a type check.
     {"runApplication", kMethodOrGet, {kStr}, runApplication, "EMRunApplication", false},
     {"executeCommand", kMethodOrGet, {kStr}, executeCommand, "EMExecuteCommand"},
-    {"updateInstallerList", kMethod, {kStr, kStr, kBool, kBool, kCallback}, NotBuiltYet},
+    {"updateInstallerList",
+     kMethod,
+     {kStr, kStr, kBool, kBool, kCallback},
+     updateInstallerList,
+     "EMUpdateInstallerList"},
     {"startRegApps", kMethod, {}, startRegApps, "EMStartRegApps"},
     {"searchRegKey", kMethodOrGet, {kBool, kStr, kStr, kStr}, searchRegKey, "EMSearchRegKey"},
     {"getProperty", kMethodOrGet, {kStr}, getProperty},
@@ -86,10 +92,13 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"setUninstallRegistryFromStub", kMethod, {kStr, kBool}, NotBuiltYet},
     {"isUninstallModeLaunch", kMethod, {}, isUninstallModeLaunch, "EMIsUninstallModeLaunch"},
     {"confirmMessageBox", kMethodOrGet, {kStr, kStr}, confirmMessageBox, "EMConfirmMessageBox"},
-    {"removeProgram", kMethod, {kStr, kBool, kStr, kCallback}, NotBuiltYet},
-    {"repairProgram", kMethod, {kStr, kStr, kCallback}, NotBuiltYet},
-    {"verifyFileInSpecialDirectory", kMethod, {kStr, kStr, kCallback}, NotBuiltYet},
-    {"cancelVerifyThread", kMethod, {}, NotBuiltYet},
+    {"removeProgram", kMethod, {kStr, kBool, kStr, kCallback}, removeProgram},
+    {"repairProgram", kMethod, {kStr, kStr, kCallback}, repairProgram},
+    {"verifyFileInSpecialDirectory",
+     kMethod,
+     {kStr, kStr, kCallback},
+     verifyFileInSpecialDirectory},
+    {"cancelVerifyThread", kMethod, {}, cancelVerifyThread},
     {"isInEmbargoedCountry", kMethod, {}, isInEmbargoedCountry},
     {"isInternetConnected", kMethod, {}, isInternetConnected},
     {"getEmbeddedDataFromCurrentExe", kMethodOrGet, {kInt}, getEmbeddedDataFromCurrentExe},

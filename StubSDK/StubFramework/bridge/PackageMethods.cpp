@@ -17,10 +17,6 @@ namespace {
 // The highest status a page may record.
 constexpr std::uint32_t kMaxInstallStatus = 70;
 
-const FrameworkServices* Log(ExternalMethods& owner) {
-    return &owner.Framework();
-}
-
 }  // namespace
 
 HRESULT getCrc(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params, VARIANT* result) {

@@ -16,10 +16,6 @@ namespace {
 
 namespace system = platform::system;
 
-const FrameworkServices* Log(ExternalMethods& owner) {
-    return &owner.Framework();
-}
-
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

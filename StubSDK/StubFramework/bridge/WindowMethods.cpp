@@ -16,10 +16,6 @@ namespace {
 
 namespace window = platform::window;
 
-const FrameworkServices* Log(ExternalMethods& owner) {
-    return &owner.Framework();
-}
-
 // Starts a program from a command line without waiting for it.
 bool StartDetached(const std::string& application, const std::string& commandLine) {
     std::uint32_t ignored = 0;

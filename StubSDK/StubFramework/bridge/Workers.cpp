@@ -1,5 +1,6 @@
 #include "bridge/Workers.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -42,8 +43,11 @@ std::int32_t Low32(std::int64_t value) {
 // counts as no progress instead of a division by zero.
 std::uint32_t ExtractPosition(std::int64_t downloadTotal, std::int64_t current,
                               std::int64_t total) {
+    // Extraction is the first tenth of the install bar; beyond it the bar
+    // stays at the end rather than past it.
     const double fraction =
-        total > 0 ? 10.0 * static_cast<double>(current) / static_cast<double>(total) : 0.0;
+        total > 0 ? std::min(1.0, 10.0 * static_cast<double>(current) / static_cast<double>(total))
+                  : 0.0;
     const double position = 0.95 * static_cast<double>(downloadTotal) +
                             0.05 * static_cast<double>(downloadTotal) * fraction + 0.5;
     if (!std::isfinite(position) || position <= 0) {
@@ -162,11 +166,13 @@ ProgressJob::~ProgressJob() {
 
 void ProgressJob::StartProgress(void (*progressThreadFunc)(ProgressWatcher*)) {
     JoinProgress();
+    progressRunning_ = true;
     progress_ = std::thread([this, progressThreadFunc] {
         try {
             progressThreadFunc(&watcher_);
         } catch (...) {
         }
+        progressRunning_ = false;
     });
 }
 
@@ -180,7 +186,7 @@ void ProgressJob::WaitUntilReported() {
     for (;;) {
         {
             const std::lock_guard<std::mutex> lock(lock_);
-            if (record_.state != ErrorHandle::Running) {
+            if (record_.state != ErrorHandle::Running || !progressRunning_) {
                 return;
             }
         }

@@ -3,6 +3,7 @@
 // feeds the same callback every 2 ms while the operation runs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,7 +21,7 @@ class ExternalMethods;
 // Shared by a worker and its progress thread, under the worker's lock.
 struct ProgressRecord {
     std::int64_t current = 0;
-    std::int64_t total = 0;
+    std::int64_t total = 1;                    // a final call without progress reads (result, 1, 0)
     ErrorHandle state = ErrorHandle::Running;  // anything else is the final result
 };
 
@@ -96,7 +97,7 @@ public:
     void StartProgress(void (*progressThreadFunc)(ProgressWatcher*));
     void JoinProgress();
     // After a success: waits, polling every 1 ms, until the progress thread
-    // has reported the operation complete.
+    // has reported the operation complete or has ended.
     void WaitUntilReported();
     // Stores a state now; a final result ends the progress thread's turns.
     void SetState(ErrorHandle state);
@@ -112,6 +113,7 @@ private:
     ProgressRecord record_;
     ProgressWatcher watcher_;
     std::thread progress_;
+    std::atomic<bool> progressRunning_{false};
 };
 
 // Joins the free apartment for the life of the object.

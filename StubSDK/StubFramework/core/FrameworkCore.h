@@ -2,10 +2,12 @@
 // status, exit code, system facts and the property store.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
 
+#include "core/Attachments.h"
 #include "core/ProductValues.h"
 #include "core/PropertyStore.h"
 
@@ -57,9 +59,15 @@ public:
     const std::string& ReportVersion() const { return reportVersion_; }
     const std::string& MachineIdentifier() const { return machineIdentifier_; }
     const std::string& PassThrough() const { return passThrough_; }
+    // The command an installer is told to run when it ends; "$GUID$" in it
+    // becomes the run's GUID. Empty for products that launch nothing.
+    const std::string& LaunchOnExit() const { return launchOnExit_; }
+    void SetLaunchOnExit(const std::string& command) { launchOnExit_ = command; }
 
     std::map<std::string, std::string>& ExternalProperties() { return externalProperties_; }
     PropertyStore& Properties() { return properties_; }
+    // The files the error report carries.
+    Attachments& AttachedFiles() { return attachments_; }
 
 private:
     bool ReadFallback(const char* name, std::string& field) const;
@@ -72,7 +80,7 @@ private:
     std::string channel_;
     std::string installLanguage_;
     std::int32_t status_ = kUnset;
-    std::int32_t exitCode_ = kUnset;
+    std::atomic<std::int32_t> exitCode_{kUnset};  // set by the self-update worker
     std::string osName_;
     int uiLanguageIndex_ = 0;
     std::string architecture_;
@@ -82,6 +90,8 @@ private:
     std::map<std::string, std::string> externalProperties_;
     PropertyStore properties_;
     std::string passThrough_;
+    std::string launchOnExit_;
+    Attachments attachments_;
 };
 
 }  // namespace stubframework::core

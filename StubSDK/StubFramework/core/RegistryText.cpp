@@ -68,4 +68,13 @@ bool DeleteRegistryKey(std::string_view keyPath, reg::View view) {
     return path && reg::DeleteKey(path->root, path->subKey, view) == platform::kErrorSuccess;
 }
 
+bool DeleteRegistryValue(std::string_view keyPath, std::string_view name, reg::View view) {
+    const std::optional<RegistryPath> path = ParseRegistryPath(keyPath);
+    reg::Key key;
+    return path &&
+           reg::OpenKey(path->root, path->subKey, view, reg::Access::All, key) ==
+               platform::kErrorSuccess &&
+           reg::DeleteValue(key, name) == platform::kErrorSuccess;
+}
+
 }  // namespace stubframework::core

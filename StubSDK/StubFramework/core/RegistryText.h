@@ -25,6 +25,10 @@ bool WriteRegistryText(std::string_view keyPath, std::string_view name, std::str
 bool DeleteRegistryKey(std::string_view keyPath,
                        platform::registry::View view = platform::registry::View::Wow64_32);
 
+// Deletes one value; false when the key or the value is not there.
+bool DeleteRegistryValue(std::string_view keyPath, std::string_view name,
+                         platform::registry::View view = platform::registry::View::Wow64_32);
+
 // The text of a value as the stub's readers take it: REG_DWORD as "%d",
 // everything else as text up to the first null.
 std::string RegistryValueText(std::uint32_t type, const std::vector<std::uint8_t>& data);

@@ -121,6 +121,13 @@ void ApplyResumeRecord(FrameworkCore& core, ResumeMode mode, debug::InstallerLog
     DeleteRegistryKey(keyPath);
 }
 
+void WriteResumeManager(const std::string& registryBase, const std::string& launchOnExit,
+                        const std::string& guid) {
+    const std::string keyPath = registryBase + kResumeManagerKey;
+    WriteRegistryText(keyPath, "launchOnExit", launchOnExit);
+    WriteRegistryText(keyPath, "guid", guid);
+}
+
 void WriteResumeRecord(FrameworkCore& core, const std::string& packageName,
                        const std::string& folder, const std::string& exePath) {
     const std::string folderName = packageName + kUnzipFolderSuffix;

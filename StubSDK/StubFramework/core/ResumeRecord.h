@@ -30,6 +30,10 @@ struct ResumeManagerRecord {
 // Without a resume mode the record is deleted and comes back not loaded.
 ResumeManagerRecord LoadResumeManager(const std::string& registryBase, bool resume);
 
+// Keeps the launch-on-exit command and the run's GUID for a resumed run.
+void WriteResumeManager(const std::string& registryBase, const std::string& launchOnExit,
+                        const std::string& guid);
+
 // The command lines the registration step runs after a restart; reading
 // them removes the product's GUID key.
 std::vector<std::string> RegistrationApplications(const std::string& registryBase, ResumeMode mode);

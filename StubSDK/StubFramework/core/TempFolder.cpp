@@ -133,6 +133,14 @@ int RemoveAbandonedTempFolders(debug::InstallerLog* log) {
     return removed;
 }
 
+std::string UtcStamp() {
+    const platform::SystemTime now = platform::UtcNow();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%4d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
+                  now.hour, now.minute, now.second);
+    return stamp;
+}
+
 std::string KeptLogFolder(const std::string& productId, debug::InstallerLog* log) {
     const std::string temp = LongTempPath();
     if (temp.empty()) {

@@ -35,6 +35,9 @@ std::string LongTempPath();
 // private folder beside it is used instead, and the log says why. Empty when
 // no folder can be had.
 std::string KeptLogFolder(const std::string& productId, debug::InstallerLog* log);
+// The current UTC time as the installers' log names carry it: "YYYYMMDDhhmmss".
+std::string UtcStamp();
+
 // Copies the log's file into `folder` (a KeptLogFolder): the copy that lasts.
 void KeepLogCopy(const debug::InstallerLog* log, const std::string& folder);
 

@@ -115,6 +115,10 @@ void HandOverSelfUpdate(const std::string& folder, const std::string& registryBa
     if (!fs::Exists(newVersion)) {
         return;
     }
+    // Handed over once: neither the new version nor a later run may end
+    // with the update code again.
+    DeleteRegistryValue(registryBase, "selfupdate_code");
+    DeleteRegistryValue(registryBase, "update_stub_name");
     const std::uint32_t exitCode = RunChild(newVersion, commandLine, folder, true);
     RunChild(newVersion,
              commandLine + " newVersionExitCode=" + std::to_string(exitCode) +

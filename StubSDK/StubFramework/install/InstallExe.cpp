@@ -4,6 +4,7 @@
 #include "core/InstallerLog.h"
 #include "core/TempFolder.h"
 #include "install/Installers.h"
+#include "platform/fs.h"
 #include "platform/process.h"
 #include "zip/UnzipPackage.h"
 
@@ -82,7 +83,14 @@ ErrorHandle InstallZip(InstallHost& host, const std::string& package, const std:
         bar.SetTotal(total);
         bar.SetCurrent(total / 10);  // extraction was the first tenth
     }
-    const ErrorHandle result = InstallExe(host, setupFolder + "setup.exe", parameters, 0);
+    // Archives carry no reliable mode bits: the setup program is made runnable.
+    std::string setup = FileInFolder(setupFolder, "setup.exe");
+    if (setup.empty()) {
+        setup = setupFolder + "setup.exe";  // fails to start, and says so
+    } else {
+        platform::fs::MarkExecutable(setup);
+    }
+    const ErrorHandle result = InstallExe(host, setup, parameters, 0);
     if (!unzipFolder.empty() && unzipFolder.size() < kMaxPath) {
         DeleteFolderTree(unzipFolder);
     }

@@ -41,11 +41,7 @@ std::string LogFilePath(InstallHost& host) {
     if (folder.empty()) {
         return {};  // no log rather than one in a folder that is not ours
     }
-    const platform::SystemTime now = platform::UtcNow();
-    char name[64];
-    std::snprintf(name, sizeof name, "log_%4d%02d%02d%02d%02d%02d.txt", now.year, now.month,
-                  now.day, now.hour, now.minute, now.second);
-    return folder + name;
+    return folder + "log_" + UtcStamp() + ".txt";
 }
 
 }  // namespace
@@ -100,8 +96,8 @@ int MsiUiHandler(void* context, std::uint32_t messageType, const char* text) {
     return 0;  // the installer goes on with its own handling
 }
 
-ErrorHandle InstallMsi(InstallHost& host, const std::string& package,
-                       const std::string& parameters) {
+ErrorHandle InstallMsi(InstallHost& host, const std::string& package, const std::string& parameters,
+                       const std::string& logPath) {
     ProgressBar& bar = host.InstallBar();
     bar.SetCurrent(0);
     bar.SetTotal(1);
@@ -111,12 +107,21 @@ ErrorHandle InstallMsi(InstallHost& host, const std::string& package,
     const std::uint32_t previousLevel = msi::SetInternalUI(ui.level);
     const msi::ExternalUiHandler previousHandler =
         msi::SetExternalUI(&MsiUiHandler, ui.filter, &progress);
-    msi::EnableLog(kLogModeVerbose, LogFilePath(host), msi::kLogAppend);
+    const std::string log = logPath.empty() ? LogFilePath(host) : logPath;
+    msi::EnableLog(kLogModeVerbose, log, msi::kLogAppend);
 
-    // The UI level and the log are set through the API only.
+    // The UI level and the log are set through the API only; so is the log
+    // path the caller may have put in place of "$LOGFILE$".
     std::string remaining = parameters;
     for (const char* text : {"/l", "$LOGFILE$", "/qn", "/qf", "/qb!"}) {
         remaining = RemoveSwitch(remaining, text);
+    }
+    if (!log.empty()) {
+        const std::string quoted = "\"" + log + "\"";
+        const std::size_t at = remaining.find(quoted);
+        if (at != std::string::npos) {
+            remaining.erase(at, quoted.size());
+        }
     }
     debug::LogDebugMessage(host.Log(), "InstallMsi %s, parameter: %s", package.c_str(),
                            remaining.c_str());

@@ -23,9 +23,10 @@ bool HasSwitch(const std::string& parameters, const std::string& name);
 std::string RemoveSwitch(const std::string& parameters, const std::string& text);
 
 // Installs a ".msi" package through the installer's API: UI level and
-// progress filter from the switches, the log in the product's log folder.
-ErrorHandle InstallMsi(InstallHost& host, const std::string& package,
-                       const std::string& parameters);
+// progress filter from the switches, the log at `logPath` (a fresh one in the
+// product's log folder when empty).
+ErrorHandle InstallMsi(InstallHost& host, const std::string& package, const std::string& parameters,
+                       const std::string& logPath = {});
 
 // The install bar of one installation, moved by the installer's progress
 // messages ("1: a 2: b 3: c"): the second reset carries the total, action

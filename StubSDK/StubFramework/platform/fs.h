@@ -147,7 +147,7 @@ void InjectFreeSpace(std::optional<std::uint64_t> bytes);
 // For tests: every volume counts as read-only (or as it is, with false).
 void InjectReadOnlyVolumes(bool readOnly);
 
-// The last path component and the folder before it.
+// The last path component.
 std::string FileName(const std::string& path);
 
 // A path as a page writes it (Windows separators) as this system spells it.

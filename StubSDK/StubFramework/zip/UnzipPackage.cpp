@@ -7,6 +7,7 @@
 #include "core/TempFolder.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/unicode.h"
 #include "zip/ExtractZip.h"
 
 namespace stubframework::core {
@@ -42,6 +43,11 @@ private:
     std::uint32_t error_ = 0;
 };
 
+void SortByName(std::vector<fs::FolderEntry>& entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::FolderEntry& a, const fs::FolderEntry& b) { return a.name < b.name; });
+}
+
 std::string WithSeparator(std::string folder) {
     if (folder.empty() || folder.back() != fs::kPathSeparator) {
         folder += fs::kPathSeparator;
@@ -51,9 +57,29 @@ std::string WithSeparator(std::string folder) {
 
 }  // namespace
 
+std::string FileInFolder(const std::string& folder, const std::string& name) {
+    const std::string base = WithSeparator(folder);
+    if (fs::Exists(base + name) && !fs::IsFolder(base + name)) {
+        return base + name;
+    }
+    std::vector<fs::FolderEntry> entries;
+    if (fs::ListFolder(base, entries) != platform::kErrorSuccess) {
+        return {};
+    }
+    SortByName(entries);
+    const std::string wanted = platform::FoldCase(name);
+    for (const fs::FolderEntry& entry : entries) {
+        if (!entry.isFolder && platform::FoldCase(entry.name) == wanted &&
+            !fs::IsLink(base + entry.name)) {
+            return base + entry.name;
+        }
+    }
+    return {};
+}
+
 bool FindFileInTree(const std::string& folder, const std::string& name, std::string& found) {
     const std::string base = WithSeparator(folder);
-    if (fs::Exists(base + name)) {
+    if (!FileInFolder(base, name).empty()) {
         found = base;
         return true;
     }
@@ -61,8 +87,7 @@ bool FindFileInTree(const std::string& folder, const std::string& name, std::str
     if (fs::ListFolder(base, entries) != platform::kErrorSuccess) {
         return false;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::FolderEntry& a, const fs::FolderEntry& b) { return a.name < b.name; });
+    SortByName(entries);
     for (const fs::FolderEntry& entry : entries) {
         if (entry.isFolder && entry.name != "." && entry.name != ".." &&
             FindFileInTree(base + entry.name, name, found)) {

@@ -26,8 +26,14 @@ struct UnzipResult {
 UnzipResult UnzipPackage(debug::InstallerLog* log, zip::ZipReporter& reporter,
                          const std::string& packagePath);
 
-// The folder (with a trailing separator) holding a file of that name:
-// `folder` itself first, then its subfolders depth first, in name order.
+// The path of the file called `name` in `folder`, in any letter case (the
+// exact spelling first, then the first in name order); empty when none.
+// Archives made on Windows spell setup.exe as they like.
+std::string FileInFolder(const std::string& folder, const std::string& name);
+
+// The folder (with a trailing separator) holding a file of that name, in any
+// letter case: `folder` itself first, then its subfolders depth first, in
+// name order.
 bool FindFileInTree(const std::string& folder, const std::string& name, std::string& found);
 
 }  // namespace stubframework::core

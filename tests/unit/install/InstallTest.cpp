@@ -14,6 +14,7 @@
 #include "support/BridgeFixture.h"
 #include "support/Sandbox.h"
 #include "support/TestFolder.h"
+#include "support/TestPackages.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ using namespace stubframework;
 using core::kInstallCurrent;
 using core::kInstallTotal;
 
-constexpr const char* kUpgradeCode = "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}";
 constexpr const char* kCode1 = "{11111111-2222-3333-4444-000000000001}";
 constexpr const char* kCode2 = "{11111111-2222-3333-4444-000000000002}";
 
@@ -37,40 +37,7 @@ protected:
     // A package of one product version: app.txt and docs/readme.txt.
     std::string BuildMsi(const std::string& version, const std::string& code,
                          const std::string& extra = "") {
-        const std::string folder = work / ("msi-" + version);
-        stdfs::create_directories(folder + "/docs");
-        stubtest::WriteFile(folder + "/app.txt", "app " + version + "\n");
-        stubtest::WriteFile(folder + "/docs/readme.txt", std::string(4000, 'r'));
-        stubtest::WriteFile(folder + "/p.wxs", R"(<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id=")" + code + R"(" Name="Brindlemark Test" Language="1033" Version=")" +
-                                                   version +
-                                                   R"(" Manufacturer="Zelvo" UpgradeCode=")" +
-                                                   kUpgradeCode + R"(">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perUser"/>
-    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>)" +
-                                                   extra + R"(
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="Brindlemark">
-          <Component Id="App" Guid="{12121212-1212-1212-1212-121212121212}">
-            <File Id="app.txt" Source="app.txt" KeyPath="yes"/>
-          </Component>
-          <Directory Id="DocsDir" Name="docs">
-            <Component Id="Docs" Guid="{13131313-1313-1313-1313-131313131313}">
-              <File Id="readme.txt" Source="docs/readme.txt" KeyPath="yes"/>
-            </Component>
-          </Directory>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Docs"/></Feature>
-  </Product>
-</Wix>
-)");
-        std::string package = folder + "/product-" + version + ".msi";
-        EXPECT_TRUE(Shell("cd '" + folder + "' && wixl -o '" + package + "' p.wxs"));
-        return package;
+        return stubtest::BuildTestMsi(work.Path(), version, code, extra);
     }
 
     std::string Installed(const std::string& relative) const {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/host/LoopbackServer.h"
@@ -75,7 +76,8 @@ private:
 };
 
 // A server answering "/ok" with "ok", "/stream" with a stream that goes on
-// until the server stops, anything else 404.
+// until the server stops, "/held" with "held" once `release` is set, anything
+// else 404.
 struct TestServer {
     explicit TestServer(std::set<uid_t> admitted = {geteuid()},
                         std::chrono::milliseconds headTime = LoopbackServer::kHeadTime)
@@ -85,6 +87,12 @@ struct TestServer {
                   ++handled;
                   if (request.path == "/ok") {
                       response.body = "ok";
+                  } else if (request.path == "/held") {
+                      held = true;
+                      while (!release) {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                      }
+                      response.body = "held";
                   } else if (request.path == "/stream") {
                       response.stream = [](const auto& write) { return write("tick\n"); };
                   } else {
@@ -95,6 +103,8 @@ struct TestServer {
         EXPECT_TRUE(server.Start());
     }
     std::atomic<int> handled{0};
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
     LoopbackServer server;
 };
 
@@ -245,6 +255,28 @@ TEST(LoopbackServerTest, StopEndsEveryConnectionWhateverItsState) {
     }
     stream.ReadToEnd();  // ends: the server let go of it
     EXPECT_FALSE(Client(ours.server.Port()).Connected());
+}
+
+TEST(LoopbackServerTest, AnAnswerInHandStillGoesOutWhenTheServerStops) {
+    // The call that closes the window is answered while the window's thread
+    // already stops the server: the page must still get its answer.
+    TestServer ours;
+    Client caller(ours.server.Port());
+    caller.Send("GET /held HTTP/1.1\r\nHost: x\r\n\r\n");
+    while (!ours.held) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Client idle(ours.server.Port());  // served once, so surely accepted
+    idle.Send("GET /ok HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_NE(idle.ReadUntil("\r\n\r\nok").find("ok"), std::string::npos);
+    std::thread stopper([&ours] { ours.server.Stop(); });
+    // Idle connections end at once; once this one has, Stop is under way.
+    EXPECT_EQ(idle.ReadToEnd(), "");
+    ours.release = true;
+    const std::string answer = caller.ReadToEnd();
+    stopper.join();
+    EXPECT_NE(answer.find("\r\n\r\nheld"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
 }
 
 }  // namespace

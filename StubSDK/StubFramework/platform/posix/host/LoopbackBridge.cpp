@@ -117,6 +117,12 @@ bool LoopbackBridge::Start() {
         AdmittedUsers(), kMaxRequestBytes,
         [this](const HttpRequest& request, LoopbackServer::Response& response) {
             Handle(request, response);
+        },
+        LoopbackServer::kHeadTime,
+        [events = source_.events](const std::string& text) {
+            if (events != nullptr) {
+                events->OnNote(text);
+            }
         });
     if (!server_->Start()) {
         server_.reset();

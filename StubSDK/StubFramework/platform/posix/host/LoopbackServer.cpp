@@ -92,11 +92,12 @@ std::string_view ReasonPhrase(int status) {
 }
 
 LoopbackServer::LoopbackServer(std::set<uid_t> admitted, std::size_t maxBody, Handler handler,
-                               std::chrono::milliseconds headTime)
+                               std::chrono::milliseconds headTime, Notes notes)
     : admitted_(std::move(admitted)),
       maxBody_(maxBody),
       handler_(std::move(handler)),
-      headTime_(headTime) {}
+      headTime_(headTime),
+      notes_(std::move(notes)) {}
 
 LoopbackServer::~LoopbackServer() {
     Stop();
@@ -132,7 +133,17 @@ void LoopbackServer::Stop() {
         acceptor_.join();
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    // Wakes every connection thread, whatever it waits for.
+    // Idle connections and streams end now. A request in hand may be the
+    // very call that closed the window: its answer goes out first, for a
+    // moment, and the connection closes after it.
+    for (const auto& [fd, connection] : connections_) {
+        if (connection.phase != Phase::kBusy) {
+            shutdown(fd, SHUT_RDWR);
+        }
+    }
+    if (!allClosed_.wait_for(lock, kAnswerGrace, [this] { return !AnyBusy(); }) && notes_) {
+        notes_("Bridge stopped before every answer had gone out");
+    }
     for (const auto& entry : connections_) {
         shutdown(entry.first, SHUT_RDWR);
     }
@@ -167,6 +178,11 @@ void LoopbackServer::AcceptLoop() {
         if (!owner || admitted_.count(*owner) == 0) {
             ++refusedPeers_;
             close(fd);
+            if (notes_) {
+                notes_(owner ? "Bridge connection refused: its process belongs to user " +
+                                   std::to_string(*owner)
+                             : std::string("Bridge connection refused: its owner is unknown"));
+            }
             continue;
         }
         const int noDelay = 1;
@@ -190,7 +206,7 @@ bool LoopbackServer::Admit(int fd) {
         // of the place; until then it counts, but is not chosen again.
         auto oldest = connections_.end();
         for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-            if (it->second.waiting &&
+            if (it->second.phase == Phase::kWaiting &&
                 (oldest == connections_.end() || it->second.since < oldest->second.since)) {
                 oldest = it;
             }
@@ -199,18 +215,28 @@ bool LoopbackServer::Admit(int fd) {
             return false;  // every place is busy with a request
         }
         shutdown(oldest->first, SHUT_RDWR);
-        oldest->second.waiting = false;
+        oldest->second.phase = Phase::kEnding;  // not chosen again
     }
-    connections_[fd] = Connection{true, Clock::now()};
+    connections_[fd] = Connection{Phase::kWaiting, Clock::now()};
     return true;
 }
 
-void LoopbackServer::SetWaiting(int fd, bool waiting) {
+void LoopbackServer::SetPhase(int fd, Phase phase) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const auto found = connections_.find(fd);
-    if (found != connections_.end()) {
-        found->second = Connection{waiting, Clock::now()};
+    if (found != connections_.end() && found->second.phase != Phase::kEnding) {
+        found->second = Connection{phase, Clock::now()};
+        allClosed_.notify_all();  // Stop may wait for the busy ones
     }
+}
+
+bool LoopbackServer::AnyBusy() const {
+    for (const auto& entry : connections_) {
+        if (entry.second.phase == Phase::kBusy) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool LoopbackServer::ReadRequest(int fd, HttpRequestReader& reader, std::string& pending) {
@@ -226,7 +252,7 @@ bool LoopbackServer::ReadRequest(int fd, HttpRequestReader& reader, std::string&
         }
         state = reader.Feed(std::string_view(buffer, got));
     }
-    SetWaiting(fd, false);
+    SetPhase(fd, Phase::kBusy);
     if (state == HttpRequestReader::State::kRefused) {
         return true;  // answered by the caller
     }
@@ -274,6 +300,7 @@ void LoopbackServer::Answer(int fd, Response& response, bool keepAlive, bool hea
         if (!Send(fd, text) || head) {
             return;
         }
+        SetPhase(fd, Phase::kStreaming);
         const auto write = [this, fd](std::string_view bytes) { return Send(fd, bytes); };
         while (!stopping_ && response.stream(write)) {
         }
@@ -312,7 +339,7 @@ void LoopbackServer::Serve(int fd) {
     std::string pending;
     for (;;) {
         HttpRequestReader reader(maxBody_);
-        SetWaiting(fd, true);
+        SetPhase(fd, Phase::kWaiting);
         if (stopping_ || !ReadRequest(fd, reader, pending)) {
             break;
         }

@@ -1,0 +1,68 @@
+#include "support/TestPackages.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/TestFolder.h"
+
+namespace stubtest {
+namespace {
+
+bool Shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+std::string BuildTestMsi(const std::string& work, const std::string& version,
+                         const std::string& code, const std::string& extra) {
+    const std::string folder = work + "/msi-" + version;
+    std::filesystem::create_directories(folder + "/docs");
+    WriteFile(folder + "/app.txt", "app " + version + "\n");
+    WriteFile(folder + "/docs/readme.txt", std::string(4000, 'r'));
+    WriteFile(folder + "/p.wxs", R"(<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id=")" + code + R"(" Name="Brindlemark Test" Language="1033" Version=")" +
+                                     version + R"(" Manufacturer="Zelvo" UpgradeCode=")" +
+                                     kTestUpgradeCode + R"(">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perUser"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>)" +
+                                     extra + R"(
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="Brindlemark">
+          <Component Id="App" Guid="{12121212-1212-1212-1212-121212121212}">
+            <File Id="app.txt" Source="app.txt" KeyPath="yes"/>
+          </Component>
+          <Directory Id="DocsDir" Name="docs">
+            <Component Id="Docs" Guid="{13131313-1313-1313-1313-131313131313}">
+              <File Id="readme.txt" Source="docs/readme.txt" KeyPath="yes"/>
+            </Component>
+          </Directory>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Docs"/></Feature>
+  </Product>
+</Wix>
+)");
+    const std::string package = folder + "/product-" + version + ".msi";
+    return Shell("cd '" + folder + "' && wixl -o '" + package + "' p.wxs") ? package : "";
+}
+
+bool BuildTestZip(const std::string& path,
+                  const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string script = "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n";
+    for (const auto& [name, source] : entries) {
+        // zipfile.write would keep the source's mode bits; writestr keeps none.
+        script += "    z.writestr(zipfile.ZipInfo('" + name + "'), open('" + source +
+                  "', 'rb').read())\n";
+    }
+    const std::string scriptPath = path + ".py";
+    WriteFile(scriptPath, script);
+    const bool built = Shell("python3 '" + scriptPath + "' '" + path + "'");
+    std::filesystem::remove(scriptPath);
+    return built;
+}
+
+}  // namespace stubtest

@@ -1,0 +1,25 @@
+// Real packages for the install tests, made at test time: a Windows
+// Installer package built by wixl and a ZIP archive written by Python's
+// zipfile (as archives made on Windows are: no Unix mode bits).
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace stubtest {
+
+// The upgrade code every test package shares.
+inline constexpr const char* kTestUpgradeCode = "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}";
+
+// A per-user package of one product version under `work`: app.txt and
+// docs/readme.txt in ProgramFilesFolder/Brindlemark; `extra` goes into the
+// Product element. Empty when wixl failed.
+std::string BuildTestMsi(const std::string& work, const std::string& version,
+                         const std::string& code, const std::string& extra = "");
+
+// A ZIP archive at `path` of (entry name, source file) pairs.
+bool BuildTestZip(const std::string& path,
+                  const std::vector<std::pair<std::string, std::string>>& entries);
+
+}  // namespace stubtest
