@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/RegistryText.h"
+#include "support/ReleaseServer.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -36,6 +37,8 @@ bool Contains(const std::vector<std::string>& logs, const std::string& text) {
     }
     return false;
 }
+
+constexpr const char* kBase = "HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework\\Brindlemark\\24";
 
 class LaunchModesTest : public ::testing::Test {
 protected:
@@ -94,6 +97,48 @@ TEST_F(LaunchModesTest, SelfUpdateRunsTheNewVersionAndReplacesTheLauncher) {
     EXPECT_TRUE(Eventually([&] { return stubtest::ReadFile(launcher) == expected; }));
     EXPECT_TRUE(Eventually([&] { return sandbox_.TmpEntries() == Names{"Brindlemark_log"}; }));
     EXPECT_EQ(std::distance(stdfs::directory_iterator(downloads_.Path()), {}), 1);
+}
+
+TEST_F(LaunchModesTest, TheSelfUpdateMethodHandsOverOnlyAVerifiedNewStub) {
+    // Version 2: the same program with bytes of its own, published with its
+    // meta file.
+    stubtest::ReleaseServer server;
+    const std::string v2 = stubtest::ReadFile(stubtest::Sandbox::BinPath("stub-test-installer")) +
+                           std::string("\nversion 2\n");
+    server.AddPackage("BrindlemarkInstall.exe", v2);
+    const std::string launcher = PlaceLauncher("stub-test-installer");
+    const std::string before = stubtest::ReadFile(launcher);
+
+    // A failed download (a corrupt block every time, or none at all) hands
+    // nothing over: the launcher stays, and no code is left for a later run.
+    for (const std::string faults : {"status=404", "corrupt=0"}) {
+        EXPECT_EQ(
+            sandbox_.Run("/usr/bin/env", "STUB_TEST_SELF_UPDATE_URL=" +
+                                             Quoted(server.Url("BrindlemarkInstall.exe", faults)) +
+                                             " " + Quoted(launcher)),
+            0)
+            << faults;
+        EXPECT_EQ(stubtest::ReadFile(launcher), before);
+        std::string code;
+        EXPECT_FALSE(stubframework::core::ReadRegistryText(kBase, "selfupdate_code", code));
+    }
+
+    // The working copy ends with the update code, the launcher runs version
+    // 2, and version 2 takes the launcher's place, runnable.
+    EXPECT_EQ(sandbox_.Run("/usr/bin/env", "STUB_TEST_SELF_UPDATE_URL=" +
+                                               Quoted(server.Url("BrindlemarkInstall.exe")) + " " +
+                                               Quoted(launcher)),
+              0);
+    EXPECT_TRUE(Contains(sandbox_.KeptLogs(), "run=\"1\" update=\"0\" shortcut=\"" + launcher));
+    EXPECT_TRUE(Eventually([&] { return stubtest::ReadFile(launcher) == v2; }));
+    EXPECT_TRUE((stdfs::status(launcher).permissions() & stdfs::perms::owner_exec) !=
+                stdfs::perms::none);
+    std::string code;
+    EXPECT_FALSE(stubframework::core::ReadRegistryText(kBase, "selfupdate_code", code));
+    EXPECT_FALSE(stubframework::core::ReadRegistryText(kBase, "update_stub_name", code));
+    // The next ordinary run ends as usual.
+    EXPECT_TRUE(Eventually([&] { return sandbox_.TmpEntries() == Names{"Brindlemark_log"}; }));
+    EXPECT_EQ(sandbox_.Run(launcher), 0);
 }
 
 TEST_F(LaunchModesTest, ReplacementWaitsForTheParentThenEndsWithTheGivenCode) {

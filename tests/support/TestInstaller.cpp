@@ -4,6 +4,8 @@
 //  - act as the pages do when they choose to self-update: put the program
 //    named by STUB_TEST_NEW_VERSION beside itself, record it, and end with the
 //    self-update code, or with STUB_TEST_EXIT_CODE when that is set;
+//  - or call the real selfUpdate(STUB_TEST_SELF_UPDATE_URL) unless started
+//    with update=0, as the pages do, and wait for it;
 //  - run testProgress(durationMs, callback): a worker whose transfer takes
 //    durationMs, reporting through the real progress machinery, and counting
 //    the calls it makes into the property "testCalls".
@@ -18,9 +20,11 @@
 
 #include "app/Framework.h"
 #include "app/MainSequence.h"
+#include "bridge/DownloadMethods.h"
 #include "bridge/ExternalMethods.h"
 #include "bridge/MethodTable.h"
 #include "bridge/Workers.h"
+#include "core/CommandLine.h"
 #include "core/RegistryText.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -76,6 +80,53 @@ private:
     IDispatch* inner_;
     std::atomic<int> calls_{0};
 };
+
+// A page function that ignores its calls.
+class IgnoringCallback final : public IDispatch {
+public:
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *object = this;
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT /*index*/, LCID /*locale*/, ITypeInfo** /*info*/) override {
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID /*riid*/, LPOLESTR* /*names*/, UINT /*count*/, LCID /*locale*/,
+                          DISPID* /*ids*/) override {
+        return E_NOTIMPL;
+    }
+    HRESULT Invoke(DISPID /*id*/, REFIID /*riid*/, LCID /*locale*/, WORD /*flags*/,
+                   DISPPARAMS* /*params*/, VARIANT* /*result*/, EXCEPINFO* /*exception*/,
+                   UINT* /*argumentError*/) override {
+        return S_OK;
+    }
+};
+
+// The real method, called as a page calls it, and waited for.
+void SelfUpdateFrom(stubframework::ExternalMethods& methods, const std::string& url) {
+    static IgnoringCallback ignoring;
+    VARIANT arguments[2];  // last first
+    VariantInit(&arguments[0]);
+    arguments[0].vt = VT_DISPATCH;
+    arguments[0].pdispVal = &ignoring;
+    VariantInit(&arguments[1]);
+    arguments[1].vt = VT_BSTR;
+    arguments[1].bstrVal = stubframework::platform::com::AllocString(url);
+    DISPPARAMS params{arguments, nullptr, 2, 0};
+    stubframework::methods::selfUpdate(methods, DISPATCH_METHOD, &params, nullptr);
+    methods.Dispatch().WaitForWorkers(0xFFFFFFFFu);
+    VariantClear(&arguments[1]);
+}
 
 void TestProgressThreadFunc(std::unique_ptr<stubframework::InstallRequest> request) {
     using namespace stubframework;
@@ -171,6 +222,11 @@ int main(int argc, char** argv) {
         HoldWhileFileExists(hold);
     }
     stubframework::Run(*framework, *methods);
+    if (const std::string url = process::EnvironmentVariable("STUB_TEST_SELF_UPDATE_URL");
+        !url.empty() &&
+        !stubframework::core::IsSkipSelfUpdate(stubframework::core::CommandLineArguments())) {
+        SelfUpdateFrom(*methods, url);
+    }
     if (const std::string next = process::EnvironmentVariable("STUB_TEST_NEW_VERSION");
         !next.empty()) {
         StageSelfUpdate(framework->Core(), next);

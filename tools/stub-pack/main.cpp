@@ -39,12 +39,7 @@ bool AddFolder(ZipWriter& writer, const std::string& folder, const std::string& 
         std::fprintf(stderr, "stub-pack: cannot list %s\n", folder.c_str());
         return false;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::FolderEntry& a, const fs::FolderEntry& b) { return a.name < b.name; });
     for (const fs::FolderEntry& entry : entries) {
-        if (entry.name == "." || entry.name == "..") {
-            continue;
-        }
         const std::string path = folder + "/" + entry.name;
         const std::string name = prefix + entry.name;
         const bool added = entry.isFolder ? writer.AddFolder(name, kFixedTime) &&

@@ -156,14 +156,6 @@ void ExtractArrivedArchive(ProgressJob& job, ExternalMethods& owner, const std::
     host.Properties().Set(kExtractInProgress, "false");
 }
 
-// The common start of the download workers: null when the callback could
-// not be had (logged).
-platform::com::Ptr<IDispatch> Prologue(DownloadRequest& request, const char* name) {
-    return WorkerPrologue(
-        *request.owner, request.callback,
-        (std::string(name) + " CoGetInterfaceAndReleaseStream  failed with: ").c_str());
-}
-
 HRESULT StartDownloadWorker(ExternalMethods& owner, std::unique_ptr<DownloadRequest> request,
                             const VARIANT& callback,
                             void (*threadFunc)(std::unique_ptr<DownloadRequest>),
@@ -172,6 +164,120 @@ HRESULT StartDownloadWorker(ExternalMethods& owner, std::unique_ptr<DownloadRequ
     return StartWorker(
         owner, std::move(request), callback, threadFunc,
         (std::string(name) + ": CoMarshalInterThreadInterfaceInStream failed with ").c_str());
+}
+
+// The course of every download worker: the callback, the lock and record,
+// the stop flag cleared (or not), the work, one final call.
+void RunDownloadWorker(DownloadRequest& request, const char* name, bool clearStop,
+                       ErrorHandle (*work)(ProgressJob&, ExternalMethods&,
+                                           const DownloadRequest&)) {
+    ComApartment apartment;
+    const auto callback = WorkerPrologue(
+        *request.owner, request.callback,
+        (std::string(name) + " CoGetInterfaceAndReleaseStream  failed with: ").c_str());
+    if (!callback) {
+        return;
+    }
+    ExternalMethods& owner = *request.owner;
+    ProgressJob job(owner.Dispatch(), callback.Get(), request.url);
+    if (clearStop) {
+        owner.Dispatch().SetStopDownload(0);
+    }
+    job.Complete(work(job, owner, request), ProgressPair::Download);
+}
+
+ErrorHandle DownloadPackage(ProgressJob& job, ExternalMethods& owner,
+                            const DownloadRequest& request) {
+    core::HtmlExternal& host = owner.Dispatch();
+    ErrorHandle result = CheckExistingFile(Log(owner), request);
+    const bool extract = ExtractWhileDownloading(host.Properties(), request.url);
+    if (extract) {
+        host.Properties().Set(kExtractInProgress, "true");
+    }
+    if (result != ErrorHandle::NoError) {
+        if (fs::IsReadOnlyVolume(request.file)) {
+            debug::FrameworkErrorMessage(Log(owner), "Download volume is read only %s",
+                                         FolderOf(request.file).c_str());
+            result = ErrorHandle::VolumeReadOnly;
+        } else {
+            result = Transfer(job, owner, request);
+        }
+    }
+    if (extract) {
+        ExtractArrivedArchive(job, owner, request.file, result);
+    }
+    return result;
+}
+
+ErrorHandle UpdateInstallerList(ProgressJob& job, ExternalMethods& owner,
+                                const DownloadRequest& request) {
+    core::HtmlExternal& host = owner.Dispatch();
+    const std::string& target = request.file;
+    const std::string temporary = InstallerListDownloadPath(target);
+    job.StartProgress(DownloadProgressThreadFunc);
+    ErrorHandle result =
+        DownloadWithRetry(host, request.url, temporary, request.isSecure, request.isResume);
+    if (result != ErrorHandle::NoError) {
+        job.SetState(result);
+    } else {
+        ReportTransferEnd(job, host);
+        if (temporary != target &&
+            fs::MoveReplacing(temporary, target) != platform::kErrorSuccess) {
+            // The old list stays as it was; the half-way file goes.
+            debug::FrameworkErrorMessage(Log(owner), "Update installerlist cannot replace %s",
+                                         target.c_str());
+            fs::DeleteFile(temporary);
+            result = ErrorHandle::Failure;
+        } else {
+            debug::FrameworkDebugMessage(Log(owner), "Update installerlist %s finished to %s",
+                                         request.url.c_str(), target.c_str());
+        }
+    }
+    job.JoinProgress();
+    return result;
+}
+
+ErrorHandle DownloadNewStub(ProgressJob& job, ExternalMethods& owner,
+                            const DownloadRequest& request) {
+    core::FrameworkCore& core = owner.Core();
+    const std::string ownPath = platform::process::ExecutablePath();
+    const std::string name = SelfUpdateName(request.url, fs::FileName(ownPath));
+    const std::string target = FolderOf(ownPath) + name;
+    const bool named = !name.empty() && name != "." && name != "..";
+    ErrorHandle result = ErrorHandle::Failure;
+    if (!named) {
+        debug::FrameworkErrorMessage(Log(owner), "Self-update URL %s names no file",
+                                     request.url.c_str());
+    } else {
+        core::WriteRegistryText(core.RegistryBase(), "update_stub_name", name);
+        job.StartProgress(DownloadProgressThreadFunc);
+        result = DownloadWithRetry(owner.Dispatch(), request.url, target, true, true);
+        if (result == ErrorHandle::NoError) {
+            ReportTransferEnd(job, owner.Dispatch());
+        } else {
+            job.SetState(result);
+            if (result != ErrorHandle::Abort) {
+                debug::FrameworkErrorMessage(
+                    Log(owner), "Download fail, download path : %s, download result : %x",
+                    target.c_str(), static_cast<unsigned>(AsNumber(result)));
+            }
+        }
+        job.JoinProgress();
+    }
+    // Only a verified new stub is handed over: the launcher would run a
+    // partial one and copy it over the user's launcher.
+    if (result == ErrorHandle::NoError && fs::MarkExecutable(target) == platform::kErrorSuccess) {
+        core.SetExitCode(kSelfUpdateExitCode);
+        core::WriteRegistryText(core.RegistryBase(), "selfupdate_code",
+                                std::to_string(kSelfUpdateExitCode));
+    } else {
+        if (named) {
+            fs::DeleteFile(target);
+        }
+        core::DeleteRegistryValue(core.RegistryBase(), "selfupdate_code");
+    }
+    debug::FrameworkDebugMessage(Log(owner), "Download %s finished.", request.url.c_str());
+    return result;
 }
 
 int ScriptBool(bool value) {
@@ -198,122 +304,16 @@ std::string SelfUpdateName(const std::string& url, const std::string& ownName) {
 }
 
 void DownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
-    ComApartment apartment;
-    const auto callback = Prologue(*request, "DownloadThreadFunc");
-    if (!callback) {
-        return;
-    }
-    ExternalMethods& owner = *request->owner;
-    core::HtmlExternal& host = owner.Dispatch();
-    ProgressJob job(host, callback.Get(), request->url);
-    host.SetStopDownload(0);
-
-    ErrorHandle result = CheckExistingFile(Log(owner), *request);
-    const bool extract = ExtractWhileDownloading(host.Properties(), request->url);
-    if (extract) {
-        host.Properties().Set(kExtractInProgress, "true");
-    }
-    if (result != ErrorHandle::NoError) {
-        if (fs::IsReadOnlyVolume(request->file)) {
-            debug::FrameworkErrorMessage(Log(owner), "Download volume is read only %s",
-                                         FolderOf(request->file).c_str());
-            result = ErrorHandle::VolumeReadOnly;
-        } else {
-            result = Transfer(job, owner, *request);
-        }
-    }
-    if (extract) {
-        ExtractArrivedArchive(job, owner, request->file, result);
-    }
-    job.Complete(result, ProgressPair::Download);
+    RunDownloadWorker(*request, "DownloadThreadFunc", true, DownloadPackage);
 }
 
 void UpdateInstallerListThreadFunc(std::unique_ptr<DownloadRequest> request) {
-    ComApartment apartment;
-    const auto callback = Prologue(*request, "UpdateInstallerListThreadFunc");
-    if (!callback) {
-        return;
-    }
-    ExternalMethods& owner = *request->owner;
-    core::HtmlExternal& host = owner.Dispatch();
-    ProgressJob job(host, callback.Get(), request->url);
-    host.SetStopDownload(0);
-
-    const std::string& target = request->file;
-    const std::string temporary = InstallerListDownloadPath(target);
-    job.StartProgress(DownloadProgressThreadFunc);
-    ErrorHandle result =
-        DownloadWithRetry(host, request->url, temporary, request->isSecure, request->isResume);
-    if (result != ErrorHandle::NoError) {
-        job.SetState(result);
-    } else {
-        ReportTransferEnd(job, host);
-        if (temporary != target &&
-            fs::MoveReplacing(temporary, target) != platform::kErrorSuccess) {
-            // The old list stays as it was; the half-way file goes.
-            debug::FrameworkErrorMessage(Log(owner), "Update installerlist cannot replace %s",
-                                         target.c_str());
-            fs::DeleteFile(temporary);
-            result = ErrorHandle::Failure;
-        } else {
-            debug::FrameworkDebugMessage(Log(owner), "Update installerlist %s finished to %s",
-                                         request->url.c_str(), target.c_str());
-        }
-    }
-    job.JoinProgress();
-    job.Complete(result, ProgressPair::Download);
+    RunDownloadWorker(*request, "UpdateInstallerListThreadFunc", true, UpdateInstallerList);
 }
 
 void SelfUpdateThreadFunc(std::unique_ptr<DownloadRequest> request) {
-    ComApartment apartment;
-    const auto callback = Prologue(*request, "SelfUpdateThreadFunc");
-    if (!callback) {
-        return;
-    }
-    ExternalMethods& owner = *request->owner;
-    core::HtmlExternal& host = owner.Dispatch();
-    core::FrameworkCore& core = owner.Core();
-    ProgressJob job(host, callback.Get(), request->url);
-
-    const std::string ownPath = platform::process::ExecutablePath();
-    const std::string name = SelfUpdateName(request->url, fs::FileName(ownPath));
-    ErrorHandle result = ErrorHandle::Failure;
-    const std::string target = FolderOf(ownPath) + name;
-    const bool named = !name.empty() && name != "." && name != "..";
-    if (!named) {
-        debug::FrameworkErrorMessage(Log(owner), "Self-update URL %s names no file",
-                                     request->url.c_str());
-        job.SetState(result);
-    } else {
-        core::WriteRegistryText(core.RegistryBase(), "update_stub_name", name);
-        job.StartProgress(DownloadProgressThreadFunc);
-        result = DownloadWithRetry(host, request->url, target, true, true);
-        if (result == ErrorHandle::NoError) {
-            ReportTransferEnd(job, host);
-        } else {
-            job.SetState(result);
-            if (result != ErrorHandle::Abort) {
-                debug::FrameworkErrorMessage(
-                    Log(owner), "Download fail, download path : %s, download result : %x",
-                    target.c_str(), static_cast<unsigned>(AsNumber(result)));
-            }
-        }
-        job.JoinProgress();
-    }
-    // Only a verified new stub is handed over: the launcher would run a
-    // partial one and copy it over the user's launcher.
-    if (result == ErrorHandle::NoError && fs::MarkExecutable(target) == platform::kErrorSuccess) {
-        core.SetExitCode(kSelfUpdateExitCode);
-        core::WriteRegistryText(core.RegistryBase(), "selfupdate_code",
-                                std::to_string(kSelfUpdateExitCode));
-    } else {
-        if (named) {
-            fs::DeleteFile(target);
-        }
-        core::DeleteRegistryValue(core.RegistryBase(), "selfupdate_code");
-    }
-    debug::FrameworkDebugMessage(Log(owner), "Download %s finished.", request->url.c_str());
-    job.Complete(result, ProgressPair::Download);
+    // A stop asked for before stays asked for.
+    RunDownloadWorker(*request, "SelfUpdateThreadFunc", false, DownloadNewStub);
 }
 
 }  // namespace stubframework

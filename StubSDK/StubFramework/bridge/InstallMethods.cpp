@@ -133,12 +133,7 @@ bool SearchTree(const std::string& folder, const std::string& file, const std::s
     if (fs::ListFolder(folder, entries) != platform::kErrorSuccess) {
         return false;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::FolderEntry& a, const fs::FolderEntry& b) { return a.name < b.name; });
     for (const fs::FolderEntry& entry : entries) {
-        if (entry.name == "." || entry.name == "..") {
-            continue;
-        }
         const std::string path = folder + fs::kPathSeparator + entry.name;
         if (entry.isFolder) {
             if (SearchTree(path, file, name, active, common)) {

@@ -180,9 +180,6 @@ bool DeleteFolderTree(const std::string& folder) {
     std::vector<fs::FolderEntry> entries;
     fs::ListFolder(base, entries);
     for (const fs::FolderEntry& entry : entries) {
-        if (entry.name == "." || entry.name == "..") {
-            continue;
-        }
         if (entry.isFolder) {
             DeleteFolderTree(base + entry.name);
         } else {

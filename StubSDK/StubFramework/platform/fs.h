@@ -60,6 +60,7 @@ struct FolderEntry {
     std::string name;
     bool isFolder = false;  // a link is never a folder here: it is removed, not descended
 };
+// The entries of a folder but "." and "..", in name order (byte order).
 std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
 
 // Moves a file, replacing the target in one step (MoveFileEx with

@@ -43,11 +43,6 @@ private:
     std::uint32_t error_ = 0;
 };
 
-void SortByName(std::vector<fs::FolderEntry>& entries) {
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::FolderEntry& a, const fs::FolderEntry& b) { return a.name < b.name; });
-}
-
 std::string WithSeparator(std::string folder) {
     if (folder.empty() || folder.back() != fs::kPathSeparator) {
         folder += fs::kPathSeparator;
@@ -66,7 +61,6 @@ std::string FileInFolder(const std::string& folder, const std::string& name) {
     if (fs::ListFolder(base, entries) != platform::kErrorSuccess) {
         return {};
     }
-    SortByName(entries);
     const std::string wanted = platform::FoldCase(name);
     for (const fs::FolderEntry& entry : entries) {
         if (!entry.isFolder && platform::FoldCase(entry.name) == wanted &&
@@ -87,10 +81,8 @@ bool FindFileInTree(const std::string& folder, const std::string& name, std::str
     if (fs::ListFolder(base, entries) != platform::kErrorSuccess) {
         return false;
     }
-    SortByName(entries);
     for (const fs::FolderEntry& entry : entries) {
-        if (entry.isFolder && entry.name != "." && entry.name != ".." &&
-            FindFileInTree(base + entry.name, name, found)) {
+        if (entry.isFolder && FindFileInTree(base + entry.name, name, found)) {
             return true;
         }
     }

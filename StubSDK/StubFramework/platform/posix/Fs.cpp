@@ -287,6 +287,9 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
     errno = 0;
     while (const dirent* entry = readdir(dir.get())) {
         FolderEntry item{entry->d_name, false};
+        if (item.name == "." || item.name == "..") {
+            continue;
+        }
         if (entry->d_type == DT_DIR) {
             item.isFolder = true;
         } else if (entry->d_type == DT_UNKNOWN) {
@@ -296,7 +299,12 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
         }
         entries.push_back(std::move(item));
     }
-    return errno == 0 ? kErrorSuccess : LastError();
+    if (errno != 0) {
+        return LastError();
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return kErrorSuccess;
 }
 
 std::uint32_t MoveReplacing(const std::string& from, const std::string& to) {
