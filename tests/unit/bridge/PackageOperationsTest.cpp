@@ -351,6 +351,20 @@ TEST_F(PackageOperationsTest, AVendorUninstallerAndThePassedParameters) {
     stdfs::permissions(downloaded, stdfs::perms::owner_read | stdfs::perms::owner_write);
     EXPECT_EQ(Final(Run("install", {downloaded, "0 /norestart $STUBPATH$", 0})).at(0), 0);
     EXPECT_EQ(stubtest::ReadFile(work / "ran"), "0 /norestart \n");  // no shortcut= here: ""
+    // The launch-on-exit command gets the run's GUID, in the parameters and
+    // in the record a resumed run reads back.
+    stdfs::remove(work / "ran");
+    bridge.Framework().Core().SetLaunchOnExit("LAUNCH=$GUID$");
+    EXPECT_EQ(Final(Run("install", {downloaded, "0 LAUNCH=$GUID$", 0})).at(0), 0);
+    std::string guid;
+    ASSERT_TRUE(core::ReadRegistryText(bridge.Framework().Core().RegistryBase() + "\\ResumeManager",
+                                       "guid", guid));
+    EXPECT_EQ(guid.size(), 36u);
+    EXPECT_EQ(stubtest::ReadFile(work / "ran"), "0 LAUNCH=" + guid + "\n");
+    std::string launch;
+    EXPECT_TRUE(core::ReadRegistryText(bridge.Framework().Core().RegistryBase() + "\\ResumeManager",
+                                       "launchOnExit", launch));
+    EXPECT_EQ(launch, "LAUNCH=" + guid);
     EXPECT_EQ(InstallParameters("/pass", "/norestart", true), "/pass /norestart /qn");
     EXPECT_EQ(ReplaceFirst("a $GUID$ $GUID$", "$GUID$", "g"), "a g $GUID$");
     EXPECT_EQ(ReplaceFirst("a ab", "ab", "x"), "a ab");  // too short to be a placeholder
