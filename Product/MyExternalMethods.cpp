@@ -6,7 +6,7 @@
 namespace myexternalmethods {
 
 MyExternalMethods::MyExternalMethods(stubframework::StubFramework& framework)
-    : ExternalMethods(framework) {
+    : ExternalMethods(framework), sender_(MakeLoggingSender(Log())) {
     RegisterMethods(ProductMethods());
 }
 

@@ -3,6 +3,7 @@ import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import fs from "node:fs";
 import http from "node:http";
+import path from "node:path";
 import { keptLog, launchBrowser, startStub } from "./stub.mjs";
 
 const DISP_E_TYPEMISMATCH = 0x80020005 | 0;
@@ -95,6 +96,18 @@ describe("window.external", () => {
     const log = keptLog(stub);
     assert.match(log, /EMConfirmMessageBox Result : Cancel Close\r\n/);
     assert.match(log, /EMSelectFolder args \/opt\/start, Result \/srv\/chosen\r\n/);
+  });
+
+  test("a restart happens only after the user's OK", async (t) => {
+    const { stub, page } = await openStub(t, {
+      STUB_DIALOG_ANSWERS: "cancel,ok",
+      STUB_REBOOT_COMMAND: `echo restarted >> "$TMPDIR/restarts"`,
+    });
+    await page.evaluate(() => window.external.restartSystem("Restart now?", "Brindlemark"));
+    const restarts = path.join(stub.dirs.tmp, "restarts");
+    assert.equal(fs.existsSync(restarts), false);
+    await page.evaluate(() => window.external.restartSystem("Restart now?", "Brindlemark"));
+    assert.equal(fs.readFileSync(restarts, "utf8"), "restarted\n");
   });
 
   test("script dialogs answer at once, as if cancelled, without a dialog", async (t) => {

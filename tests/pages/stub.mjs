@@ -47,7 +47,7 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
   const child = spawn(executable, ["run=1", "--ui=external"], {
     env: { ...process.env, TMPDIR: dirs.tmp, STUB_REGISTRY_DIR: dirs.registry,
            XDG_RUNTIME_DIR: dirs.runtime, STUB_PAGES_DIR: fixture, STUB_URL_FILE: urlFile,
-           STUB_NO_BROWSER: "1", ...extraEnv },
+           STUB_NO_BROWSER: "1", STUB_REBOOT_COMMAND: "true", ...extraEnv },
     stdio: "ignore",
   });
   const exited = new Promise((resolve) => child.on("exit", (code) => resolve(code)));

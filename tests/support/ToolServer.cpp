@@ -38,14 +38,19 @@ ToolServer::ToolServer(const std::string& script, const std::vector<std::string>
         execv("/usr/bin/env", argv.data());
         _exit(127);
     }
-    for (int i = 0; i < 400 && port_ == 0; ++i) {
+    // No time limit of its own: on a loaded machine Python may take long to
+    // start; a server that never comes ends the test at the runner's time-out,
+    // one that ends fails it at once.
+    while (port_ == 0) {
         port_ = std::atoi(ReadFile(portFile).c_str());
-        if (port_ == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (port_ != 0) {
+            break;
         }
-    }
-    if (port_ == 0) {
-        throw std::runtime_error(script + " did not start");
+        if (waitpid(server_, nullptr, WNOHANG) == server_) {
+            server_ = -1;
+            throw std::runtime_error(script + " ended before it served");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
 }
 

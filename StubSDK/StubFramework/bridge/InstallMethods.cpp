@@ -107,10 +107,6 @@ std::string FileNamePart(std::string name) {
     return name;
 }
 
-std::string Braced(const std::string& productCode) {
-    return productCode.find('{') == std::string::npos ? "{" + productCode + "}" : productCode;
-}
-
 // "<product log folder><what>_<name>_<UTC time>.log".
 std::string CommandLogPath(ExternalMethods& owner, const char* what, const std::string& name) {
     const std::string folder = core::KeptLogFolder(owner.Core().ProductId(), owner.Log());
@@ -155,6 +151,10 @@ bool SearchTree(const std::string& folder, const std::string& file, const std::s
 }
 
 }  // namespace
+
+std::string BracedProductCode(const std::string& productCode) {
+    return productCode.find('{') == std::string::npos ? "{" + productCode + "}" : productCode;
+}
 
 std::string InstallParameters(const std::string& passThrough, const std::string& parameters,
                               bool silent) {
@@ -304,7 +304,7 @@ HRESULT removeProgram(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params
     debug::FrameworkDebugMessage(Log(owner), "EMRemoveProgram");
     const std::string name = StringArgument(params, 0);
     const bool isMsi = BoolArgument(params, 1);
-    const std::string code = Braced(StringArgument(params, 2));
+    const std::string code = BracedProductCode(StringArgument(params, 2));
     const std::string logPath = CommandLogPath(owner, "remove", name);
     const std::string switches = "/qn /norestart /l*v " + Quoted(logPath);
     std::string command = "msiexec.exe /uninstall " + code + " " + switches;
@@ -326,7 +326,7 @@ HRESULT repairProgram(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params
                       VARIANT* /*result*/) {
     debug::FrameworkDebugMessage(Log(owner), "ZSRepairProgram");
     const std::string logPath = CommandLogPath(owner, "repair", StringArgument(params, 0));
-    const std::string command = "msiexec.exe /f " + Braced(StringArgument(params, 1)) +
+    const std::string command = "msiexec.exe /f " + BracedProductCode(StringArgument(params, 1)) +
                                 " /qn /norestart /l*v " + Quoted(logPath);
     return StartCommand(owner, ScriptArgument(params, 2), command, logPath, UninstallThreadFunc,
                         "ZSRepairProgram: CoMarshalInterThreadInterfaceInStream failed with ");

@@ -17,6 +17,9 @@ void UninstallThreadFunc(std::unique_ptr<CommandRequest> request);
 // first: the folder; second: the file, possibly with folders in front.
 void VerifyThreadFunc(std::unique_ptr<CommandRequest> request);
 
+// A product code as the installer and the uninstall key spell it: in braces.
+std::string BracedProductCode(const std::string& productCode);
+
 // What an installer is given: the pass-through text of our own command
 // line, a blank, the page's parameters, and " /qn" when we run silently.
 std::string InstallParameters(const std::string& passThrough, const std::string& parameters,

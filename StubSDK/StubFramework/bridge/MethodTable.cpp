@@ -10,6 +10,7 @@
 #include "bridge/PackageMethods.h"
 #include "bridge/PropertyMethods.h"
 #include "bridge/RegistryMethods.h"
+#include "bridge/SessionMethods.h"
 #include "bridge/SystemMethods.h"
 #include "bridge/WindowMethods.h"
 
@@ -37,10 +38,10 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"selectFolder", kMethodOrGet, {kStr}, selectFolder, "EMSelectFolder"},
     {"startProgram", kMethod, {kStr, kStr}, startProgram},
     {"messageBox", kMethod, {kStr, kStr}, messageBox},
-    {"restartSystem", kMethod, {kStr, kStr}, NotBuiltYet},
+    {"restartSystem", kMethod, {kStr, kStr}, restartSystem},
     {"deleteRegKey", kMethod, {kStr, kBool}, deleteRegKey, "EMDeleteRegKey"},
-    {"runAfterReboot", kMethod, {kStr}, NotBuiltYet},
-    {"undoRunAfterReboot", kMethod, {}, NotBuiltYet},
+    {"runAfterReboot", kMethod, {kStr}, runAfterReboot},
+    {"undoRunAfterReboot", kMethod, {}, undoRunAfterReboot},
     {"setWindowSize", kMethod, {kInt, kInt}, setWindowSize},
     {"setProperty", kMethod, {kStr, kStr}, setProperty, "EMSetProperty"},
     {"setLang", kMethod, {kInt}, setLang},
@@ -89,7 +90,7 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"getLastInstallError", kMethod, {}, getLastInstallError, "EMGetLastInstallError"},
     {"checkOS", kMethodOrGet, {kStr, kStr}, checkOS, "EMCheckOS"},
     {"getMachineId", kMethod, {}, getMachineId, "EMGetMachineId"},
-    {"setUninstallRegistryFromStub", kMethod, {kStr, kBool}, NotBuiltYet},
+    {"setUninstallRegistryFromStub", kMethod, {kStr, kBool}, setUninstallRegistryFromStub},
     {"isUninstallModeLaunch", kMethod, {}, isUninstallModeLaunch, "EMIsUninstallModeLaunch"},
     {"confirmMessageBox", kMethodOrGet, {kStr, kStr}, confirmMessageBox, "EMConfirmMessageBox"},
     {"removeProgram", kMethod, {kStr, kBool, kStr, kCallback}, removeProgram},

@@ -21,10 +21,6 @@ namespace sys = platform::system;
 constexpr const char* kRequestTokenMask = "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
 constexpr const char* kMachineIdentifierMask = "X-XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
 
-std::string MajorVersion(const std::string& version) {
-    return version.substr(0, version.find('.'));
-}
-
 // wcstol in base 10: leading digits only, none gives 0.
 std::int32_t DecimalValue(const std::string& text) {
     return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
@@ -65,6 +61,10 @@ std::string ReadOsName() {
 }
 
 }  // namespace
+
+std::string MajorVersion(const std::string& version) {
+    return version.substr(0, version.find('.'));
+}
 
 std::string StubRegistryKey(const std::string& productId, const std::string& version) {
     return std::string(kStubRegistryRoot) + "\\" + productId + "\\" + MajorVersion(version);

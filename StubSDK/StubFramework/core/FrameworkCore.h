@@ -17,6 +17,9 @@ inline constexpr std::int32_t kUnset = 2147483647;
 inline constexpr const char* kStubRegistryRoot =
     "HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework";
 
+// The part of a version before its first ".".
+std::string MajorVersion(const std::string& version);
+
 // "...\stubframework\<product id>\<major version>"
 std::string StubRegistryKey(const std::string& productId, const std::string& version);
 

@@ -166,6 +166,11 @@ TEST_F(PackageOperationsTest, DownloadFailuresGiveTheirCodesAndAStopIsForgottenA
     // A missing package.
     EXPECT_EQ(Final(Download(server.Url("p.bin", "status=404"), "", false)).at(0), 2);
     EXPECT_TRUE(Logged("Download fail, download path : " + target + ", download result : 2"));
+    // A dropped connection is resumed. (A block that always arrives corrupt
+    // fails after ten attempts: the self-update test in LaunchModesTest.)
+    EXPECT_EQ(Final(Download(server.Url("p.bin", "drop=300000"), "", true)).at(0), 0);
+    EXPECT_EQ(stubtest::ReadFile(target), package);
+    stdfs::remove(target);
 
     // A transfer that stalls until the page stops it: 5.
     auto callback = RecordingCallback::Create();

@@ -8,10 +8,38 @@ namespace {
 
 namespace reg = platform::registry;
 
+// The installer's own records, apart from the Add/Remove entries that
+// others (the stub's own uninstall entry among them) may write too.
+constexpr const char* kProductsKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Products";
 constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 std::string RecordKey(const std::string& code) {
+    return std::string(kProductsKey) + "\\" + code;
+}
+
+std::string EntryKey(const std::string& code) {
     return std::string(kUninstallKey) + "\\" + code;
+}
+
+bool SetText(const reg::Key& key, const char* name, const std::string& value) {
+    return reg::SetValue(key, name, reg::kRegSz, reg::TextData(value)) == 0;
+}
+
+// The Add/Remove entry: what a user sees of the product.
+bool WriteEntry(const Record& record) {
+    reg::Key key;
+    if (reg::CreateKey(record.root, EntryKey(record.code), reg::View::Default, key) != 0) {
+        return false;
+    }
+    const std::uint32_t one = 1;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&one);
+    return SetText(key, "DisplayName", record.name) &&
+           SetText(key, "DisplayVersion", record.version) &&
+           SetText(key, "InstallLocation", record.location) &&
+           SetText(key, "UninstallString", "MsiExec.exe /X" + record.code) &&
+           reg::SetValue(key, "WindowsInstaller", reg::kRegDword,
+                         std::vector<std::uint8_t>(bytes, bytes + sizeof one)) == 0;
 }
 
 std::vector<std::uint8_t> MultiText(const std::vector<std::string>& lines) {
@@ -83,7 +111,7 @@ std::vector<Record> RecordsOfUpgradeCode(const std::string& upgradeCode) {
     std::vector<Record> found;
     for (const reg::Root root : {reg::Root::CurrentUser, reg::Root::LocalMachine}) {
         reg::Key uninstall;
-        if (upgradeCode.empty() || reg::OpenKey(root, kUninstallKey, reg::View::Default,
+        if (upgradeCode.empty() || reg::OpenKey(root, kProductsKey, reg::View::Default,
                                                 reg::Access::Read, uninstall) != 0) {
             continue;
         }
@@ -103,22 +131,20 @@ bool WriteRecord(const Record& record) {
     if (reg::CreateKey(record.root, RecordKey(record.code), reg::View::Default, key) != 0) {
         return false;
     }
-    const auto text = [&key](const char* name, const std::string& value) {
-        const std::vector<std::uint8_t> data = reg::TextData(value);
-        return reg::SetValue(key, name, reg::kRegSz, data) == 0;
-    };
     const std::vector<std::uint8_t> files = MultiText(record.files);
-    return text("DisplayName", record.name) && text("DisplayVersion", record.version) &&
-           text("UpgradeCode", record.upgradeCode) && text("InstallLocation", record.location) &&
-           text("LocalPackage", record.localPackage) &&
-           text("InstallProperties", record.properties) &&
-           text("UninstallString", "MsiExec.exe /X" + record.code) &&
-           text("WindowsInstaller", "1") &&
-           reg::SetValue(key, "InstalledFiles", reg::kRegMultiSz, files) == 0;
+    return SetText(key, "DisplayName", record.name) &&
+           SetText(key, "DisplayVersion", record.version) &&
+           SetText(key, "UpgradeCode", record.upgradeCode) &&
+           SetText(key, "InstallLocation", record.location) &&
+           SetText(key, "LocalPackage", record.localPackage) &&
+           SetText(key, "InstallProperties", record.properties) &&
+           SetText(key, "WindowsInstaller", "1") &&
+           reg::SetValue(key, "InstalledFiles", reg::kRegMultiSz, files) == 0 && WriteEntry(record);
 }
 
 void DeleteRecord(const Record& record) {
     reg::DeleteTree(record.root, RecordKey(record.code), reg::View::Default);
+    reg::DeleteTree(record.root, EntryKey(record.code), reg::View::Default);
 }
 
 }  // namespace stubframework::platform::msi::detail

@@ -1,6 +1,7 @@
 // The record of an installed product in the registry store: what removal,
-// repair and upgrades need to know of it, under the uninstall key of the
-// user (or of the machine, for ALLUSERS installations).
+// repair and upgrades need to know of it, in the installer's own key of the
+// user (or of the machine, for ALLUSERS installations), and the product's
+// Add/Remove entry under the uninstall key beside it.
 #pragma once
 
 #include <string>
