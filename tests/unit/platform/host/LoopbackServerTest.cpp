@@ -89,9 +89,8 @@ struct TestServer {
                       response.body = "ok";
                   } else if (request.path == "/held") {
                       held = true;
-                      while (!release) {
-                          std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                      }
+                      held.notify_all();
+                      release.wait(false);
                       response.body = "held";
                   } else if (request.path == "/stream") {
                       response.stream = [](const auto& write) { return write("tick\n"); };
@@ -263,9 +262,7 @@ TEST(LoopbackServerTest, AnAnswerInHandStillGoesOutWhenTheServerStops) {
     TestServer ours;
     Client caller(ours.server.Port());
     caller.Send("GET /held HTTP/1.1\r\nHost: x\r\n\r\n");
-    while (!ours.held) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ours.held.wait(false);
     Client idle(ours.server.Port());  // served once, so surely accepted
     idle.Send("GET /ok HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_NE(idle.ReadUntil("\r\n\r\nok").find("ok"), std::string::npos);
@@ -273,6 +270,7 @@ TEST(LoopbackServerTest, AnAnswerInHandStillGoesOutWhenTheServerStops) {
     // Idle connections end at once; once this one has, Stop is under way.
     EXPECT_EQ(idle.ReadToEnd(), "");
     ours.release = true;
+    ours.release.notify_all();
     const std::string answer = caller.ReadToEnd();
     stopper.join();
     EXPECT_NE(answer.find("\r\n\r\nheld"), std::string::npos) << answer;
