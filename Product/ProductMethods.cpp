@@ -8,7 +8,9 @@
 #include "MyExternalMethods.h"
 #include "OfficeVersion.h"
 #include "bridge/MethodSignature.h"
+#include "platform/process.h"
 #include "platform/system.h"
+#include "platform/window.h"
 
 namespace myexternalmethods {
 namespace {
@@ -17,6 +19,7 @@ using stubframework::ExternalMethods;
 using stubframework::methods::Log;
 namespace reg = stubframework::platform::registry;
 namespace debug = stubframework::debug;
+namespace window = stubframework::platform::window;
 
 MyExternalMethods& Product(ExternalMethods& owner) {
     return static_cast<MyExternalMethods&>(owner);
@@ -29,6 +32,12 @@ HRESULT getSourceID(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params, 
     stubframework::ReturnString(result, id);
     debug::FrameworkDebugMessage(Log(owner), "EMGetSourceID args %s, Result %s", code.c_str(),
                                  id.c_str());
+    return S_OK;
+}
+
+HRESULT minimizedWindow(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*params*/,
+                        VARIANT* /*result*/) {
+    window::Minimize(owner.HostWindow());
     return S_OK;
 }
 
@@ -79,11 +88,28 @@ HRESULT getOfficeVersion(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS*
     return S_OK;
 }
 
+// The box has no owner: it stands for the program found running, not for
+// the wizard, which may sit minimised behind it.
+HRESULT isRunning(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS* params, VARIANT* result) {
+    const std::string program = stubframework::StringArgument(params, 0);
+    const std::string title = stubframework::StringArgument(params, 1);
+    const std::string text = stubframework::StringArgument(params, 2);
+    bool running = false;
+    while (stubframework::platform::process::IsProgramRunning(program)) {
+        if (window::ShowMessageBox(nullptr, text, title, window::MessageButtons::RetryCancel) !=
+            window::MessageAnswer::Retry) {
+            running = true;
+            break;
+        }
+    }
+    stubframework::ReturnBool(result, running);
+    return S_OK;
+}
+
 using stubframework::kAnyFlags;
 using stubframework::kMethod;
 using stubframework::kMethodOrGet;
 using stubframework::MethodRow;
-using stubframework::methods::NotBuiltYet;
 
 constexpr VARTYPE kStr = VT_BSTR;
 constexpr VARTYPE kInt = VT_I4;
@@ -92,7 +118,7 @@ constexpr VARTYPE kBool = VT_BOOL;
 // name, flags, arguments (script order), handler, log name written before the checks
 constexpr MethodRow kProductMethods[] = {
     {"getSourceID", kMethodOrGet, {kStr}, getSourceID},
-    {"minimizedWindow", kMethod, {}, NotBuiltYet, "EMMinimizedWindow"},
+    {"minimizedWindow", kMethod, {}, minimizedWindow, "EMMinimizedWindow"},
     {"trackingByAnalyticsSDK",
      kMethod,
      {kStr, kStr},
@@ -104,7 +130,7 @@ constexpr MethodRow kProductMethods[] = {
     {"getSystemFolder", kAnyFlags, {}, getSystemFolder},
     {"getSystemFolderEx", kAnyFlags, {}, getSystemFolder},
     {"getOfficeVersion", kMethodOrGet, {kBool}, getOfficeVersion},
-    {"isRunning", kMethodOrGet, {kStr, kStr, kStr}, NotBuiltYet},
+    {"isRunning", kMethodOrGet, {kStr, kStr, kStr}, isRunning},
 };
 
 }  // namespace

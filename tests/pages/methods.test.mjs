@@ -13,7 +13,9 @@ test("a page reaches each method family and reads the installer's tag", async (t
   const browser = await launchBrowser();
   t.after(() => browser.close());
   const installer = (root) => path.join(root, "TaggedInstall");
-  const stub = await startStub(installer, { STUB_PAGES_DIR: "", STUB_NETWORK: "offline" }, {
+  // Retry, then Cancel for the running-program box; the last for a confirm box.
+  const stub = await startStub(installer, { STUB_PAGES_DIR: "", STUB_NETWORK: "offline",
+                                            STUB_DIALOG_ANSWERS: "retry,cancel,cancel" }, {
     prepare(root) {
       execFileSync(path.join(binDir, "stub-pack"), [path.join(binDir, "BrindlemarkInstall-bare"),
                                                     fixture, installer(root), "--tag", TAG]);
@@ -42,6 +44,10 @@ test("a page reaches each method family and reads the installer's tag", async (t
       stored: x.getDataFromReg("HKCU\\Software\\PageTest\\16.0\\Word\\InstallRoot", "path"),
       found: x.searchRegKey(true, "HKCU\\Software\\PageTest", "WORD\\InstallRoot", "path"),
       base: x.getBaseRegKey(),
+      minimized: x.minimizedWindow(),
+      notRunning: x.isRunning("no-such-program.exe", "Brindlemark", "Close it first."),
+      running: x.isRunning("taggedinstall", "Brindlemark", "Close it first."),
+      boxesLeft: x.confirmMessageBox("Leave?", "Brindlemark"),
     };
   }, tmp);
   assert.match(answers.version, /^\d+\.\d+$/);
@@ -58,4 +64,9 @@ test("a page reaches each method family and reads the installer's tag", async (t
   assert.equal(answers.stored, "C:\\Office");
   assert.equal(answers.found, true);
   assert.match(answers.base, /^HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework\\/);
+  // The installer itself runs under that name: two boxes, then the user gave up.
+  assert.equal(answers.minimized, undefined);
+  assert.equal(answers.notRunning, false);
+  assert.equal(answers.running, true);
+  assert.equal(answers.boxesLeft, false);
 });

@@ -69,6 +69,12 @@ bool WaitForProcessExit(std::uint32_t processId);
 // when no such process runs.
 std::string ProcessMark(std::uint32_t processId);
 
+// The process snapshot's question: does a running program have this
+// executable name (a file name without folder), compared without regard to
+// case? On Linux the name may be the executable's, argv[0]'s or the
+// process's short name (for a script, the script's).
+bool IsProgramRunning(const std::string& program);
+
 // Passes an end request (signal) on to the children RunProcess is waiting
 // for now.
 void ForwardToWaitedChildren(int request);

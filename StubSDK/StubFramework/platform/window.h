@@ -56,6 +56,7 @@ void Show(Handle window, bool visible);
 void BeginDrag(Handle window);
 // Brings the window to the front, restoring it when minimised.
 void Activate(Handle window);
+void Minimize(Handle window);
 
 struct Rect {
     int left = 0;
@@ -78,8 +79,11 @@ void PlacementReference(Handle window, Rect& reference, Rect& workArea);
 // Moves and sizes without changing the z-order or activating.
 void SetPosition(Handle window, const Rect& outer);
 
-enum class MessageButtons { Ok, OkCancel };
-enum class MessageAnswer { Ok, Cancel };
+enum class MessageButtons { Ok, OkCancel, RetryCancel };
+enum class MessageAnswer { Ok, Cancel, Retry };
+// A modal box owned by `window`; without one (null) a box of its own, on
+// the desktop rather than over the wizard. A box nobody answers, or one
+// closed without a choice, counts as Cancel where Cancel is offered.
 MessageAnswer ShowMessageBox(Handle window, const std::string& text, const std::string& title,
                              MessageButtons buttons);
 // The folder picker; false when cancelled.

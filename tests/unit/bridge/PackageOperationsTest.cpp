@@ -348,6 +348,23 @@ TEST_F(PackageOperationsTest, AVendorUninstallerAndThePassedParameters) {
     EXPECT_TRUE(Logged("EMRemoveProgram  uninstallstring : \"" + program + "\" 0"));
     EXPECT_EQ(stubtest::ReadFile(work / "ran").rfind("0 /qn /norestart /l*v ", 0), 0u);
 
+    // The stub's own entry, its copy in a folder whose name holds a blank.
+    {
+        const stubtest::ScopedEnv blank("STUB_INSTALL_ROOT", work / "root dir");
+        ASSERT_EQ(stubtest::CallMethod(bridge, "setUninstallRegistryFromStub", {"DEF", false}).hr,
+                  S_OK);
+        const std::string copy =
+            work / ("root dir/ProgramData/Zelvo/Brindlemark/" +
+                    stdfs::path(platform::process::ExecutablePath()).filename().string());
+        ASSERT_TRUE(stdfs::exists(copy));
+        // The test program stands in for the copy: this binary would run the suite.
+        stdfs::copy_file(exit, copy, stdfs::copy_options::overwrite_existing);
+        stdfs::remove(work / "ran");
+        EXPECT_EQ(Final(Run("removeProgram", {"Brindlemark", false, "DEF"})),
+                  (std::vector<LONG>{0}));
+        EXPECT_EQ(stubtest::ReadFile(work / "ran").rfind("/uninstall /qn /norestart /l*v ", 0), 0u);
+    }
+
     // A program package: made runnable, given the page's parameters and the
     // launcher's path.
     stdfs::remove(work / "ran");

@@ -2,16 +2,21 @@
 // events, the office version, the system folder and the wrapped file version.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "MyExternalMethods.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "support/BridgeFixture.h"
 #include "support/MethodCall.h"
+#include "support/Sandbox.h"
+#include "support/TestFolder.h"
 
 namespace {
 
@@ -115,6 +120,49 @@ TEST_F(ProductMethodsTest, SmallProductMethods) {
     EXPECT_NE(version.log.find("EMGetMSIFileVersion"), std::string::npos);
     EXPECT_EQ(CallMethod(bridge, "getFileVersionEx", {".exe", 5}).hr,
               static_cast<HRESULT>(DISP_E_TYPEMISMATCH));
+    // Without a window there is nothing to minimise, and nothing fails.
+    const auto minimized = CallMethod(bridge, "minimizedWindow", {});
+    EXPECT_EQ(minimized.hr, S_OK);
+    EXPECT_NE(minimized.log.find("EMMinimizedWindow"), std::string::npos);
+}
+
+// Boxes without a window take their answers from the list; a confirm box
+// after the call shows how many answers the call used.
+TEST_F(ProductMethodsTest, ARunningProgramIsReportedUntilTheUserGivesUpOrItEnds) {
+    stubtest::TestFolder scratch;
+    const std::string program = scratch / "Brindlemark.exe";
+    std::filesystem::copy_file(stubtest::Sandbox::BinPath("stub-test-exit"), program);
+    const std::string release = scratch / "release";
+    stubframework::platform::process::ChildProcess running;
+    ASSERT_TRUE(running.Start("\"" + program + "\" 0 --until \"" + release + "\""));
+    const auto isRunning = [this](const char* name) {
+        return CallMethod(bridge, "isRunning", {name, "Brindlemark", "Close Brindlemark first."})
+            .Bool();
+    };
+    const auto confirmed = [this] {
+        return CallMethod(bridge, "confirmMessageBox", {"Leave?", "Title"}).Bool();
+    };
+    {
+        // Retry looks again and finds it again; Cancel gives up: running.
+        const stubtest::ScopedEnv answers("STUB_DIALOG_ANSWERS", "retry,cancel,cancel");
+        EXPECT_TRUE(isRunning("brindlemark.EXE"));
+        EXPECT_FALSE(confirmed());
+    }
+    {
+        // Retry with nothing left to answer ends as Cancel, not in a loop.
+        const stubtest::ScopedEnv answers("STUB_DIALOG_ANSWERS", "retry");
+        EXPECT_TRUE(isRunning("Brindlemark.exe"));
+    }
+    std::ofstream(release).put('x');
+    std::uint32_t code = 1;
+    ASSERT_TRUE(running.Wait(30000, code));
+    {
+        // A program that is not running asks nothing.
+        const stubtest::ScopedEnv answers("STUB_DIALOG_ANSWERS", "cancel");
+        EXPECT_FALSE(isRunning("Brindlemark.exe"));
+        EXPECT_FALSE(isRunning(""));
+        EXPECT_FALSE(confirmed());
+    }
 }
 
 }  // namespace

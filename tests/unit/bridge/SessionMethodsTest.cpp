@@ -1,10 +1,16 @@
 // The uninstall entry and the run after a restart, as the page sets them.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/RegistryText.h"
@@ -172,6 +178,84 @@ TEST_F(SessionMethodsTest, ARunAfterRestartRunsOnceAndUndoRemovesIt) {
     EXPECT_EQ(RunArguments(arguments), 0);
     EXPECT_EQ(stubtest::ReadFile(work / "ran"), "0 RESUME=Install a b\\c\n");
     EXPECT_FALSE(stdfs::exists(entry));
+}
+
+// A system user stands in for the one at the desktop; a tmpfs over their
+// home, in a mount namespace of the test's thread alone, leaves the real one
+// untouched.
+struct OtherUsersAutostart {
+    bool mounted = false;
+    bool plantedLinkRefused = false;
+    bool nothingWrittenThroughIt = false;
+    bool written = false;
+    struct stat folder {};
+    struct stat entry {};
+    bool removed = false;
+};
+
+OtherUsersAutostart WriteAutostartFor(const passwd& user) {
+    OtherUsersAutostart outcome;
+    const std::string home = user.pw_dir;
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", home.c_str(), "tmpfs", 0, "mode=0755") != 0) {
+        return outcome;
+    }
+    outcome.mounted = true;
+    const std::string config = home + "/.config";
+    const std::string rootOnly = home + "/root-only";  // they may look, not write
+    mkdir(rootOnly.c_str(), 0755);
+    mkdir(config.c_str(), 0755);
+    chown(home.c_str(), user.pw_uid, user.pw_gid);
+    chown(config.c_str(), user.pw_uid, user.pw_gid);
+    const std::string autostart = config + "/autostart";
+    symlink(rootOnly.c_str(), autostart.c_str());
+    lchown(autostart.c_str(), user.pw_uid, user.pw_gid);
+    outcome.plantedLinkRefused =
+        !platform::session::SetRunOnce("Brindlemark_24", "/opt/b RESUME=x");
+    outcome.nothingWrittenThroughIt = stdfs::is_empty(rootOnly);
+
+    unlink(autostart.c_str());
+    outcome.written = platform::session::SetRunOnce("Brindlemark_24", "/opt/b RESUME=x");
+    const std::string entry = platform::session::RunOnceEntryPath("Brindlemark_24");
+    stat(autostart.c_str(), &outcome.folder);
+    stat(entry.c_str(), &outcome.entry);
+    platform::session::RemoveRunOnce("Brindlemark_24");
+    outcome.removed = entry == autostart + "/Brindlemark_24.desktop" && !stdfs::exists(entry);
+    return outcome;
+}
+
+TEST(SessionServiceTest, AnotherDesktopUsersEntryIsTheirsAndFollowsNoLinkOfTheirs) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act for another user";
+    }
+    const passwd* found = nullptr;
+    for (const char* name : {"www-data", "backup", "man", "games"}) {
+        found = getpwnam(name);
+        if (found != nullptr && found->pw_uid != 0 && stdfs::is_directory(found->pw_dir)) {
+            break;
+        }
+        found = nullptr;
+    }
+    if (found == nullptr) {
+        GTEST_SKIP() << "no system user with a home folder here";
+    }
+    const passwd user = *found;
+    const stubtest::ScopedEnv desktop("SUDO_UID", std::to_string(user.pw_uid));
+    const stubtest::ScopedEnv pkexec("PKEXEC_UID", "");
+    OtherUsersAutostart outcome;
+    std::thread([&] { outcome = WriteAutostartFor(user); }).join();
+    if (!outcome.mounted) {
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    }
+    EXPECT_TRUE(outcome.plantedLinkRefused);
+    EXPECT_TRUE(outcome.nothingWrittenThroughIt);
+    ASSERT_TRUE(outcome.written);
+    EXPECT_EQ(outcome.folder.st_uid, user.pw_uid);
+    EXPECT_EQ(outcome.folder.st_mode & 07777, 0700u);
+    EXPECT_EQ(outcome.entry.st_uid, user.pw_uid);
+    EXPECT_EQ(outcome.entry.st_mode & 07777, 0600u);
+    EXPECT_TRUE(outcome.removed);
 }
 
 }  // namespace

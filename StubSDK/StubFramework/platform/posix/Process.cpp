@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "platform/commandline.h"
 #include "platform/posix/DesktopUser.h"
 #include "platform/process.h"
+#include "platform/unicode.h"
 
 namespace stubframework::platform::process {
 namespace {
@@ -533,6 +536,46 @@ std::string ProcessMark(std::uint32_t processId) {
         return {};
     }
     return std::to_string(processId) + ":" + text.substr(at, text.find(' ', at) - at);
+}
+
+bool IsProgramRunning(const std::string& program) {
+    if (program.empty()) {
+        return false;
+    }
+    const std::string wanted = FoldCase(program);
+    const auto matches = [&wanted](std::string path) {
+        const std::size_t slash = path.rfind('/');
+        if (slash != std::string::npos) {
+            path.erase(0, slash + 1);
+        }
+        return !path.empty() && FoldCase(path) == wanted;
+    };
+    const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+    if (!proc) {
+        return false;
+    }
+    while (const dirent* entry = readdir(proc.get())) {
+        if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) {
+            continue;
+        }
+        const std::string folder = std::string("/proc/") + entry->d_name + "/";
+        // Readable only for our own processes unless we run as root.
+        std::string image(PATH_MAX, '\0');
+        const ssize_t length = readlink((folder + "exe").c_str(), image.data(), image.size());
+        image.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+        constexpr std::string_view kDeleted = " (deleted)";
+        if (image.ends_with(kDeleted)) {
+            image.resize(image.size() - kDeleted.size());
+        }
+        std::string argument0;
+        std::getline(std::ifstream(folder + "cmdline"), argument0, '\0');
+        std::string shortName;
+        std::getline(std::ifstream(folder + "comm"), shortName);
+        if (matches(image) || matches(argument0) || matches(shortName)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void ForwardToWaitedChildren(int request) {

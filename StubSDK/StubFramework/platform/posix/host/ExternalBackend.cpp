@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <deque>
-#include <mutex>
-#include <sstream>
 
 #include "platform/fs.h"
+#include "platform/posix/host/DialogAnswers.h"
 #include "platform/posix/host/HostBackend.h"
 #include "platform/posix/host/LoopbackBridge.h"
 #include "platform/process.h"
@@ -20,16 +18,6 @@ namespace {
 
 // A screen of this size stands in for the monitor under the mouse.
 constexpr window::Rect kWorkArea{0, 0, 1920, 1080};
-
-std::deque<std::string> SplitAnswers(const std::string& text) {
-    std::deque<std::string> answers;
-    std::stringstream stream(text);
-    std::string answer;
-    while (std::getline(stream, answer, ',')) {
-        answers.push_back(answer);
-    }
-    return answers;
-}
 
 // Writes the URL where a test or a script waits for it, in one step.
 void PublishUrl(const std::string& url) {
@@ -53,8 +41,7 @@ void PublishUrl(const std::string& url) {
 
 class ExternalBackend final : public HostBackend {
 public:
-    ExternalBackend()
-        : answers_(SplitAnswers(process::EnvironmentVariable("STUB_DIALOG_ANSWERS"))) {}
+    ExternalBackend() = default;
 
     std::unique_ptr<PageServer> ServePages(PageSource source) override {
         return std::make_unique<LoopbackBridge>(std::move(source));
@@ -74,6 +61,7 @@ public:
     void Show(bool /*visible*/) override {}
     void BeginDrag() override {}
     void Activate() override {}
+    void Minimize() override {}
     int Dpi() override { return 96; }
     window::Rect OuterFromClient(const window::Rect& client) override { return client; }
     window::Rect ClientRect() override { return {0, 0, position_.Width(), position_.Height()}; }
@@ -86,16 +74,12 @@ public:
     void SetPosition(const window::Rect& outer) override { position_ = outer; }
 
     window::MessageAnswer MessageBox(const std::string& /*text*/, const std::string& /*title*/,
-                                     window::MessageButtons buttons) override {
-        const std::string answer = NextAnswer();
-        if (buttons == window::MessageButtons::OkCancel && answer == "cancel") {
-            return window::MessageAnswer::Cancel;
-        }
-        return window::MessageAnswer::Ok;
+                                     window::MessageButtons buttons, bool /*owned*/) override {
+        return answers_.NextFor(buttons);
     }
 
     bool SelectFolder(const std::string& /*initialFolder*/, std::string& chosen) override {
-        const std::string answer = NextAnswer();
+        const std::string answer = answers_.Next();
         if (answer.empty() || answer == "cancel" || answer == "ok") {
             return false;
         }
@@ -104,19 +88,7 @@ public:
     }
 
 private:
-    // The next answer in the list; "ok" once the list is used up.
-    std::string NextAnswer() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (answers_.empty()) {
-            return "ok";
-        }
-        std::string answer = answers_.front();
-        answers_.pop_front();
-        return answer;
-    }
-
-    std::mutex mutex_;
-    std::deque<std::string> answers_;
+    DialogAnswers answers_;
     window::Rect position_{};
 };
 

@@ -24,6 +24,9 @@ std::unique_ptr<HostBackend> CreateGtkBackend() {
 #else
 namespace {
 
+// The response of a box's Retry button (GTK has none of its own).
+constexpr gint kRetryResponse = 1;
+
 gboolean RunPostedWork(gpointer /*unused*/) {
     RunPendingWindowWork();
     return G_SOURCE_REMOVE;
@@ -193,6 +196,8 @@ public:
         gtk_window_present(GTK_WINDOW(window_));
     }
 
+    void Minimize() override { gtk_window_iconify(GTK_WINDOW(window_)); }
+
     // GTK sizes are logical pixels, which the display's scale factor already
     // turns into device pixels: only the font resolution beyond that counts.
     int Dpi() override {
@@ -243,17 +248,36 @@ public:
     }
 
     window::MessageAnswer MessageBox(const std::string& text, const std::string& title,
-                                     window::MessageButtons buttons) override {
-        const bool withCancel = buttons == window::MessageButtons::OkCancel;
+                                     window::MessageButtons buttons, bool owned) override {
+        using window::MessageAnswer;
+        using window::MessageButtons;
         GtkWidget* dialog = gtk_message_dialog_new(
-            GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
-            withCancel ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s", text.c_str());
+            owned ? GTK_WINDOW(window_) : nullptr, owned ? GTK_DIALOG_MODAL : GtkDialogFlags{},
+            GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s", text.c_str());
         gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
+        if (!owned) {
+            gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+        }
+        if (buttons == MessageButtons::RetryCancel) {
+            gtk_dialog_add_button(GTK_DIALOG(dialog), "_Retry", kRetryResponse);
+        } else {
+            gtk_dialog_add_button(GTK_DIALOG(dialog), "_OK", GTK_RESPONSE_OK);
+        }
+        if (buttons != MessageButtons::Ok) {
+            gtk_dialog_add_button(GTK_DIALOG(dialog), "_Cancel", GTK_RESPONSE_CANCEL);
+        }
         const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
         gtk_widget_destroy(dialog);
-        // Closing the box counts as Cancel.
-        return withCancel && response != GTK_RESPONSE_OK ? window::MessageAnswer::Cancel
-                                                         : window::MessageAnswer::Ok;
+        // Closing the box counts as Cancel where there is one.
+        switch (buttons) {
+            case MessageButtons::Ok:
+                return MessageAnswer::Ok;
+            case MessageButtons::OkCancel:
+                return response == GTK_RESPONSE_OK ? MessageAnswer::Ok : MessageAnswer::Cancel;
+            case MessageButtons::RetryCancel:
+                return response == kRetryResponse ? MessageAnswer::Retry : MessageAnswer::Cancel;
+        }
+        return MessageAnswer::Cancel;
     }
 
     bool SelectFolder(const std::string& initialFolder, std::string& chosen) override {

@@ -29,13 +29,15 @@ public:
     virtual void Show(bool visible) = 0;
     virtual void BeginDrag() = 0;
     virtual void Activate() = 0;
+    virtual void Minimize() = 0;
     virtual int Dpi() = 0;
     virtual window::Rect OuterFromClient(const window::Rect& client) = 0;
     virtual window::Rect ClientRect() = 0;
     virtual void PlacementReference(window::Rect& reference, window::Rect& workArea) = 0;
     virtual void SetPosition(const window::Rect& outer) = 0;
+    // `owned`: over this window; otherwise a box of its own.
     virtual window::MessageAnswer MessageBox(const std::string& text, const std::string& title,
-                                             window::MessageButtons buttons) = 0;
+                                             window::MessageButtons buttons, bool owned) = 0;
     virtual bool SelectFolder(const std::string& initialFolder, std::string& chosen) = 0;
 };
 

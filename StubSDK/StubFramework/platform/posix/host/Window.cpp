@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/posix/host/DialogAnswers.h"
 #include "platform/posix/host/HostBackend.h"
 #include "platform/process.h"
 #include "platform/window.h"
@@ -119,6 +120,12 @@ HostBackend* Backend(Handle window) {
     return live.windows.count(backend) != 0 ? backend : nullptr;
 }
 
+HostBackend* AnyBackend() {
+    LiveWindows& live = Live();
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    return live.windows.empty() ? nullptr : *live.windows.begin();
+}
+
 std::unique_ptr<HostBackend> ChooseBackend(const std::string& name) {
     if (name == "external") {
         return posix::CreateExternalBackend();
@@ -223,6 +230,12 @@ void Activate(Handle window) {
     }
 }
 
+void Minimize(Handle window) {
+    if (HostBackend* backend = Backend(window)) {
+        backend->Minimize();
+    }
+}
+
 int Dpi(Handle window) {
     HostBackend* backend = Backend(window);
     return backend != nullptr ? backend->Dpi() : 96;
@@ -252,8 +265,14 @@ void SetPosition(Handle window, const Rect& outer) {
 
 MessageAnswer ShowMessageBox(Handle window, const std::string& text, const std::string& title,
                              MessageButtons buttons) {
-    HostBackend* backend = Backend(window);
-    return backend != nullptr ? backend->MessageBox(text, title, buttons) : MessageAnswer::Ok;
+    if (HostBackend* backend = Backend(window)) {
+        return backend->MessageBox(text, title, buttons, true);
+    }
+    // Owner-less: shown by whichever way this run shows its window.
+    if (HostBackend* backend = AnyBackend()) {
+        return backend->MessageBox(text, title, buttons, false);
+    }
+    return posix::DialogAnswers::Windowless().NextFor(buttons);
 }
 
 bool SelectFolder(Handle window, const std::string& initialFolder, std::string& chosen) {
