@@ -8,6 +8,8 @@
 
 #include "core/RegistryText.h"
 #include "support/Sandbox.h"
+#include "support/TestPackages.h"
+#include "support/WebServiceMock.h"
 
 namespace {
 
@@ -28,9 +30,12 @@ protected:
     stubtest::Sandbox sandbox_;
 };
 
-TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyAndKeepsItsLog) {
+TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyKeepsItsLogAndReportsIt) {
+    const stubtest::WebServiceMock mock;
+    sandbox_.AddEnvironment("STUB_WEBSERVICE_URL='" + mock.BaseUrl() + "'");
     ASSERT_EQ(sandbox_.Run("BrindlemarkInstall-bare"), 0);
 
+    // The error report's folder went with the run.
     EXPECT_EQ(sandbox_.TmpEntries(), Names{"Brindlemark_log"});
     const std::string log = KeptLog();
     EXPECT_NE(log.find("ERROR] Load Resource from pe failed."), std::string::npos) << log;
@@ -44,6 +49,20 @@ TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyAndKeepsItsLog) {
     std::string language;
     ASSERT_TRUE(ReadRegistryText(kBase, "install_language", language));
     EXPECT_EQ(language, "English");
+
+    // Started, failed, and the log with its property dump uploaded.
+    const auto reports = mock.WaitFor("/v1/logAnalytics", 2);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_NE(reports[0].body.find("<status>started</status>"), std::string::npos);
+    EXPECT_NE(reports[1].body.find("<status>error occurred</status>"), std::string::npos);
+    EXPECT_NE(reports[1].body.find("<property><name>propertyName1</name><value>propertyValue1"),
+              std::string::npos);
+    const auto uploads = mock.WaitFor("/v1/reportError", 1);
+    ASSERT_EQ(uploads.size(), 1u);
+    const auto entries = stubtest::ReadZip(uploads[0].body);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].first.rfind("installer_log_", 0), 0u);
+    EXPECT_EQ(entries[0].second, log);
 }
 
 TEST_F(InstallerRunTest, ATruncatedPagePackageTakesTheFailedRoad) {

@@ -2,6 +2,7 @@
 // its page in headless Chromium.
 import { spawn } from "node:child_process";
 import fs from "node:fs";
+import https from "node:https";
 import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -47,7 +48,8 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
   const child = spawn(executable, ["run=1", "--ui=external"], {
     env: { ...process.env, TMPDIR: dirs.tmp, STUB_REGISTRY_DIR: dirs.registry,
            XDG_RUNTIME_DIR: dirs.runtime, STUB_PAGES_DIR: fixture, STUB_URL_FILE: urlFile,
-           STUB_NO_BROWSER: "1", STUB_REBOOT_COMMAND: "true", ...extraEnv },
+           STUB_NO_BROWSER: "1", STUB_REBOOT_COMMAND: "true",
+           STUB_WEBSERVICE_URL: "https://127.0.0.1:9", ...extraEnv },
     stdio: "ignore",
   });
   const exited = new Promise((resolve) => child.on("exit", (code) => resolve(code)));
@@ -77,4 +79,41 @@ export function keptLog(stub) {
   const folder = path.join(stub.dirs.tmp, "Brindlemark_log");
   return fs.readdirSync(folder).map((name) => fs.readFileSync(path.join(folder, name), "utf8"))
     .join("\n");
+}
+
+// tools/webservice-mock on a scratch folder: the environment that points a
+// stub at it, and the requests it received.
+export async function startWebServiceMock() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "stub-mock-"));
+  const certs = path.join(folder, "certs");
+  const portFile = path.join(folder, "port");
+  const child = spawn("python3", [path.resolve(here, "../../tools/webservice-mock/webservice_mock.py"),
+                                  certs, "--port-file", portFile], { stdio: "ignore" });
+  const port = await waitFor(() => fs.existsSync(portFile) && fs.readFileSync(portFile, "utf8"),
+                             "the web-service mock", child);
+  const url = `https://127.0.0.1:${port}`;
+  const ca = fs.readFileSync(path.join(certs, "cert.pem"));
+  const get = (control) => new Promise((resolve, reject) => {
+    https.get(url + control, { ca }, (reply) => {
+      let body = "";
+      reply.setEncoding("latin1");
+      reply.on("data", (chunk) => { body += chunk; });
+      reply.on("end", () => resolve(JSON.parse(body)));
+    }).on("error", reject);
+  });
+  return {
+    env: { STUB_WEBSERVICE_URL: url, STUB_CA_BUNDLE: path.join(certs, "cert.pem") },
+    // The requests to `servicePath` once there are `count`: a stub may send
+    // without waiting for the reply.
+    async requests(servicePath, count) {
+      for (;;) {
+        const found = await get(`/__wait?path=${encodeURIComponent(servicePath)}&count=${count}`);
+        if (found.length >= count) return found;
+      }
+    },
+    stop() {
+      child.kill();
+      fs.rmSync(folder, { recursive: true, force: true });
+    },
+  };
 }

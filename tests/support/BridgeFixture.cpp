@@ -14,6 +14,8 @@ BridgeFixture::BridgeFixture()
 }
 
 BridgeFixture::~BridgeFixture() {
+    // Threads the methods started must not outlive the framework.
+    framework_->Dispatch().WaitForWorkers(kNoTimeLimitMs);
     framework_.reset();
     methods_.reset();
 }

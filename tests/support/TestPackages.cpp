@@ -1,9 +1,13 @@
 #include "support/TestPackages.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "support/TestFolder.h"
+#include "zip/ZipReader.h"
 
 namespace stubtest {
 namespace {
@@ -63,6 +67,33 @@ bool BuildTestZip(const std::string& path,
     const bool built = Shell("python3 '" + scriptPath + "' '" + path + "'");
     std::filesystem::remove(scriptPath);
     return built;
+}
+
+std::vector<std::pair<std::string, std::string>> ReadZip(const std::string& bytes) {
+    stubframework::zip::ZipReader reader;
+    const auto readAt = [&bytes](std::int64_t offset, void* buffer, std::size_t size) {
+        if (offset < 0 || static_cast<std::size_t>(offset) > bytes.size()) {
+            return std::int64_t{-1};
+        }
+        const std::size_t count = std::min(size, bytes.size() - static_cast<std::size_t>(offset));
+        std::memcpy(buffer, bytes.data() + offset, count);
+        return static_cast<std::int64_t>(count);
+    };
+    if (!reader.Open(readAt, static_cast<std::int64_t>(bytes.size()))) {
+        return {};
+    }
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const stubframework::zip::ZipEntry& entry : reader.Entries()) {
+        std::string content;
+        if (!reader.Extract(entry, [&content](const std::uint8_t* data, std::size_t size) {
+                content.append(reinterpret_cast<const char*>(data), size);
+                return true;
+            })) {
+            return {};
+        }
+        entries.emplace_back(entry.name, std::move(content));
+    }
+    return entries;
 }
 
 }  // namespace stubtest

@@ -22,4 +22,8 @@ std::string BuildTestMsi(const std::string& work, const std::string& version,
 bool BuildTestZip(const std::string& path,
                   const std::vector<std::pair<std::string, std::string>>& entries);
 
+// The (name, content) pairs of a ZIP archive held in memory, in the order of
+// its directory; empty when it does not open or an entry does not extract.
+std::vector<std::pair<std::string, std::string>> ReadZip(const std::string& bytes);
+
 }  // namespace stubtest

@@ -17,8 +17,28 @@ std::string WebServiceMock::Control(const std::string& path, const std::string* 
 }
 
 std::vector<WebServiceMock::Request> WebServiceMock::Requests() const {
+    return Parse(Control("/__requests"));
+}
+
+std::vector<WebServiceMock::Request> WebServiceMock::WaitFor(const std::string& path,
+                                                             std::size_t count) const {
+    // The mock's own wait is long; a test that needs more waits again.
+    for (;;) {
+        std::vector<Request> requests =
+            Parse(Control("/__wait?path=" + path + "&count=" + std::to_string(count)));
+        if (requests.size() >= count) {
+            return requests;
+        }
+    }
+}
+
+void WebServiceMock::SetBehaviour(const std::string& path, const std::string& json) const {
+    Control("/__behaviour" + path, &json);
+}
+
+std::vector<WebServiceMock::Request> WebServiceMock::Parse(const std::string& json) {
     std::vector<Request> requests;
-    const auto list = nlohmann::json::parse(Control("/__requests"));
+    const auto list = nlohmann::json::parse(json);
     for (const auto& item : list) {
         Request request;
         request.method = item["method"].get<std::string>();

@@ -34,11 +34,18 @@ public:
         bool HasHeader(const std::string& name) const;
     };
     std::vector<Request> Requests() const;
+    // The requests to `path` once there are `count` of them (a client may
+    // send without waiting for the reply): no time limit of its own.
+    std::vector<Request> WaitFor(const std::string& path, std::size_t count) const;
     void Reset() const;
     // The reply for a service path ("/v1/token") from now on.
     void SetReply(const std::string& path, const std::string& reply) const;
+    // How the path answers from now on, as JSON: {"status":500},
+    // {"delayMs":N}, {"reset":true}.
+    void SetBehaviour(const std::string& path, const std::string& json) const;
 
 private:
+    static std::vector<Request> Parse(const std::string& json);
     std::string Control(const std::string& path, const std::string* putBody = nullptr) const;
 
     TestFolder certs_;

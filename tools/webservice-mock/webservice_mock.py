@@ -16,22 +16,36 @@ the URL has a query), the region reply names country US with no embargo,
 and the others are empty.
 
 Control paths, on the same server:
-    GET /__requests        every request so far, as JSON: method, path,
-                           query, headers ([name, value] pairs), body
-                           (bytes as Latin-1 text)
-    GET /__reset           forgets the requests and the configured replies
+    GET /__requests[?path=P]
+                           every request so far (to path P only), as JSON:
+                           method, path, query, headers ([name, value]
+                           pairs), body (bytes as Latin-1 text)
+    GET /__wait?path=P&count=N[&timeoutMs=T]
+                           the same list for P once it holds N requests, or
+                           as it is after T ms (default 60000): a client
+                           that sends without waiting for the reply is
+                           followed without sleeping
+    GET /__reset           forgets the requests, replies and behaviours
     PUT /__reply/v1/...    the body becomes the reply for that path
+    PUT /__behaviour/v1/...
+                           how that path answers, as JSON: {"status": 500}
+                           answers with that status, {"delayMs": N} waits
+                           first, {"reset": true} closes the connection
+                           without a reply (requests are still recorded)
 """
 
 import argparse
 import http.server
 import json
 import os
+import socket
 import socketserver
 import ssl
 import subprocess
 import sys
 import threading
+import time
+import urllib.parse
 
 SERVICE_PATHS = {"/v1/token", "/v1/logAnalytics", "/v1/logUserActivity",
                  "/v1/isInEmbargoedCountry", "/v1/reportError"}
@@ -74,32 +88,62 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def recorded(self, path):
+        requests = self.server.state["requests"]
+        return [request for request in requests if not path or request["path"] == path]
+
     def handle_any(self):
         state = self.server.state
         path, _, query = self.path.partition("?")
+        arguments = {name: values[0] for name, values in urllib.parse.parse_qs(query).items()}
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length else b""
         if path == "/__requests":
             with state["lock"]:
-                return self.reply(200, json.dumps(state["requests"]).encode(), "application/json")
+                found = self.recorded(arguments.get("path"))
+            return self.reply(200, json.dumps(found).encode(), "application/json")
+        if path == "/__wait":
+            count = int(arguments.get("count", "1"))
+            deadline = time.monotonic() + int(arguments.get("timeoutMs", "60000")) / 1000
+            with state["changed"]:
+                while (len(self.recorded(arguments.get("path"))) < count
+                       and time.monotonic() < deadline):
+                    state["changed"].wait(max(0.0, deadline - time.monotonic()))
+                found = self.recorded(arguments.get("path"))
+            return self.reply(200, json.dumps(found).encode(), "application/json")
         if path == "/__reset":
             with state["lock"]:
                 state["requests"].clear()
                 state["replies"].clear()
+                state["behaviours"].clear()
             return self.reply(200)
         if path.startswith("/__reply/"):
             with state["lock"]:
                 state["replies"][path[len("/__reply"):]] = body
             return self.reply(200)
+        if path.startswith("/__behaviour/"):
+            with state["lock"]:
+                state["behaviours"][path[len("/__behaviour"):]] = json.loads(body or b"{}")
+            return self.reply(200)
         if path not in SERVICE_PATHS:
             return self.reply(404)
-        with state["lock"]:
+        with state["changed"]:
             state["requests"].append({
                 "method": self.command, "path": path, "query": query,
                 "headers": [[name, value] for name, value in self.headers.items()],
                 "body": body.decode("latin-1"),
             })
+            state["changed"].notify_all()
             configured = state["replies"].get(path)
+            behaviour = dict(state["behaviours"].get(path, {}))
+        if behaviour.get("delayMs"):
+            time.sleep(behaviour["delayMs"] / 1000)
+        if behaviour.get("reset"):
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return None
+        if behaviour.get("status"):
+            return self.reply(int(behaviour["status"]))
         if configured is not None:
             return self.reply(200, configured)
         if path == "/v1/token":
@@ -128,7 +172,9 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
     server.socket = context.wrap_socket(server.socket, server_side=True)
-    server.state = {"lock": threading.Lock(), "requests": [], "replies": {}}
+    lock = threading.Lock()
+    server.state = {"lock": lock, "changed": threading.Condition(lock), "requests": [],
+                    "replies": {}, "behaviours": {}}
     port = server.server_address[1]
     if options.port_file:
         staged = options.port_file + ".partial"

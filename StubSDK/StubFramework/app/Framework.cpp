@@ -11,9 +11,10 @@ StubFramework::StubFramework(const core::ProductValues& product,
     : log_(std::make_unique<debug::InstallerLog>()),
       core_(std::make_unique<core::FrameworkCore>(product)),
       pages_(std::make_unique<core::PagePackage>(log_.get())),
+      analytics_(std::make_unique<core::Analytics>(*core_)),
       mutex_(std::move(mutex)),
       dispatch_(platform::com::Ptr<core::HtmlExternal>::Attach(core::HtmlExternal::Create(*this))) {
-    // Before any report can be sent.
+    // With the reports: before any can be sent.
     core::InitWebServiceHost();
 }
 
@@ -40,6 +41,7 @@ void StubFramework::DestroyMembers() {
     if (mutex_) {
         mutex_->StopListening();
     }
+    analytics_.reset();
     pages_.reset();
     core_.reset();
     log_.reset();

@@ -12,6 +12,7 @@
 #include "core/InstallerLog.h"
 #include "core/ProductValues.h"
 #include "platform/instance.h"
+#include "telemetry/Analytics.h"
 
 namespace stubframework {
 
@@ -31,18 +32,21 @@ public:
     core::HtmlExternal& Dispatch() const override { return *dispatch_.Get(); }
     // The wizard's pages, extracted from the executable.
     const core::PagePackage& Pages() const { return *pages_; }
+    // The reports to the web service.
+    core::Analytics& Reports() const { return *analytics_; }
 
     // Answers later instances that ask for our window.
     void ListenForActivation();
 
-    // Destroys the members in the teardown order: pages, core, log, the mutex, and
-    // the framework's reference to the dispatch object last.
+    // Destroys the members in the teardown order: reports, pages, core, log, the
+    // mutex, and the framework's reference to the dispatch object last.
     void DestroyMembers();
 
 private:
     std::unique_ptr<debug::InstallerLog> log_;
     std::unique_ptr<core::FrameworkCore> core_;
     std::unique_ptr<core::PagePackage> pages_;
+    std::unique_ptr<core::Analytics> analytics_;
     std::unique_ptr<platform::InstanceMutex> mutex_;
     platform::com::Ptr<core::HtmlExternal> dispatch_;
 };

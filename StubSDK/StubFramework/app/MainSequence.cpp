@@ -127,6 +127,8 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     if (!pages.empty()) {
         core.Properties().Set("resourceLocation", pages);
     }
+    // Before the first page, and also when there is none to show.
+    framework.Reports().ReportStart();
     platform::OpenWindowThread();
     if (pages.empty()) {
         core.SetStatus(AsNumber(Config_Status::ERROR));  // nothing to show: the run is a failure
@@ -146,11 +148,14 @@ void Run(StubFramework& framework, ExternalMethods& methods) {
     if (status <= AsNumber(Config_Status::CANCEL)) {
         core.SetStatus(core::AdjustStatus(status, core.Properties().Get("uninstallOption")));
     }
+    framework.Reports().ReportStatus();
     // Found before the log may close: a refused folder is logged.
     const std::string keptLogs = core::KeptLogFolder(core.ProductId(), framework.Log());
     if (status == AsNumber(Config_Status::ERROR)) {
         DumpProperties(framework);
         framework.Log()->Close();
+        core.AttachedFiles().Attach(framework.Log()->FilePath());
+        framework.Reports().SendErrorReport();
     }
     // The log's own folder goes with the framework; this copy is the one that lasts.
     core::KeepLogCopy(framework.Log(), keptLogs);

@@ -55,7 +55,7 @@ constexpr MethodRow kBuiltInMethods[] = {
     {"selfUpdate", kMethod, {kStr, kCallback}, selfUpdate},
     {"createDirectory", kMethodOrGet, {kStr}, createDirectory},
     {"initDownloadSize", kMethod, {kStr, kStr, kBool}, initDownloadSize, "EMInitDownloadSize"},
-    {"trackUserActivity", kMethod, {kStr}, NotBuiltYet},
+    {"trackUserActivity", kMethod, {kStr}, trackUserActivity},
     {"openPage", kMethodOrGet, {kStr}, openPage, "EMOpenPage"},
     // Its argument is read as a string without a type check.
     {"runApplication", kMethodOrGet, {kStr}, runApplication, "EMRunApplication", false},
@@ -121,12 +121,4 @@ HRESULT CallMethod(ExternalMethods& owner, const MethodRow& row, WORD flags, DIS
     return row.handler(owner, flags, params, result);
 }
 
-namespace methods {
-
-HRESULT NotBuiltYet(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS* /*params*/,
-                    VARIANT* /*result*/) {
-    return E_NOTIMPL;
-}
-
-}  // namespace methods
 }  // namespace stubframework

@@ -31,11 +31,4 @@ HRESULT CallMethod(ExternalMethods& owner, const MethodRow& row, WORD flags, DIS
 // The framework's own methods, in the order the table registers them.
 std::span<const MethodRow> BuiltInMethods();
 
-namespace methods {
-
-// The handler of a method whose family is not built yet: E_NOTIMPL after the
-// checks, so the names, flags and argument types the pages see are final.
-HRESULT NotBuiltYet(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
-
-}  // namespace methods
 }  // namespace stubframework

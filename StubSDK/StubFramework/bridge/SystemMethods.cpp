@@ -4,12 +4,14 @@
 
 #include "bridge/ExternalMethods.h"
 #include "bridge/MethodSignature.h"
+#include "bridge/Workers.h"
 #include "core/FrameworkCore.h"
 #include "core/LanguageTable.h"
 #include "core/MinimumOs.h"
 #include "platform/system.h"
 #include "telemetry/RegionCheck.h"
 #include "telemetry/ReportDocuments.h"
+#include "telemetry/WebServiceClient.h"
 
 namespace stubframework::methods {
 namespace {
@@ -73,6 +75,24 @@ HRESULT isInEmbargoedCountry(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS*
     debug::FrameworkDebugMessage(Log(owner), "EMIsInEmbargoedCountry:Result: %s Country: %s",
                                  answer.embargo.c_str(), answer.country.c_str());
     ReturnBool(result, answer.Embargoed());
+    return S_OK;
+}
+
+// Reported from a thread of its own, so a slow service never holds the page;
+// the thread takes copies of what it sends.
+HRESULT trackUserActivity(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
+                          VARIANT* /*result*/) {
+    core::ActivityReport report = core::MakeActivityReport(owner.Core(), StringArgument(params, 0));
+    StartCountedThread(owner, [&owner, report = std::move(report)] {
+        const ComApartment apartment;
+        const std::string document = core::UserActivityDocument(report);
+        if (!core::SendToWebService(reinterpret_cast<const std::uint8_t*>(document.data()),
+                                    document.size(), "/v1/logUserActivity", "POST")) {
+            debug::FrameworkDebugMessage(Log(owner),
+                                         "TrackUserActivityTreadFunc track activity:%s failed!",
+                                         report.activity.c_str());
+        }
+    });
     return S_OK;
 }
 

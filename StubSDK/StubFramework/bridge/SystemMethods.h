@@ -13,6 +13,7 @@ HRESULT isInternetConnected(ExternalMethods& owner, WORD flags, DISPPARAMS* para
                             VARIANT* result);
 HRESULT isInEmbargoedCountry(ExternalMethods& owner, WORD flags, DISPPARAMS* params,
                              VARIANT* result);
+HRESULT trackUserActivity(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 HRESULT getMachineId(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);
 
 HRESULT getOSLang(ExternalMethods& owner, WORD flags, DISPPARAMS* params, VARIANT* result);

@@ -74,10 +74,6 @@ void CallPage(IDispatch* callback, ErrorHandle result) {
 
 namespace detail {
 
-core::HtmlExternal& HostOf(ExternalMethods& owner) {
-    return owner.Dispatch();
-}
-
 void LogMarshalFailure(ExternalMethods& owner, const char* failureLog, HRESULT hr) {
     if (failureLog != nullptr) {
         debug::FrameworkDebugMessage(&owner.Framework(), "%s%x", failureLog,
@@ -214,6 +210,19 @@ void ProgressJob::Complete(ErrorHandle result, ProgressPair pair) {
         CallPage(watcher_.callback, result, Low32(record_.total), Low32(record_.current));
     }
     JoinProgress();
+}
+
+void StartCountedThread(ExternalMethods& owner, std::function<void()> work) {
+    core::HtmlExternal& host = owner.Dispatch();
+    host.WorkerStarted();
+    std::thread([&host, work = std::move(work)] {
+        // A thread entry point: nothing may escape it.
+        try {
+            work();
+        } catch (...) {
+        }
+        host.WorkerEnded();
+    }).detach();
 }
 
 }  // namespace stubframework

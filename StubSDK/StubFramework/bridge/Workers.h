@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,6 +74,10 @@ HRESULT StartWorker(ExternalMethods& owner, std::unique_ptr<Request> request,
                     const VARIANT& callback, void (*threadFunc)(std::unique_ptr<Request>),
                     const char* failureLog);
 
+// Runs `work` on a thread of its own, never joined, counted among the
+// workers so the teardown waits for it before the framework goes.
+void StartCountedThread(ExternalMethods& owner, std::function<void()> work);
+
 // The first steps of every worker: join the free apartment and unmarshal the
 // callback. Null after writing `failureLog` (when given) followed by the
 // HRESULT in hexadecimal.
@@ -126,7 +131,6 @@ public:
 };
 
 namespace detail {
-core::HtmlExternal& HostOf(ExternalMethods& owner);
 void LogMarshalFailure(ExternalMethods& owner, const char* failureLog, HRESULT hr);
 }  // namespace detail
 
@@ -142,16 +146,9 @@ HRESULT StartWorker(ExternalMethods& owner, std::unique_ptr<Request> request,
         return hr;
     }
     request->callback = platform::com::Ptr<IStream>::Attach(stream);
-    core::HtmlExternal& host = detail::HostOf(owner);
-    host.WorkerStarted();
-    std::thread([&host, threadFunc, request = std::move(request)]() mutable {
-        // A thread entry point: nothing may escape it.
-        try {
-            threadFunc(std::move(request));
-        } catch (...) {
-        }
-        host.WorkerEnded();
-    }).detach();
+    // A std::function copies what it holds: the request travels in a shared box.
+    auto box = std::make_shared<std::unique_ptr<Request>>(std::move(request));
+    StartCountedThread(owner, [threadFunc, box] { threadFunc(std::move(*box)); });
     return S_OK;
 }
 

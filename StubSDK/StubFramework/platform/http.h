@@ -139,6 +139,10 @@ struct SyncRequest {
     bool followRedirects = true;
     Read read = Read::kBody;
     std::size_t maxBody = 0;  // a longer body fails the request; 0 for no limit
+    // 0 keeps the defaults: 60 s to connect, no limit on the whole request
+    // (a stall of 30 s ends it).
+    std::uint32_t connectTimeoutMs = 0;
+    std::uint32_t totalTimeoutMs = 0;
 };
 
 struct SyncReply {

@@ -53,6 +53,9 @@ http::SyncRequest XmlRequest(const std::uint8_t* body, std::size_t length, const
     if (body != nullptr) {
         request.headers.emplace_back("Content-Type:application/xml");
     }
+    // A dead or silent service must not hold the wizard for minutes.
+    request.connectTimeoutMs = kReportConnectTimeoutMs;
+    request.totalTimeoutMs = kReportTimeoutMs;
     return request;
 }
 

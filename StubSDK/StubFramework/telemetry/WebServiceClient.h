@@ -21,6 +21,9 @@ std::string WebServiceHost();
 std::string TokenServiceUrl();
 
 inline constexpr const char* kXmlSenderAgent = "Mervish Message Client/1.0";
+// The limits of every report and exchange.
+inline constexpr std::uint32_t kReportConnectTimeoutMs = 10000;
+inline constexpr std::uint32_t kReportTimeoutMs = 30000;
 
 // Sends the body to the web service's `path` with `verb`; true once the
 // request went out (no reply is read).

@@ -214,6 +214,13 @@ SyncReply Perform(const SyncRequest& request) {
     }
     SyncState state{request, reply, {}};
     CommonOptions(easy.get(), request.url, request.userAgent);
+    if (request.connectTimeoutMs != 0) {
+        curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(request.connectTimeoutMs));
+    }
+    if (request.totalTimeoutMs != 0) {
+        curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalTimeoutMs));
+    }
     // Exactly the caller's headers: no content type or 100-continue of our own.
     Headers headers(curl_slist_append(nullptr, "Expect:"), &curl_slist_free_all);
     bool hasContentType = false;
