@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     } catch (...) {
         endedByException = true;  // the final report names no known reason
     }
-    static_cast<void>(endedByException);
+    methods->SendFinalEvent(endedByException);
 
     stubframework::Teardown(std::move(framework));
     methods.reset();

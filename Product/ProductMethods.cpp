@@ -47,7 +47,7 @@ HRESULT trackingByAnalyticsSDK(ExternalMethods& owner, WORD /*flags*/, DISPPARAM
     // Composed here, on the window thread, where the pages set the values.
     const std::string text =
         EventPropertyText(stubframework::StringArgument(params, 1), product.Tracking());
-    product.Sender().Send(stubframework::StringArgument(params, 0), text);
+    product.SendEvent(stubframework::StringArgument(params, 0), text);
     return S_OK;
 }
 

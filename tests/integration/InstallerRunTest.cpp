@@ -2,6 +2,7 @@
 // temporary folder and registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,6 +64,47 @@ TEST_F(InstallerRunTest, WithoutPagesTheRunFailsCleanlyKeepsItsLogAndReportsIt) 
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].first.rfind("installer_log_", 0), 0u);
     EXPECT_EQ(entries[0].second, log);
+}
+
+TEST_F(InstallerRunTest, TwoRunsStartingTogetherOnAVirtualMachineShareOneIdentity) {
+    // A virtual machine of the table, and its machine id.
+    const stubtest::TestFolder machine;
+    stdfs::create_directories(machine / "sys/class/dmi/id");
+    stubtest::WriteFile(machine / "sys/class/dmi/id/product_name", "VirtualBox\n");
+    stubtest::WriteFile(machine / "sys/class/dmi/id/sys_vendor", "innotek GmbH\n");
+    stubtest::WriteFile(machine / "machine-id", "0123456789abcdef0123456789abcdef\n");
+    const stubtest::WebServiceMock mock;
+    // Two users' runs: each its own instance, one machine.
+    stubtest::Sandbox other;
+    for (stubtest::Sandbox* run : {&sandbox_, &other}) {
+        run->AddEnvironment("STUB_WEBSERVICE_URL='" + mock.BaseUrl() + "' STUB_SYSFS_ROOT='" +
+                            machine / "sys" + "' STUB_MACHINE_ID_FILE='" + machine / "machine-id" +
+                            "' STUB_INSTALL_ROOT='" + machine / "root" + "'");
+    }
+    const pid_t first = sandbox_.Start("BrindlemarkInstall-bare");
+    const pid_t second = other.Start("BrindlemarkInstall-bare");
+    ASSERT_EQ(stubtest::Sandbox::Wait(first), 0);
+    ASSERT_EQ(stubtest::Sandbox::Wait(second), 0);
+
+    const auto reports = mock.WaitFor("/v1/logAnalytics", 4);
+    std::vector<std::string> digests;
+    std::vector<std::string> tokens;
+    for (const auto& report : reports) {
+        const auto text = [&report](const std::string& name) {
+            const std::size_t start = report.body.find("<" + name + ">") + name.size() + 2;
+            return report.body.substr(start, report.body.find("</" + name + ">") - start);
+        };
+        digests.push_back(text("machineId"));
+        tokens.push_back(text("requestToken"));
+    }
+    EXPECT_EQ(digests, std::vector<std::string>(4, digests[0]));
+    EXPECT_EQ(digests[0].size(), 64u);
+    // Not the placeholder's digest, and a fresh token for each run.
+    EXPECT_NE(digests[0], "0a64d955f4e08a65953484e0548300dd26fc1e6cc193c9c8ee3d0e731360fc75");
+    std::sort(tokens.begin(), tokens.end());
+    EXPECT_EQ(std::unique(tokens.begin(), tokens.end()) - tokens.begin(), 2);
+    EXPECT_NE(tokens[0], "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
+    EXPECT_TRUE(stdfs::exists(machine / "root/ProgramData/UniqueId/data"));
 }
 
 TEST_F(InstallerRunTest, ATruncatedPagePackageTakesTheFailedRoad) {

@@ -43,10 +43,11 @@ async function startWindow(t, pages, env = {}) {
 
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-"));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
-  for (const name of ["tmp", "registry", "runtime"]) fs.mkdirSync(path.join(root, name));
+  for (const name of ["tmp", "registry", "runtime", "root"]) fs.mkdirSync(path.join(root, name));
   const fullEnv = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
                     STUB_REGISTRY_DIR: path.join(root, "registry"),
-                    XDG_RUNTIME_DIR: path.join(root, "runtime"), STUB_PAGES_DIR: pages, ...env };
+                    XDG_RUNTIME_DIR: path.join(root, "runtime"),
+                    STUB_INSTALL_ROOT: path.join(root, "root"), STUB_PAGES_DIR: pages, ...env };
   // What the stub and WebKit print goes beside the screenshot, for a failed run.
   const artifacts = path.resolve(binDir, "..", "test-artifacts");
   fs.mkdirSync(artifacts, { recursive: true });

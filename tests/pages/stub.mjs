@@ -38,7 +38,7 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
                                 { prepare, urlFile: chosenUrlFile } = {}) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-page-"));
   const dirs = {};
-  for (const name of ["tmp", "registry", "runtime"]) {
+  for (const name of ["tmp", "registry", "runtime", "root"]) {
     dirs[name] = path.join(root, name);
     fs.mkdirSync(dirs[name], { mode: 0o700 });
   }
@@ -47,7 +47,8 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
   const executable = typeof program === "function" ? program(root) : path.join(binDir, program);
   const child = spawn(executable, ["run=1", "--ui=external"], {
     env: { ...process.env, TMPDIR: dirs.tmp, STUB_REGISTRY_DIR: dirs.registry,
-           XDG_RUNTIME_DIR: dirs.runtime, STUB_PAGES_DIR: fixture, STUB_URL_FILE: urlFile,
+           XDG_RUNTIME_DIR: dirs.runtime, STUB_INSTALL_ROOT: dirs.root, STUB_PAGES_DIR: fixture,
+           STUB_URL_FILE: urlFile,
            STUB_NO_BROWSER: "1", STUB_REBOOT_COMMAND: "true",
            STUB_WEBSERVICE_URL: "https://127.0.0.1:9", ...extraEnv },
     stdio: "ignore",

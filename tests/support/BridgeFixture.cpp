@@ -1,14 +1,31 @@
 #include "support/BridgeFixture.h"
 
+#include <cstdlib>
+#include <optional>
+
 #include "core/InstallerLog.h"
 
 namespace stubtest {
+namespace {
+
+// The framework stores the machine identifier as it is made: in the test's
+// install root when it set one, else in this fixture's folder, never in the
+// user's own data.
+std::unique_ptr<stubframework::StubFramework> MakeFramework(const std::string& folder) {
+    std::optional<ScopedEnv> root;
+    if (std::getenv("STUB_INSTALL_ROOT") == nullptr) {
+        root.emplace("STUB_INSTALL_ROOT", folder + "/root");
+    }
+    return std::make_unique<stubframework::StubFramework>(
+        stubframework::core::ProductValues{"Brindlemark", "24.0.0", "test"}, nullptr);
+}
+
+}  // namespace
 
 BridgeFixture::BridgeFixture()
     : tmpdir_("TMPDIR", temp_.Path()),
       registry_("STUB_REGISTRY_DIR", temp_.Path()),
-      framework_(std::make_unique<stubframework::StubFramework>(
-          stubframework::core::ProductValues{"Brindlemark", "24.0.0", "test"}, nullptr)),
+      framework_(MakeFramework(temp_.Path())),
       methods_(std::make_unique<myexternalmethods::MyExternalMethods>(*framework_)) {
     framework_->Dispatch().BuildDispatchTable(*methods_);
 }

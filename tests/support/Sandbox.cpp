@@ -20,7 +20,8 @@ std::string Sandbox::BinPath(const std::string& program) {
 
 std::string Sandbox::Environment() const {
     return "TMPDIR='" + tmp_.Path() + "' STUB_REGISTRY_DIR='" + registry_.Path() +
-           "' XDG_RUNTIME_DIR='" + runtime_.Path() + "'" + extra_;
+           "' XDG_RUNTIME_DIR='" + runtime_.Path() + "' STUB_INSTALL_ROOT='" + installRoot_.Path() +
+           "'" + extra_;
 }
 
 std::string Sandbox::Command(const std::string& program, const std::string& arguments) const {

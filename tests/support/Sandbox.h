@@ -1,5 +1,5 @@
 // A scratch world for running the installer's executables: its own
-// temporary folder, registry store and runtime folder.
+// temporary folder, registry store, runtime folder and install root.
 #pragma once
 
 #include <sys/types.h>
@@ -44,6 +44,8 @@ private:
     TestFolder tmp_;
     TestFolder registry_;
     TestFolder runtime_;
+    // Where the children install and keep machine-wide data.
+    TestFolder installRoot_;
     // This process reads and writes the same registry store as its children.
     ScopedEnv registryDir_;
 };

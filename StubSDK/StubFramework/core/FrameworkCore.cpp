@@ -5,7 +5,9 @@
 
 #include "core/CommandLine.h"
 #include "core/LanguageTable.h"
+#include "core/MachineIdentity.h"
 #include "core/RegistryText.h"
+#include "platform/com.h"
 #include "platform/commandline.h"
 #include "platform/error.h"
 #include "platform/registry.h"
@@ -17,7 +19,7 @@ namespace {
 namespace reg = platform::registry;
 namespace sys = platform::system;
 
-// Placeholders until the machine identity is computed.
+// Placeholders, kept when the machine identity cannot be computed.
 constexpr const char* kRequestTokenMask = "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
 constexpr const char* kMachineIdentifierMask = "X-XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
 
@@ -127,6 +129,13 @@ FrameworkCore::FrameworkCore(const ProductValues& product)
     // No other thread exists yet, so these two writes need no lock.
     SetLanguage(kLanguageEnglish);
     properties_.Set("osbits", architecture_ == "x64" ? "64" : "32");
+    MakeRequestToken(requestToken_);
+    // The machine queries go through COM on Windows.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ComputeMachineIdentifier(machineIdentifier_);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
 }
 
 bool FrameworkCore::ReadFallback(const char* name, std::string& field) const {

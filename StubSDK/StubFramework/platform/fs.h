@@ -3,14 +3,16 @@
 //
 // The installer runs elevated on machines other people share: every folder
 // and file made here is private to its owner (folders 0700, files 0600,
-// programs 0700, whatever the umask), and no call that writes follows a link
-// in the last part of its path (kErrorStoppedOnSymlink).
+// programs 0700, whatever the umask) unless the call is asked to let every
+// user read it, and no call that writes follows a link in the last part of
+// its path (kErrorStoppedOnSymlink).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +36,15 @@ bool IsFolder(const std::string& path);
 // True for a symbolic link, whatever it points to (or whether it points anywhere).
 bool IsLink(const std::string& path);
 
-// Creates one private folder; kErrorAlreadyExists when something is already there.
-std::uint32_t CreateFolder(const std::string& path);
-// Creates the folder and every missing parent, each private.
-std::uint32_t CreateFolderTree(const std::string& path);
+// Who may read what a call makes: its owner only, or every user of the
+// machine (machine-wide data; only the owner may still change it).
+enum class Readers { kOwner, kEveryone };
+
+// Creates one folder; kErrorAlreadyExists when something is already there.
+std::uint32_t CreateFolder(const std::string& path, Readers readers = Readers::kOwner);
+// Creates the folder and every missing parent; folders already there keep
+// their modes.
+std::uint32_t CreateFolderTree(const std::string& path, Readers readers = Readers::kOwner);
 // Takes an existing folder as ours: kErrorSuccess (and the folder made
 // private) when it is a real folder owned by this user; kErrorStoppedOnSymlink
 // for a link, kErrorAccessDenied for anything else.
@@ -66,6 +73,13 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
 // Moves a file, replacing the target in one step (MoveFileEx with
 // MOVEFILE_REPLACE_EXISTING): readers see the old file or the new, never none.
 std::uint32_t MoveReplacing(const std::string& from, const std::string& to);
+
+// Replaces the whole content of a file in one step: the data goes to a new
+// file beside it, reaches the disk, and is renamed over `path`. A crash
+// leaves the old content or the new, never part of either; a link at `path`
+// is replaced, never written through. On failure `path` is untouched.
+std::uint32_t ReplaceFileContent(const std::string& path, std::span<const std::uint8_t> data,
+                                 Readers readers = Readers::kOwner);
 
 // Renames a file or folder the way the C runtime's rename does: never over
 // an existing target (kErrorAlreadyExists); a file moves across volumes by
@@ -129,6 +143,26 @@ public:
 private:
     std::uint32_t OpenExclusive(const std::string& path, int flags);
 
+    int fd_ = -1;
+};
+
+// An exclusive lock between processes (and between objects of one
+// process), held on a lock file while the object lives.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Takes the lock on `path`, making the file when missing, readable by
+    // everyone so that any user can take it. Waits while another holder has
+    // it: kErrorSharingViolation when `timeoutMs` ran out first.
+    std::uint32_t Acquire(const std::string& path, std::uint32_t timeoutMs);
+    bool IsHeld() const { return fd_ >= 0; }
+    void Release();
+
+private:
     int fd_ = -1;
 };
 

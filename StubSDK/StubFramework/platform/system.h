@@ -8,6 +8,7 @@
 namespace stubframework::platform::system {
 
 inline constexpr std::uint16_t kProcessorArchitectureIntel = 0;
+inline constexpr std::uint16_t kProcessorArchitectureArm = 5;
 inline constexpr std::uint16_t kProcessorArchitectureIa64 = 6;
 inline constexpr std::uint16_t kProcessorArchitectureAmd64 = 9;
 inline constexpr std::uint16_t kProcessorArchitectureArm64 = 12;
@@ -38,6 +39,9 @@ std::optional<WindowsVersion> OsVersion();
 // The version the system reports to the process as "major.minor": Windows'
 // (GetVersionEx) or the kernel's.
 std::string VersionText();
+// The same with the build: "major.minor.build" (RtlGetVersion, or the
+// kernel's first three numbers).
+std::string FullVersionText();
 
 // Whether the machine has a way out to a network (InternetGetConnectedState):
 // a default route through an interface that is up. Nothing is contacted.
@@ -45,6 +49,18 @@ bool HasNetworkConnection();
 
 // The desktop user's desktop folder, without a trailing separator.
 std::string DesktopFolder();
+
+// What the product's analytics report of the machine.
+struct MachineFacts {
+    std::string operatingSystem;  // "Windows", "Linux"
+    bool is64Bit = false;
+    std::string osVersion;  // Windows: "build.UBR"; elsewhere the kernel's "major.minor"
+    std::uint32_t processorCount = 0;
+    std::uint32_t maxClockMhz = 0;  // 0 when unknown
+    std::string processorVendor;    // "Intel", "AMD" or "Unknown"
+    std::uint64_t memoryBytes = 0;
+};
+MachineFacts ReadMachineFacts();
 
 // Machine-wide application data (CommonAppData) and the system folder
 // (GetSystemDirectory).

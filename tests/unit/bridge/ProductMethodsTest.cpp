@@ -2,6 +2,7 @@
 // events, the office version, the system folder and the wrapped file version.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,8 +28,9 @@ class RecordingSender final : public myexternalmethods::TrackerSender {
 public:
     explicit RecordingSender(std::vector<std::pair<std::string, std::string>>& sent)
         : sent_(sent) {}
-    void Send(const std::string& event, const std::string& properties) override {
+    int Send(const std::string& event, const std::string& properties) override {
         sent_.emplace_back(event, properties);
+        return 0;
     }
 
 private:
@@ -55,7 +57,14 @@ protected:
 TEST_F(ProductMethodsTest, TrackingValuesGoIntoEveryEventInTheirOrder) {
     std::vector<std::pair<std::string, std::string>> sent;
     bridge.Methods().SetSender(std::make_unique<RecordingSender>(sent));
-    // Nothing set yet: an event without properties carries nothing.
+    // The start values: the product, its build and the system.
+    const myexternalmethods::TrackingProperties start = bridge.Methods().Tracking();
+    EXPECT_EQ(start.application, "Brindlemark");
+    EXPECT_EQ(start.buildNumber, "24.0.0.1");
+    EXPECT_EQ(std::count(start.deviceOsVersion.begin(), start.deviceOsVersion.end(), '.'), 2);
+    EXPECT_EQ(start.deviceLang.size(), 2u);
+    // Nothing set: an event without properties carries nothing.
+    bridge.Methods().Tracking() = {};
     EXPECT_EQ(CallMethod(bridge, "trackingByAnalyticsSDK", {"install.started", ""}).hr, S_OK);
 
     const auto duration = CallMethod(bridge, "setTrackingProperty", {8, "42"});

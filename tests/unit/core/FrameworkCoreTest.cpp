@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "app/MainSequence.h"
 #include "core/RegistryText.h"
 #include "platform/error.h"
@@ -20,6 +22,7 @@ class FrameworkCoreTest : public ::testing::Test {
 protected:
     stubtest::TestFolder registry_;
     stubtest::ScopedEnv registryDir_{"STUB_REGISTRY_DIR", registry_.Path()};
+    stubtest::ScopedEnv root_{"STUB_INSTALL_ROOT", registry_.Path() + "/root"};
     stubtest::ScopedEnv lang_{"LC_ALL", "de_CH.UTF-8"};
 };
 
@@ -52,8 +55,13 @@ TEST_F(FrameworkCoreTest, ConstructionSetsInitialValuesAndLanguage) {
     EXPECT_EQ(StubRegistryKey("P", "7"), "HKEY_CURRENT_USER\\SOFTWARE\\Zelvo\\stubframework\\P\\7");
     EXPECT_EQ(core.Status(), 4);
     EXPECT_EQ(core.ExitCode(), kUnset);
-    EXPECT_EQ(core.RequestToken(), "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
-    EXPECT_EQ(core.MachineIdentifier(), "X-XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
+    // A fresh upper-case GUID per core; the identifier is the machine's (its
+    // cases are in MachineIdentityTest).
+    EXPECT_TRUE(std::regex_match(core.RequestToken(),
+                                 std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")))
+        << core.RequestToken();
+    EXPECT_NE(FrameworkCore(kProduct).RequestToken(), core.RequestToken());
+    EXPECT_EQ(core.MachineIdentifier().size(), 38u);
     EXPECT_EQ(core.InstallLanguage(), "English");
     EXPECT_EQ(core.ReportVersion(), "1.0");
     EXPECT_EQ(core.OsName(), "Other");

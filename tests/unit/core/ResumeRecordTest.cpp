@@ -28,6 +28,7 @@ protected:
     stubtest::TestFolder temp_;
     stubtest::ScopedEnv tmpdir_{"TMPDIR", temp_.Path()};
     stubtest::ScopedEnv registryDir_{"STUB_REGISTRY_DIR", temp_.Path()};
+    stubtest::ScopedEnv root_{"STUB_INSTALL_ROOT", temp_.Path() + "/root"};
     FrameworkCore core_{kProduct};
     const std::string extractKey_ = core_.RegistryBase() + "\\ResumeRecord\\ExtractFolders";
     const std::string extractSubKey_ =

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "support/TestFolder.h"
@@ -19,7 +20,9 @@ namespace fs = stubframework::platform::fs;
 namespace stdfs = std::filesystem;
 using stubframework::platform::kErrorAccessDenied;
 using stubframework::platform::kErrorAlreadyExists;
+using stubframework::platform::kErrorDiskFull;
 using stubframework::platform::kErrorNotSameDevice;
+using stubframework::platform::kErrorSharingViolation;
 using stubframework::platform::kErrorStoppedOnSymlink;
 using stubframework::platform::kErrorSuccess;
 
@@ -198,6 +201,67 @@ TEST_F(FsTest, AReadOnlyVolumeIsKnownBeforeAnythingIsWritten) {
     EXPECT_TRUE(fs::IsReadOnlyVolume(work / "sealed/not/yet/made.bin"));
     EXPECT_TRUE(fs::IsReadOnlyVolume(work / "sealed"));
     EXPECT_FALSE(fs::IsReadOnlyVolume(work.Path()));
+}
+
+// Machine-wide data: readable by every user, whatever the umask.
+TEST_F(FsTest, SharedFoldersAndFilesAreReadableByEveryone) {
+    const OpenUmask open;
+    ASSERT_EQ(fs::CreateFolderTree(work / "a/b", fs::Readers::kEveryone), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "a"), 0755u);
+    EXPECT_EQ(Mode(work / "a/b"), 0755u);
+    const std::vector<std::uint8_t> data{'i', 'd'};
+    ASSERT_EQ(fs::ReplaceFileContent(work / "a/b/shared", data, fs::Readers::kEveryone),
+              kErrorSuccess);
+    EXPECT_EQ(Mode(work / "a/b/shared"), 0644u);
+    ASSERT_EQ(fs::ReplaceFileContent(work / "a/b/private", data), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "a/b/private"), 0600u);
+
+    const mode_t tight = umask(077);
+    EXPECT_EQ(fs::ReplaceFileContent(work / "a/b/shared", data, fs::Readers::kEveryone),
+              kErrorSuccess);
+    EXPECT_EQ(fs::CreateFolder(work / "a/c", fs::Readers::kEveryone), kErrorSuccess);
+    umask(tight);
+    EXPECT_EQ(Mode(work / "a/b/shared"), 0644u);
+    EXPECT_EQ(Mode(work / "a/c"), 0755u);
+}
+
+TEST_F(FsTest, ReplacedContentIsWholeOrUntouched) {
+    const std::vector<std::uint8_t> first{'o', 'l', 'd'};
+    const std::vector<std::uint8_t> second{'n', 'e', 'w', '!'};
+    ASSERT_EQ(fs::ReplaceFileContent(work / "data", first), kErrorSuccess);
+    EXPECT_EQ(stubtest::ReadFile(work / "data"), "old");
+
+    fs::InjectWriteFailure(kErrorDiskFull);
+    EXPECT_EQ(fs::ReplaceFileContent(work / "data", second), kErrorDiskFull);
+    fs::InjectWriteFailure(0);
+    EXPECT_EQ(stubtest::ReadFile(work / "data"), "old");
+    std::vector<fs::FolderEntry> entries;
+    ASSERT_EQ(fs::ListFolder(work.Path(), entries), kErrorSuccess);
+    EXPECT_EQ(entries.size(), 1u) << "nothing staged is left behind";
+
+    // A link in its place is replaced, never written through.
+    stubtest::WriteFile(work / "victim", "keep me");
+    stdfs::create_symlink(work / "victim", work / "link");
+    ASSERT_EQ(fs::ReplaceFileContent(work / "link", second), kErrorSuccess);
+    EXPECT_FALSE(fs::IsLink(work / "link"));
+    EXPECT_EQ(stubtest::ReadFile(work / "link"), "new!");
+    EXPECT_EQ(stubtest::ReadFile(work / "victim"), "keep me");
+}
+
+TEST_F(FsTest, FileLockIsExclusiveUntilReleased) {
+    fs::FileLock first;
+    ASSERT_EQ(first.Acquire(work / "lock", 0), kErrorSuccess);
+    EXPECT_EQ(Mode(work / "lock"), 0644u);
+    fs::FileLock second;
+    EXPECT_EQ(second.Acquire(work / "lock", 50), kErrorSharingViolation);
+    EXPECT_FALSE(second.IsHeld());
+    first.Release();
+    EXPECT_EQ(second.Acquire(work / "lock", 0), kErrorSuccess);
+
+    stubtest::WriteFile(work / "victim", "keep me");
+    stdfs::create_symlink(work / "victim", work / "link");
+    fs::FileLock linked;
+    EXPECT_EQ(linked.Acquire(work / "link", 0), kErrorStoppedOnSymlink);
 }
 
 }  // namespace

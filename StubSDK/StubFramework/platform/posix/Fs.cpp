@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -21,6 +23,16 @@ namespace {
 
 constexpr mode_t kPrivateFolder = 0700;
 constexpr mode_t kPrivateFile = 0600;
+constexpr mode_t kSharedFolder = 0755;
+constexpr mode_t kSharedFile = 0644;
+
+mode_t FolderMode(Readers readers) {
+    return readers == Readers::kEveryone ? kSharedFolder : kPrivateFolder;
+}
+
+mode_t FileMode(Readers readers) {
+    return readers == Readers::kEveryone ? kSharedFile : kPrivateFile;
+}
 
 std::atomic<std::uint32_t> injectedWriteFailure{0};
 
@@ -91,8 +103,8 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-// A folder of this user's, made private: refuses links and folders of others.
-std::uint32_t MakeFolderPrivate(const std::string& path) {
+// A folder of this user's, given `mode`: refuses links and folders of others.
+std::uint32_t SetFolderMode(const std::string& path, mode_t mode) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
         return LastError();
@@ -110,7 +122,7 @@ std::uint32_t MakeFolderPrivate(const std::string& path) {
     if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
         return kErrorAccessDenied;
     }
-    if ((info.st_mode & 07777) != kPrivateFolder && fchmod(folder.fd, kPrivateFolder) != 0) {
+    if ((info.st_mode & 07777) != mode && fchmod(folder.fd, mode) != 0) {
         return LastError();
     }
     return kErrorSuccess;
@@ -194,17 +206,18 @@ bool IsLink(const std::string& path) {
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-std::uint32_t CreateFolder(const std::string& path) {
-    if (mkdir(path.c_str(), kPrivateFolder) != 0) {
+std::uint32_t CreateFolder(const std::string& path, Readers readers) {
+    const mode_t mode = FolderMode(readers);
+    if (mkdir(path.c_str(), mode) != 0) {
         return LastError();
     }
     // mkdir took the umask off; set the mode through the folder itself, never
     // through whatever may have taken its name since.
-    return MakeFolderPrivate(path);
+    return SetFolderMode(path, mode);
 }
 
 std::uint32_t ClaimFolder(const std::string& path) {
-    return MakeFolderPrivate(path);
+    return SetFolderMode(path, kPrivateFolder);
 }
 
 std::uint32_t CreateRandomFolder(const std::string& prefix, std::string& folder) {
@@ -213,7 +226,7 @@ std::uint32_t CreateRandomFolder(const std::string& prefix, std::string& folder)
         return LastError();
     }
     folder = pattern;
-    return MakeFolderPrivate(folder);
+    return SetFolderMode(folder, kPrivateFolder);
 }
 
 std::uint32_t FreeSpace(const std::string& path, std::uint64_t& bytes, FreeCount count) {
@@ -244,7 +257,7 @@ bool IsReadOnlyVolume(const std::string& path) {
     return statvfs(DeepestExisting(path).c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0;
 }
 
-std::uint32_t CreateFolderTree(const std::string& path) {
+std::uint32_t CreateFolderTree(const std::string& path, Readers readers) {
     if (path.empty()) {
         return kErrorPathNotFound;
     }
@@ -257,12 +270,12 @@ std::uint32_t CreateFolderTree(const std::string& path) {
     }
     const std::size_t slash = trimmed.rfind(kPathSeparator);
     if (slash != std::string::npos && slash > 0) {
-        const std::uint32_t parent = CreateFolderTree(trimmed.substr(0, slash));
+        const std::uint32_t parent = CreateFolderTree(trimmed.substr(0, slash), readers);
         if (parent != kErrorSuccess) {
             return parent;
         }
     }
-    const std::uint32_t result = CreateFolder(trimmed);
+    const std::uint32_t result = CreateFolder(trimmed, readers);
     return result == kErrorAlreadyExists && IsFolder(trimmed) ? kErrorSuccess : result;
 }
 
@@ -309,6 +322,37 @@ std::uint32_t ListFolder(const std::string& path, std::vector<FolderEntry>& entr
 
 std::uint32_t MoveReplacing(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : LastError();
+}
+
+std::uint32_t ReplaceFileContent(const std::string& path, std::span<const std::uint8_t> data,
+                                 Readers readers) {
+    std::string staged = path + ".XXXXXX";
+    FdCloser file{mkostemp(staged.data(), O_CLOEXEC)};
+    if (file.fd < 0) {
+        return LastError();
+    }
+    std::uint32_t error = injectedWriteFailure.load();
+    if (error == kErrorSuccess &&
+        (fchmod(file.fd, FileMode(readers)) != 0 ||
+         !WriteAll(file.fd, reinterpret_cast<const char*>(data.data()), data.size()) ||
+         fsync(file.fd) != 0)) {
+        error = LastError();
+    }
+    if (error == kErrorSuccess && rename(staged.c_str(), path.c_str()) != 0) {
+        error = LastError();
+    }
+    if (error != kErrorSuccess) {
+        unlink(staged.c_str());
+        return error;
+    }
+    // The rename itself reaches the disk with the folder.
+    const std::size_t slash = path.find_last_of(kPathSeparator);
+    const std::string folderPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const FdCloser folder{open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (folder.fd >= 0) {
+        fsync(folder.fd);
+    }
+    return kErrorSuccess;
 }
 
 std::uint32_t RenameNoReplace(const std::string& from, const std::string& to) {
@@ -527,6 +571,42 @@ std::uint32_t FileHandle::SetEnd() {
 std::int64_t FileHandle::Size() const {
     struct stat info {};
     return fstat(fd_, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+std::uint32_t FileLock::Acquire(const std::string& path, std::uint32_t timeoutMs) {
+    Release();
+    bool created = false;
+    FdCloser lock{OpenForWriting(path, O_RDONLY | O_CREAT | O_NONBLOCK, kSharedFile, created)};
+    if (lock.fd < 0) {
+        return LastError();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            return LastError();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return kErrorSharingViolation;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    fd_ = lock.fd;
+    lock.fd = -1;
+    return kErrorSuccess;
+}
+
+void FileLock::Release() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
 }
 
 std::uint32_t MarkExecutable(const std::string& path) {

@@ -1,6 +1,9 @@
+#include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -145,6 +148,9 @@ std::uint16_t NativeProcessorArchitecture() {
     if (machine == "ia64") {
         return kProcessorArchitectureIa64;
     }
+    if (machine.rfind("arm", 0) == 0) {
+        return kProcessorArchitectureArm;
+    }
     return kProcessorArchitectureUnknown;
 }
 
@@ -172,6 +178,28 @@ std::string DefaultBrowserName() {
 
 std::optional<WindowsVersion> OsVersion() {
     return std::nullopt;
+}
+
+std::string FullVersionText() {
+    utsname name{};
+    if (uname(&name) != 0) {
+        return {};
+    }
+    // "6.8.0-45-generic" gives "6.8.0": up to three numbers joined by dots.
+    const std::string release = name.release;
+    const auto digitsEnd = [&release](std::size_t from) {
+        const std::size_t end = release.find_first_not_of("0123456789", from);
+        return end == std::string::npos ? release.size() : end;
+    };
+    std::size_t end = digitsEnd(0);
+    for (int more = 0; more < 2; ++more) {
+        if (end + 1 >= release.size() || release[end] != '.' ||
+            !std::isdigit(static_cast<unsigned char>(release[end + 1]))) {
+            break;
+        }
+        end = digitsEnd(end + 1);
+    }
+    return release.substr(0, end);
 }
 
 std::string VersionText() {
@@ -210,6 +238,64 @@ std::string CommonAppDataFolder() {
 
 std::string SystemFolder() {
     return msi::InstallRoot() + "/Windows/System32";
+}
+
+namespace {
+
+// The first value of `key` in /proc/cpuinfo, empty when there is none.
+std::string CpuInfoValue(const std::string& key) {
+    std::ifstream info("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(info, line)) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) {
+            continue;
+        }
+        std::string name = line.substr(0, colon);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
+            name.pop_back();
+        }
+        if (name == key) {
+            const std::size_t value = line.find_first_not_of(' ', colon + 1);
+            return value == std::string::npos ? std::string() : line.substr(value);
+        }
+    }
+    return {};
+}
+
+std::uint32_t MaxClockMhz() {
+    std::ifstream limit("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq");
+    unsigned long kilohertz = 0;
+    if (limit >> kilohertz && kilohertz > 0) {
+        return static_cast<std::uint32_t>(kilohertz / 1000);
+    }
+    const std::string mhz = CpuInfoValue("cpu MHz");
+    return mhz.empty() ? 0 : static_cast<std::uint32_t>(std::strtod(mhz.c_str(), nullptr) + 0.5);
+}
+
+}  // namespace
+
+MachineFacts ReadMachineFacts() {
+    MachineFacts facts;
+    facts.operatingSystem = "Linux";
+    const std::uint16_t architecture = NativeProcessorArchitecture();
+    facts.is64Bit = architecture == kProcessorArchitectureAmd64 ||
+                    architecture == kProcessorArchitectureArm64 ||
+                    architecture == kProcessorArchitectureIa64;
+    facts.osVersion = VersionText();
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    facts.processorCount = processors > 0 ? static_cast<std::uint32_t>(processors) : 0;
+    facts.maxClockMhz = MaxClockMhz();
+    // The processor's own maker, not a guess from the architecture.
+    const std::string vendor = CpuInfoValue("vendor_id");
+    facts.processorVendor = vendor == "GenuineIntel"   ? "Intel"
+                            : vendor == "AuthenticAMD" ? "AMD"
+                                                       : "Unknown";
+    struct sysinfo memory {};
+    if (sysinfo(&memory) == 0) {
+        facts.memoryBytes = static_cast<std::uint64_t>(memory.totalram) * memory.mem_unit;
+    }
+    return facts;
 }
 
 }  // namespace stubframework::platform::system

@@ -1,0 +1,37 @@
+#include <chrono>
+#include <thread>
+
+#include "platform/trackerview.h"
+
+namespace stubframework::platform::trackerview {
+namespace {
+
+// Where no page can be shown (no tracker page address given to a run
+// without a window of its own): loaded at once, and every event is dropped.
+class NoPage final : public View {
+public:
+    bool Loaded() override { return true; }
+    CallResult CallTrackEvent(const std::string& /*text*/) override {
+        return {CallResult::Outcome::NoDocument, 0x80004005u, {}};  // E_FAIL
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<View> Open(const std::string& /*url*/, bool /*alerting*/,
+                           std::function<void(const std::string&)> /*onMessage*/) {
+    return std::make_unique<NoPage>();
+}
+
+bool WaitWhileServing(const std::function<bool()>& done, std::uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace stubframework::platform::trackerview

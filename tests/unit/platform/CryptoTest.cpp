@@ -1,0 +1,126 @@
+// The primitives against published vectors, and the machine-bound
+// protection built on them.
+#include "platform/crypto.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/identity.h"
+#include "support/TestFolder.h"
+
+namespace {
+
+namespace crypto = stubframework::platform::crypto;
+namespace identity = stubframework::platform::identity;
+
+std::string Hex(const std::uint8_t* bytes, std::size_t size) {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        text.push_back(kHex[bytes[i] >> 4]);
+        text.push_back(kHex[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+TEST(CryptoTest, DigestsAndKeyDerivationMatchPublishedVectors) {
+    crypto::Md5Digest md5{};
+    ASSERT_TRUE(crypto::Md5("abc", 3, md5));
+    EXPECT_EQ(Hex(md5.data(), md5.size()), "900150983cd24fb0d6963f7d28e17f72");
+    ASSERT_TRUE(crypto::Md5("", 0, md5));
+    EXPECT_EQ(Hex(md5.data(), md5.size()), "d41d8cd98f00b204e9800998ecf8427e");
+
+    // RFC 5869, test case 1.
+    const std::vector<std::uint8_t> secret(22, 0x0b);
+    const std::vector<std::uint8_t> salt{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const std::vector<std::uint8_t> info{0xf0, 0xf1, 0xf2, 0xf3, 0xf4,
+                                         0xf5, 0xf6, 0xf7, 0xf8, 0xf9};
+    std::vector<std::uint8_t> key(42);
+    ASSERT_TRUE(crypto::HkdfSha256(secret, salt, info, key));
+    EXPECT_EQ(
+        Hex(key.data(), key.size()),
+        "3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865");
+}
+
+TEST(CryptoTest, GcmSealsAndRefusesAnythingChanged) {
+    // Published GCM test case 14: zero key, nonce and block.
+    const crypto::Aes256Key key{};
+    const crypto::AesGcmNonce nonce{};
+    const std::vector<std::uint8_t> block(16, 0);
+    std::vector<std::uint8_t> sealed;
+    ASSERT_TRUE(crypto::Aes256GcmSeal(key, nonce, {}, block, sealed));
+    EXPECT_EQ(Hex(sealed.data(), sealed.size()),
+              "cea7403d4d606b6e074ec5d3baf39d18d0d1c8a799996bf0265b98b5d48ab919");
+
+    std::vector<std::uint8_t> plain;
+    ASSERT_TRUE(crypto::Aes256GcmOpen(key, nonce, {}, sealed, plain));
+    EXPECT_EQ(plain, block);
+
+    std::vector<std::uint8_t> changed = sealed;
+    changed[3] ^= 1;
+    EXPECT_FALSE(crypto::Aes256GcmOpen(key, nonce, {}, changed, plain));
+    EXPECT_TRUE(plain.empty());
+    const std::vector<std::uint8_t> header = Bytes("SDP1");
+    EXPECT_FALSE(crypto::Aes256GcmOpen(key, nonce, header, sealed, plain));
+    changed.assign(sealed.begin(), sealed.end() - 1);
+    EXPECT_FALSE(crypto::Aes256GcmOpen(key, nonce, {}, changed, plain));
+    EXPECT_FALSE(crypto::Aes256GcmOpen(key, nonce, {}, std::vector<std::uint8_t>(15), plain));
+
+    // Nothing to encrypt still carries a tag that is checked.
+    sealed.clear();
+    ASSERT_TRUE(crypto::Aes256GcmSeal(key, nonce, {}, {}, sealed));
+    EXPECT_EQ(Hex(sealed.data(), sealed.size()), "530f8afbc74536b9a963b4f1c4cb738b");
+    EXPECT_TRUE(crypto::Aes256GcmOpen(key, nonce, {}, sealed, plain));
+}
+
+class MachineProtectionTest : public ::testing::Test {
+protected:
+    void SetMachineId(const std::string& text) { stubtest::WriteFile(work / "machine-id", text); }
+
+    stubtest::TestFolder work;
+    stubtest::ScopedEnv machineId_{"STUB_MACHINE_ID_FILE", work / "machine-id"};
+};
+
+TEST_F(MachineProtectionTest, OpensOnlyOnTheSameMachineWithTheSameEntropy) {
+    SetMachineId("3d1219c7c4c5404aaa1f6d2a48adfda4\n");
+    const std::vector<std::uint8_t> data{'P', 0, '-', 0};
+    std::vector<std::uint8_t> blob;
+    ASSERT_TRUE(identity::ProtectForMachine(data, "quenvar", blob));
+    // "SDP1", nonce, ciphertext, tag.
+    ASSERT_EQ(blob.size(), 4 + 12 + data.size() + 16);
+    EXPECT_EQ(std::string(blob.begin(), blob.begin() + 4), "SDP1");
+    std::vector<std::uint8_t> again;
+    ASSERT_TRUE(identity::ProtectForMachine(data, "quenvar", again));
+    EXPECT_NE(again, blob) << "every blob has a nonce of its own";
+
+    std::vector<std::uint8_t> plain;
+    ASSERT_TRUE(identity::UnprotectForMachine(blob, "quenvar", plain));
+    EXPECT_EQ(plain, data);
+    EXPECT_FALSE(identity::UnprotectForMachine(blob, "quenvaR", plain));
+
+    std::vector<std::uint8_t> changed = blob;
+    changed[0] = '2';  // another format: not even tried
+    EXPECT_FALSE(identity::UnprotectForMachine(changed, "quenvar", plain));
+    changed = blob;
+    changed[6] ^= 0x80;  // the nonce
+    EXPECT_FALSE(identity::UnprotectForMachine(changed, "quenvar", plain));
+    EXPECT_FALSE(identity::UnprotectForMachine(
+        std::vector<std::uint8_t>(blob.begin(), blob.end() - 1), "quenvar", plain));
+
+    SetMachineId("8f5e0b1a9c2d4e6f8a0b1c2d3e4f5a6b\n");
+    EXPECT_FALSE(identity::UnprotectForMachine(blob, "quenvar", plain));
+    // Without a machine id there is no key at all.
+    for (const char* id : {"uninitialized\n", "", "3d1219c7c4c5404aaa1f6d2a48adfda4aa\n"}) {
+        SetMachineId(id);
+        EXPECT_FALSE(identity::ProtectForMachine(data, "quenvar", blob)) << id;
+    }
+}
+
+}  // namespace
