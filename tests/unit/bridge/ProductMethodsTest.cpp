@@ -16,6 +16,7 @@
 #include "platform/system.h"
 #include "support/BridgeFixture.h"
 #include "support/MethodCall.h"
+#include "support/RecordingSender.h"
 #include "support/Sandbox.h"
 #include "support/TestFolder.h"
 
@@ -24,18 +25,7 @@ namespace {
 namespace reg = stubframework::platform::registry;
 using stubtest::CallMethod;
 
-class RecordingSender final : public myexternalmethods::TrackerSender {
-public:
-    explicit RecordingSender(std::vector<std::pair<std::string, std::string>>& sent)
-        : sent_(sent) {}
-    int Send(const std::string& event, const std::string& properties) override {
-        sent_.emplace_back(event, properties);
-        return 0;
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>>& sent_;
-};
+using stubtest::RecordingSender;
 
 void SeedOffice(const std::string& key, reg::View view, std::uint32_t type = reg::kRegSz) {
     reg::Key created;

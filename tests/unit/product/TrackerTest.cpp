@@ -11,6 +11,7 @@
 #include "Tracker.h"
 #include "support/BridgeFixture.h"
 #include "support/MethodCall.h"
+#include "support/RecordingSender.h"
 #include "support/TestFolder.h"
 
 namespace {
@@ -18,18 +19,7 @@ namespace {
 namespace stdfs = std::filesystem;
 using myexternalmethods::Tracker;
 
-class RecordingSender final : public myexternalmethods::TrackerSender {
-public:
-    explicit RecordingSender(std::vector<std::pair<std::string, std::string>>& sent)
-        : sent_(sent) {}
-    int Send(const std::string& event, const std::string& properties) override {
-        sent_.emplace_back(event, properties);
-        return 0;
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>>& sent_;
-};
+using stubtest::RecordingSender;
 
 std::string TrackerLogText(const std::string& folder) {
     std::string text;
