@@ -102,14 +102,15 @@ void Deliver(const std::shared_ptr<Tracker::Shared>& shared, view::View& page) {
         if (!shared->queue.empty()) {
             const std::string text = std::move(shared->queue.front());
             shared->queue.pop_front();
+            // Counted before the call: the page may answer while it runs.
+            ++shared->pending;
             lock.unlock();
             shared->Trace("Before Calling trackEvent");
             shared->Trace("vaArgs:\n" + text);
             const view::CallResult call = CallTrackEvent(*shared, page, text);
             lock.lock();
-            if (call.outcome == view::CallResult::Outcome::Success) {
-                ++shared->pending;
-            } else {
+            if (call.outcome != view::CallResult::Outcome::Success) {
+                shared->pending = shared->pending > 0 ? shared->pending - 1 : 0;
                 shared->Error("CallJScriptFunct failed, errorCode: " + std::to_string(call.error) +
                               ".");
             }
@@ -248,9 +249,17 @@ void Tracker::Release() {
         const std::lock_guard<std::mutex> lock(shared_->lock);
         return shared_->exited;
     };
-    if (!view::WaitWhileServing(exited, kExitGraceMs)) {
+    // The thread stops 5 s after it sees the signal at the latest; a call
+    // to the page that was under way may take a moment more.
+    const auto log = [this](const char* text) {
         const std::lock_guard<std::mutex> lock(shared_->lock);
-        shared_->Error("Wait TrackThreadExited failed, errorCode:258.");
+        shared_->Error(text);
+    };
+    if (!view::WaitWhileServing(exited, kExitGraceMs)) {
+        log("Wait TrackThreadExited failed, errorCode:258.");
+        if (!view::WaitWhileServing(exited, kExitGraceMs)) {
+            log("Wait hTrackThread failed, errorCode:258.");
+        }
     }
     const std::lock_guard<std::mutex> lock(shared_->lock);
     shared_->Trace("releaseTrackEvent end");

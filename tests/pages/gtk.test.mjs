@@ -8,7 +8,7 @@ import http from "node:http";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { binDir, fixture, startDisplay } from "./stub.mjs";
+import { binDir, fixture, startDisplay, startWebServiceMock } from "./stub.mjs";
 
 const pagesRoot = path.dirname(fixture);
 
@@ -37,13 +37,15 @@ const skip = (!haveTools && "needs Xvfb, xdotool, ImageMagick and WebKitGTK") ||
   (process.env.STUB_TSAN && "GTK is not built for ThreadSanitizer");
 
 // Xvfb on a display it picks itself, and the stub on it with `pages`.
-async function startWindow(t, pages, env = {}) {
+// `prepare(root)` runs before the stub starts.
+async function startWindow(t, pages, env = {}, prepare = undefined) {
   const { display, stop } = await startDisplay();
   t.after(stop);
 
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-"));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
   for (const name of ["tmp", "registry", "runtime", "root"]) fs.mkdirSync(path.join(root, name));
+  prepare?.(root);
   const fullEnv = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
                     STUB_REGISTRY_DIR: path.join(root, "registry"),
                     XDG_RUNTIME_DIR: path.join(root, "runtime"),
@@ -218,4 +220,36 @@ test("the window serves its pages without a socket and keeps to them", { skip },
   assert.deepEqual(handed(), [away, unreachable]);
   fs.writeFileSync(path.join(pages, "step2.txt"), "");
   assert.equal(await w.exited, 0);
+});
+
+test("the tracker's hidden page receives every event in order, the run's final one too", { skip },
+     async (t) => {
+  const mock = await startWebServiceMock();
+  t.after(() => mock.stop());
+  // The settings file where the installed product's tracker looks for it.
+  const w = await startWindow(t, path.join(pagesRoot, "gtk-tracker"), mock.env, (root) => {
+    const settings = path.join(root, "root", "ProgramData", "Zelvo", "ProductAnalytics");
+    fs.mkdirSync(settings, { recursive: true });
+    fs.writeFileSync(path.join(settings, "productanalytics.ini"),
+                     `LOGGING_ENABLED=true\nONLINE_CONTAINER=${mock.env.STUB_WEBSERVICE_URL}` +
+                     "/static/ipm/product-analytics/index.html?debug=1\n");
+  });
+  assert.equal(await w.exited, 0);
+
+  const events = (await mock.requests("/static/ipm/product-analytics/collect", 3))
+    .map((request) => JSON.parse(request.body));
+  assert.deepEqual(events.map((event) => event.eventName),
+                   ["install.start", "page.shown", "install.completed"]);
+  assert.equal(events[0].eventData.step, "1");
+  assert.equal(events[1].eventData["install.channel"], "web");
+  assert.equal(events[2].eventData["install.completed"], "CNX");
+  assert.equal(events[2].eventData["install.fail-reason"], "UserCanceled");
+  assert.equal(events[0].coreData.appName, "Brindlemark Windows");
+  assert.match(events[0].coreData.hwid, /^V2[0-9A-F]{32}$/);
+  const log = fs.readdirSync(path.join(w.root, "tmp"))
+    .filter((name) => name.startsWith("productanalytics_"))
+    .map((name) => fs.readFileSync(path.join(w.root, "tmp", name), "utf8")).join("");
+  assert.match(log, / TRACE\] JS DEBUG: install.completed\n/);
+  assert.match(log, / TRACE\] vaArgsRet:\ntracked page.shown\n/);
+  assert.match(log, / TRACE\] LaunchTrackTask end\n/);
 });

@@ -10,7 +10,9 @@ CERT_DIR receives a self-signed certificate for 127.0.0.1 and localhost
 trust it through STUB_CA_BUNDLE=CERT_DIR/cert.pem.
 
 Service paths: /v1/token, /v1/logAnalytics, /v1/logUserActivity,
-/v1/isInEmbargoedCountry, /v1/reportError (any verb). By default the token
+/v1/isInEmbargoedCountry, /v1/reportError (any verb), and the product
+tracker's test page /static/ipm/product-analytics/index.html, whose events
+arrive at /static/ipm/product-analytics/collect. By default the token
 reply is {"tokenizedUrl":"<posted URL>?token=mock"} (or "&token=mock" when
 the URL has a query), the region reply names country US with no embargo,
 and the others are empty.
@@ -47,8 +49,33 @@ import threading
 import time
 import urllib.parse
 
+TRACKER_PAGE = "/static/ipm/product-analytics/index.html"
+TRACKER_COLLECT = "/static/ipm/product-analytics/collect"
 SERVICE_PATHS = {"/v1/token", "/v1/logAnalytics", "/v1/logUserActivity",
-                 "/v1/isInEmbargoedCountry", "/v1/reportError"}
+                 "/v1/isInEmbargoedCountry", "/v1/reportError", TRACKER_COLLECT}
+
+# The product tracker's page: trackEvent records each event here and answers
+# "eventTracked". Its address takes ?ack=none|double, ?debug=1 (a
+# "JS DEBUG: " line per event) and ?loadDelayMs=N (the page comes late).
+TRACKER_HTML = b"""<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>tracker</title><script>
+var settings = new URLSearchParams(location.search);
+function trackEvent(text) {
+  var event = JSON.parse(text);
+  var request = new XMLHttpRequest();
+  request.open("POST", "collect", false);
+  request.send(text);
+  if (settings.get("debug") === "1") {
+    window.external.PostJSMessage("JS DEBUG: " + event.eventName);
+  }
+  var answers = {none: 0, double: 2}[settings.get("ack")];
+  for (var i = 0; i < (answers === undefined ? 1 : answers); i++) {
+    window.external.PostJSMessage("eventTracked");
+  }
+  return "tracked " + event.eventName;
+}
+</script></head><body></body></html>
+"""
 REGION_REPLY = b"<result><country>US</country><isEmbargo>false</isEmbargo></result>"
 
 
@@ -125,6 +152,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with state["lock"]:
                 state["behaviours"][path[len("/__behaviour"):]] = json.loads(body or b"{}")
             return self.reply(200)
+        if path == TRACKER_PAGE:
+            delay = int(arguments.get("loadDelayMs", "0"))
+            if delay:
+                time.sleep(delay / 1000)
+            return self.reply(200, TRACKER_HTML, "text/html; charset=utf-8")
         if path not in SERVICE_PATHS:
             return self.reply(404)
         with state["changed"]:

@@ -1,13 +1,14 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/posix/host/GtkTrackerView.h"
 #include "platform/trackerview.h"
 
 namespace stubframework::platform::trackerview {
 namespace {
 
-// Where no page can be shown (no tracker page address given to a run
-// without a window of its own): loaded at once, and every event is dropped.
+// Where no page can be shown (a run without a GTK window): loaded at once,
+// and every event is dropped.
 class NoPage final : public View {
 public:
     bool Loaded() override { return true; }
@@ -18,8 +19,12 @@ public:
 
 }  // namespace
 
-std::unique_ptr<View> Open(const std::string& /*url*/, bool /*alerting*/,
-                           std::function<void(const std::string&)> /*onMessage*/) {
+std::unique_ptr<View> Open(const std::string& url, bool alerting,
+                           std::function<void(const std::string&)> onMessage) {
+    if (std::unique_ptr<View> view =
+            posix::OpenGtkTrackerView(url, alerting, std::move(onMessage))) {
+        return view;
+    }
     return std::make_unique<NoPage>();
 }
 
@@ -29,6 +34,7 @@ bool WaitWhileServing(const std::function<bool()>& done, std::uint32_t timeoutMs
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
+        posix::ServeGtkOnce();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;

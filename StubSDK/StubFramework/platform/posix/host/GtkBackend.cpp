@@ -3,6 +3,10 @@
 // thread is run from an idle callback.
 #include "platform/posix/host/HostBackend.h"
 
+#include <atomic>
+
+#include "platform/posix/host/GtkTrackerView.h"
+
 #ifdef STUB_HAVE_WEBKITGTK
 #include <gtk/gtk.h>
 
@@ -17,11 +21,34 @@
 
 namespace stubframework::platform::posix {
 
+namespace {
+
+// Set once a GTK window was made: from then on the GLib loop of the thread
+// that made it serves hidden views too.
+std::atomic<bool> gtkInUse{false};
+
+}  // namespace
+
+bool GtkInUse() {
+    return gtkInUse;
+}
+
 #ifndef STUB_HAVE_WEBKITGTK
 std::unique_ptr<HostBackend> CreateGtkBackend() {
     return nullptr;
 }
+
+void ServeGtkOnce() {}
 #else
+void ServeGtkOnce() {
+    if (!gtkInUse || !g_main_context_acquire(nullptr)) {
+        return;  // another thread runs the loop, or none ever will
+    }
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_main_context_release(nullptr);
+}
+
 namespace {
 
 // The response of a box's Retry button (GTK has none of its own).
@@ -328,6 +355,7 @@ std::unique_ptr<HostBackend> CreateGtkBackend() {
     if (!available) {
         return nullptr;
     }
+    gtkInUse = true;
     return std::make_unique<GtkBackend>();
 }
 #endif
