@@ -1,6 +1,7 @@
 #include "Tracker.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -49,7 +50,7 @@ view::CallResult CallTrackEvent(Tracker::Shared& shared, view::View& page,
                                 const std::string& text) {
     const std::string name = "trackEvent";
     shared.Trace("calling JS '" + name + "' begins");
-    const view::CallResult call = page.CallTrackEvent(text);
+    view::CallResult call = page.CallTrackEvent(text);
     switch (call.outcome) {
         case view::CallResult::Outcome::NoDocument:
             shared.Error("calling JS '" + name + "' failed, m_spHtmlDoc is NULL, errorCode: " +
@@ -297,9 +298,8 @@ void FillMachineFields(TrackerCoreData& data) {
     data.maxClockSpeed = facts.maxClockMhz != 0 ? std::to_string(facts.maxClockMhz) + "MHz" : "";
     data.manufacturerName = facts.processorVendor;
     constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
-    data.memorySize = std::to_string(static_cast<std::uint64_t>(
-                          static_cast<double>(facts.memoryBytes) / kGiB + 0.5)) +
-                      "GB";
+    data.memorySize =
+        std::to_string(std::llround(static_cast<double>(facts.memoryBytes) / kGiB)) + "GB";
 }
 
 }  // namespace myexternalmethods

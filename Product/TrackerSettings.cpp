@@ -80,7 +80,7 @@ std::string TrackerConfigPath() {
     namespace process = stubframework::platform::process;
     const std::string program = process::ExecutablePath();
     const std::size_t slash = program.rfind(fs::kPathSeparator);
-    const std::string beside = program.substr(0, slash + 1) + kTrackerConfigName;
+    std::string beside = program.substr(0, slash + 1) + kTrackerConfigName;
     fs::FileHandle file;
     if (file.Open(beside) == stubframework::platform::kErrorSuccess) {
         return beside;

@@ -111,6 +111,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def reply(self, status, body=b"", content_type="text/plain"):
         self.send_response(status)
         self.send_header("Content-Type", content_type)
+        if self.path.startswith(TRACKER_COLLECT):
+            # The page may be served from elsewhere, its base pointing here.
+            self.send_header("Access-Control-Allow-Origin", "*")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)

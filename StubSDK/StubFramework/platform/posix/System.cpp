@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -270,7 +271,8 @@ std::uint32_t MaxClockMhz() {
         return static_cast<std::uint32_t>(kilohertz / 1000);
     }
     const std::string mhz = CpuInfoValue("cpu MHz");
-    return mhz.empty() ? 0 : static_cast<std::uint32_t>(std::strtod(mhz.c_str(), nullptr) + 0.5);
+    return mhz.empty() ? 0
+                       : static_cast<std::uint32_t>(std::lround(std::strtod(mhz.c_str(), nullptr)));
 }
 
 }  // namespace

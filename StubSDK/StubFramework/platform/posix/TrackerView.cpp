@@ -2,13 +2,14 @@
 #include <thread>
 
 #include "platform/posix/host/GtkTrackerView.h"
+#include "platform/posix/host/LoopbackTrackerView.h"
 #include "platform/trackerview.h"
 
 namespace stubframework::platform::trackerview {
 namespace {
 
-// Where no page can be shown (a run without a GTK window): loaded at once,
-// and every event is dropped.
+// Where no page can be shown (no GTK window, and no one to open the page
+// served on the loopback): loaded at once, and every event is dropped.
 class NoPage final : public View {
 public:
     bool Loaded() override { return true; }
@@ -21,8 +22,12 @@ public:
 
 std::unique_ptr<View> Open(const std::string& url, bool alerting,
                            std::function<void(const std::string&)> onMessage) {
+    // The page beside our own window, or served for whoever is to open it.
+    if (std::unique_ptr<View> view = posix::OpenGtkTrackerView(url, alerting, onMessage)) {
+        return view;
+    }
     if (std::unique_ptr<View> view =
-            posix::OpenGtkTrackerView(url, alerting, std::move(onMessage))) {
+            posix::OpenLoopbackTrackerView(url, alerting, std::move(onMessage))) {
         return view;
     }
     return std::make_unique<NoPage>();

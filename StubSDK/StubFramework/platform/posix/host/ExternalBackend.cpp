@@ -1,12 +1,6 @@
 // The page in whatever browser the desktop (or a test) opens it with. There
 // is no native window: its placement is remembered, not shown, and message
 // boxes are answered from STUB_DIALOG_ANSWERS.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-
-#include "platform/fs.h"
 #include "platform/posix/host/DialogAnswers.h"
 #include "platform/posix/host/HostBackend.h"
 #include "platform/posix/host/LoopbackBridge.h"
@@ -19,26 +13,6 @@ namespace {
 // A screen of this size stands in for the monitor under the mouse.
 constexpr window::Rect kWorkArea{0, 0, 1920, 1080};
 
-// Writes the URL where a test or a script waits for it, in one step.
-void PublishUrl(const std::string& url) {
-    const std::string target = process::EnvironmentVariable("STUB_URL_FILE");
-    if (target.empty()) {
-        return;
-    }
-    // Readable by its owner only (the URL carries the token), staged under a
-    // new name nobody could have prepared.
-    std::string staged = target + ".XXXXXX";
-    const int fd = mkostemp(staged.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    const bool written = write(fd, url.data(), url.size()) == static_cast<ssize_t>(url.size());
-    close(fd);
-    if (!written || fs::MoveReplacing(staged, target) != 0) {
-        fs::DeleteFile(staged);
-    }
-}
-
 class ExternalBackend final : public HostBackend {
 public:
     ExternalBackend() = default;
@@ -48,7 +22,7 @@ public:
     }
 
     bool Open(const std::string& url, const std::string& launch) override {
-        PublishUrl(url);
+        PublishUrl("STUB_URL_FILE", url);
         if (process::EnvironmentVariable("STUB_NO_BROWSER") != "1" && !launch.empty()) {
             process::LaunchAsDesktopUser("xdg-open", {launch});
         }

@@ -14,6 +14,7 @@
 #include "platform/posix/host/BridgeDispatch.h"
 #include "platform/posix/host/BridgeScript.h"
 #include "platform/posix/host/PageFiles.h"
+#include "platform/process.h"
 #include "platform/thread.h"
 #include "platform/windowthread.h"
 
@@ -25,24 +26,6 @@ namespace {
 
 constexpr std::size_t kMaxRequestBytes = 1 << 20;
 constexpr auto kEventWait = std::chrono::seconds(10);
-
-std::string RandomToken() {
-    unsigned char bytes[16] = {};
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        }
-    }
-    static const char kHex[] = "0123456789abcdef";
-    std::string token;
-    for (const unsigned char byte : bytes) {
-        token += kHex[byte >> 4];
-        token += kHex[byte & 15];
-    }
-    return token;
-}
 
 // One page request on its way to the window thread. The server thread may
 // give up on it while the bridge stops; a task that runs after that does
@@ -368,6 +351,44 @@ void LoopbackBridge::ServeEvents(const HttpRequest& request, LoopbackServer::Res
         }
         return write(batch);
     };
+}
+
+std::string RandomToken() {
+    unsigned char bytes[16] = {};
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (const unsigned char byte : bytes) {
+        token += kHex[byte >> 4];
+        token += kHex[byte & 15];
+    }
+    return token;
+}
+
+// Writes the URL where a test or a script waits for it, in one step.
+void PublishUrl(const char* variable, const std::string& url) {
+    const std::string target = process::EnvironmentVariable(variable);
+    if (target.empty()) {
+        return;
+    }
+    // Readable by its owner only (the URL carries the token), staged under a
+    // new name nobody could have prepared.
+    std::string staged = target + ".XXXXXX";
+    const int fd = mkostemp(staged.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    const bool written = write(fd, url.data(), url.size()) == static_cast<ssize_t>(url.size());
+    close(fd);
+    if (!written || fs::MoveReplacing(staged, target) != 0) {
+        fs::DeleteFile(staged);
+    }
 }
 
 }  // namespace stubframework::platform::posix

@@ -73,4 +73,11 @@ private:
 // user's when we run as root on their behalf.
 std::set<uid_t> AdmittedUsers();
 
+// 128 random bits as 32 hex digits: what every URL of ours carries.
+std::string RandomToken();
+
+// Writes `url` to the file the environment variable names (when it does),
+// private to us and in one step.
+void PublishUrl(const char* variable, const std::string& url);
+
 }  // namespace stubframework::platform::posix
