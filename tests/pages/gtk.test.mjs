@@ -222,18 +222,46 @@ test("the window serves its pages without a socket and keeps to them", { skip },
   assert.equal(await w.exited, 0);
 });
 
+// The wizard's page for the tracker test: two events, then the window closes
+// once the test says so (the file `marker` exists).
+function trackerPages(folder, marker) {
+  fs.mkdirSync(folder, { recursive: true });
+  fs.writeFileSync(path.join(folder, "Load.html"), `<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>tracking</title></head><body><script>
+  window.addEventListener("load", function () {
+    window.external.trackingByAnalyticsSDK("install.start", "step=1");
+    window.external.setTrackingProperty(0, "web");
+    window.external.trackingByAnalyticsSDK("page.shown", "name=Load");
+    var poll = setInterval(function () {
+      if (window.external.isFileExists(${JSON.stringify(marker)})) {
+        clearInterval(poll);
+        window.external.closeWindow();
+      }
+    }, 50);
+  });
+</script></body></html>
+`);
+  return folder;
+}
+
 test("the tracker's hidden page receives every event in order, the run's final one too", { skip },
      async (t) => {
   const mock = await startWebServiceMock();
   t.after(() => mock.stop());
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-tracker-"));
+  t.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
+  const marker = path.join(scratch, "close");
   // The settings file where the installed product's tracker looks for it.
-  const w = await startWindow(t, path.join(pagesRoot, "gtk-tracker"), mock.env, (root) => {
+  const w = await startWindow(t, trackerPages(path.join(scratch, "pages"), marker), mock.env,
+                              (root) => {
     const settings = path.join(root, "root", "ProgramData", "Zelvo", "ProductAnalytics");
     fs.mkdirSync(settings, { recursive: true });
     fs.writeFileSync(path.join(settings, "productanalytics.ini"),
                      `LOGGING_ENABLED=true\nONLINE_CONTAINER=${mock.env.STUB_WEBSERVICE_URL}` +
                      "/static/ipm/product-analytics/index.html?debug=1\n");
   });
+  await mock.requests("/static/ipm/product-analytics/collect", 2);
+  fs.writeFileSync(marker, "");
   assert.equal(await w.exited, 0);
 
   const events = (await mock.requests("/static/ipm/product-analytics/collect", 3))
