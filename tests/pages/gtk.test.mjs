@@ -244,6 +244,25 @@ function trackerPages(folder, marker) {
   return folder;
 }
 
+// Writes the settings file where the installed product's tracker looks for
+// it: logging on, the mock's tracker page with `query`.
+function trackerSettings(mock, query) {
+  return (root) => {
+    const settings = path.join(root, "root", "ProgramData", "Zelvo", "ProductAnalytics");
+    fs.mkdirSync(settings, { recursive: true });
+    fs.writeFileSync(path.join(settings, "productanalytics.ini"),
+                     `LOGGING_ENABLED=true\nONLINE_CONTAINER=${mock.env.STUB_WEBSERVICE_URL}` +
+                     `/static/ipm/product-analytics/index.html${query}\n`);
+  };
+}
+
+// The tracker log of a finished window run.
+function trackerLog(w) {
+  return fs.readdirSync(path.join(w.root, "tmp"))
+    .filter((name) => name.startsWith("productanalytics_"))
+    .map((name) => fs.readFileSync(path.join(w.root, "tmp", name), "utf8")).join("");
+}
+
 test("the tracker's hidden page receives every event in order, the run's final one too", { skip },
      async (t) => {
   const mock = await startWebServiceMock();
@@ -251,15 +270,8 @@ test("the tracker's hidden page receives every event in order, the run's final o
   const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-tracker-"));
   t.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
   const marker = path.join(scratch, "close");
-  // The settings file where the installed product's tracker looks for it.
   const w = await startWindow(t, trackerPages(path.join(scratch, "pages"), marker), mock.env,
-                              (root) => {
-    const settings = path.join(root, "root", "ProgramData", "Zelvo", "ProductAnalytics");
-    fs.mkdirSync(settings, { recursive: true });
-    fs.writeFileSync(path.join(settings, "productanalytics.ini"),
-                     `LOGGING_ENABLED=true\nONLINE_CONTAINER=${mock.env.STUB_WEBSERVICE_URL}` +
-                     "/static/ipm/product-analytics/index.html?debug=1\n");
-  });
+                              trackerSettings(mock, "?debug=1"));
   await mock.requests("/static/ipm/product-analytics/collect", 2);
   fs.writeFileSync(marker, "");
   assert.equal(await w.exited, 0);
@@ -274,10 +286,23 @@ test("the tracker's hidden page receives every event in order, the run's final o
   assert.equal(events[2].eventData["install.fail-reason"], "UserCanceled");
   assert.equal(events[0].coreData.appName, "Brindlemark Windows");
   assert.match(events[0].coreData.hwid, /^V2[0-9A-F]{32}$/);
-  const log = fs.readdirSync(path.join(w.root, "tmp"))
-    .filter((name) => name.startsWith("productanalytics_"))
-    .map((name) => fs.readFileSync(path.join(w.root, "tmp", name), "utf8")).join("");
+  const log = trackerLog(w);
   assert.match(log, / TRACE\] JS DEBUG: install.completed\n/);
   assert.match(log, / TRACE\] vaArgsRet:\ntracked page.shown\n/);
   assert.match(log, / TRACE\] LaunchTrackTask end\n/);
+});
+
+test("a tracker page that never loads lets the GTK run end", { skip }, async (t) => {
+  const mock = await startWebServiceMock();
+  t.after(() => mock.stop());
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "stub-gtk-tracker-"));
+  t.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
+  const marker = path.join(scratch, "close");
+  fs.writeFileSync(marker, "");  // close at once
+  const w = await startWindow(t, trackerPages(path.join(scratch, "pages"), marker), mock.env,
+                              trackerSettings(mock, "?loadDelayMs=600000"));
+  assert.equal(await w.exited, 0);
+  const log = trackerLog(w);
+  assert.doesNotMatch(log, /OnDocumentComplete/);
+  assert.match(log, / TRACE\] release end\n/);
 });
