@@ -257,17 +257,13 @@ private:
     }
 
     void TakeResult(const std::string& body) {
-        const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-        if (!answer.is_object() || !answer.contains("id") || !answer["id"].is_number_unsigned()) {
+        std::uint64_t id = 0;
+        CallResult result;
+        if (!ReadTrackResult(body, id, result)) {
             return;
         }
-        CallResult result;
-        const bool ok = answer.value("ok", false);
-        result.outcome = ok ? CallResult::Outcome::Success : CallResult::Outcome::Failed;
-        result.error = ok ? 0 : 0x80020009u;  // DISP_E_EXCEPTION
-        result.text = answer.value("text", std::string());
         const std::lock_guard<std::mutex> lock(state_->lock);
-        state_->results[answer["id"].get<std::uint64_t>()] = std::move(result);
+        state_->results[id] = std::move(result);
         state_->changed.notify_all();
     }
 
@@ -280,6 +276,26 @@ private:
 };
 
 }  // namespace
+
+bool ReadTrackResult(std::string_view body, std::uint64_t& id, trackerview::CallResult& result) {
+    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+    if (!answer.is_object()) {
+        return false;
+    }
+    const auto number = answer.find("id");
+    const auto ok = answer.find("ok");
+    const auto text = answer.find("text");
+    if (number == answer.end() || !number->is_number_unsigned() || ok == answer.end() ||
+        !ok->is_boolean() || (text != answer.end() && !text->is_string())) {
+        return false;
+    }
+    id = number->get<std::uint64_t>();
+    const bool succeeded = ok->get<bool>();
+    result.outcome = succeeded ? CallResult::Outcome::Success : CallResult::Outcome::Failed;
+    result.error = succeeded ? 0 : 0x80020009u;  // DISP_E_EXCEPTION
+    result.text = text != answer.end() ? text->get<std::string>() : std::string();
+    return true;
+}
 
 std::unique_ptr<trackerview::View> OpenLoopbackTrackerView(
     const std::string& url, bool alerting, std::function<void(const std::string&)> onMessage) {

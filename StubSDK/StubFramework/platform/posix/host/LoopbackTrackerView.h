@@ -4,9 +4,11 @@
 // browser, where it would show).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/trackerview.h"
 
@@ -15,5 +17,9 @@ namespace stubframework::platform::posix {
 // Null when STUB_TRACKER_URL_FILE is not set or no port can be had.
 std::unique_ptr<trackerview::View> OpenLoopbackTrackerView(
     const std::string& url, bool alerting, std::function<void(const std::string&)> onMessage);
+
+// The page's answer to one event, {"id": N, "ok": bool, "text": "..."};
+// false for anything else.
+bool ReadTrackResult(std::string_view body, std::uint64_t& id, trackerview::CallResult& result);
 
 }  // namespace stubframework::platform::posix
