@@ -42,6 +42,8 @@ bool WaitWhileServing(const std::function<bool()>& done, std::uint32_t timeoutMs
         posix::ServeGtkOnce();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // What the finished work left for the loop (a view to take down) runs too.
+    posix::ServeGtkOnce();
     return true;
 }
 
