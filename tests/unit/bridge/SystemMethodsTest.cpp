@@ -184,6 +184,11 @@ TEST_F(SystemMethodsTest, TheRegionIsEmbargoedOnlyOnAnExactTrue) {
                   "<country>XY</country><isEmbargo>true</isEmbargo>" + std::string(70000, ' '));
     EXPECT_FALSE(CallMethod(bridge_, "isInEmbargoedCountry", {}).Bool());
     EXPECT_EQ(CallMethod(bridge_, "getProperty", {"Country"}).Text(), "");
+    // A service that drops the connection without a word answers no too.
+    mock.SetReply("/v1/isInEmbargoedCountry", "<country>XY</country><isEmbargo>true</isEmbargo>");
+    mock.SetBehaviour("/v1/isInEmbargoedCountry", R"({"reset":true})");
+    EXPECT_FALSE(CallMethod(bridge_, "isInEmbargoedCountry", {}).Bool());
+    EXPECT_EQ(CallMethod(bridge_, "getProperty", {"Country"}).Text(), "");
     stubframework::core::SetWebServiceHost("https://127.0.0.1:1");
     const auto refused = CallMethod(bridge_, "isInEmbargoedCountry", {});
     EXPECT_FALSE(refused.Bool());
