@@ -8,7 +8,7 @@ import http from "node:http";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { binDir, fixture, startDisplay, startWebServiceMock } from "./stub.mjs";
+import { binDir, fixture, startDisplay, startWebServiceMock, waitFor } from "./stub.mjs";
 
 const pagesRoot = path.dirname(fixture);
 
@@ -20,16 +20,6 @@ function available(command) {
 const haveTools = ["Xvfb", "xdotool", "import"].every(available) &&
   (() => { try { execFileSync("pkg-config", ["--exists", "webkit2gtk-4.1"]); return true; }
            catch { return false; } })();
-
-// No time limit of its own: the test runner's time-out ends a test that hangs.
-async function until(condition, what, process) {
-  for (;;) {
-    const value = condition();
-    if (value) return value;
-    if (process && process.exitCode !== null) throw new Error(`the stub ended before ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
 
 // GLib synchronises through futexes ThreadSanitizer cannot see into, so the
 // toolkit is left out of the ThreadSanitizer run.
@@ -53,7 +43,8 @@ async function startWindow(t, pages, env = {}, prepare = undefined) {
   // What the stub and WebKit print goes beside the screenshot, for a failed run.
   const artifacts = path.resolve(binDir, "..", "test-artifacts");
   fs.mkdirSync(artifacts, { recursive: true });
-  const output = fs.openSync(path.join(artifacts, `gtk-stub-${path.basename(pages)}.log`), "w");
+  const log = path.join(artifacts, `gtk-stub-${path.basename(pages)}.log`);
+  const output = fs.openSync(log, "w");
   const stub = spawn(path.join(binDir, "BrindlemarkInstall"), ["run=1", "--ui=gtk"],
                      { env: fullEnv, stdio: ["ignore", output, output] });
   const exited = new Promise((resolve) => stub.on("exit", (code) => resolve(code)));
@@ -70,7 +61,9 @@ async function startWindow(t, pages, env = {}, prepare = undefined) {
     const [, width, height] = text.match(/Geometry: (\d+)x(\d+)/);
     return [Number(left), Number(top), Number(width), Number(height)];
   };
-  return { stub, exited, x, find, geometry, root, env: fullEnv, artifacts };
+  // No time limit of its own: the test runner's time-out ends a test that hangs.
+  const until = (condition, what) => waitFor(condition, what, stub, log);
+  return { stub, exited, until, x, find, geometry, root, env: fullEnv, artifacts };
 }
 
 test("the GTK window is placed, sized once, titled by the page and shows it", { skip },
@@ -78,13 +71,13 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
   const w = await startWindow(t, path.join(pagesRoot, "gtk-fixture"));
 
   // Before the page sizes it: 400 x 200 at 96 DPI, centred on the screen.
-  const first = await until(() => w.find("loading"), "the window", w.stub);
+  const first = await w.until(() => w.find("loading"), "the window");
   assert.deepEqual(w.geometry(first), [440, 412, 400, 200]);
 
   // The page sizes it once the document is complete; its script dialogs were
   // swallowed by the window (a dialog left up would hold the page).
-  const sized = await until(() => w.find("sized") || w.find("dialogs answered wrongly"),
-                            "the page to size the window", w.stub);
+  const sized = await w.until(() => w.find("sized") || w.find("dialogs answered wrongly"),
+                            "the page to size the window");
   assert.equal(w.find("dialogs answered wrongly"), "");
   assert.deepEqual(w.geometry(sized), [390, 362, 500, 300]);
   // What a person would see, kept beside the build for a look after the run.
@@ -95,7 +88,7 @@ test("the GTK window is placed, sized once, titled by the page and shows it", { 
   // The user moves and resizes it; the same size again leaves it there.
   w.x("windowmove", sized, "20", "30");
   w.x("windowsize", sized, "520", "310");
-  const again = await until(() => w.find("sized again"), "the second setWindowSize", w.stub);
+  const again = await w.until(() => w.find("sized again"), "the second setWindowSize");
   assert.deepEqual(w.geometry(again), [20, 30, 520, 310]);
 
   // The page closes its window; the process ends with the teardown.
@@ -119,11 +112,11 @@ function runLog(root) {
 test("a hidden window stays hidden through placements until showWindow", { skip }, async (t) => {
   const w = await startWindow(t, path.join(pagesRoot, "gtk-hidden"));
   // Both placements have been made while the page keeps the window hidden.
-  await until(() => runLog(w.root).includes("ZSWindowSize: 520"), "the second placement", w.stub);
+  await w.until(() => runLog(w.root).includes("ZSWindowSize: 520"), "the second placement");
   for (const title of ["loading", "hidden", "still hidden"]) {
     assert.equal(w.find(title), "", `a placement showed the hidden window (${title})`);
   }
-  const shown = await until(() => w.find("shown"), "showWindow", w.stub);
+  const shown = await w.until(() => w.find("shown"), "showWindow");
   assert.deepEqual(w.geometry(shown).slice(2), [520, 310]);
   assert.equal(await w.exited, 0);
 });
@@ -132,9 +125,9 @@ test("on a display scaled by two the window is the size the page asked for", { s
      async (t) => {
   const w = await startWindow(t, path.join(pagesRoot, "gtk-fixture"), { GDK_SCALE: "2" });
   // Logical pixels (a 640 x 512 screen) shown as device pixels, each twice.
-  const first = await until(() => w.find("loading"), "the window", w.stub);
+  const first = await w.until(() => w.find("loading"), "the window");
   assert.deepEqual(w.geometry(first), [240, 312, 800, 400]);
-  const sized = await until(() => w.find("sized"), "the page to size the window", w.stub);
+  const sized = await w.until(() => w.find("sized"), "the page to size the window");
   assert.deepEqual(w.geometry(sized), [140, 212, 1000, 600]);
 });
 
@@ -199,7 +192,7 @@ test("the window serves its pages without a socket and keeps to them", { skip },
                    { mode: 0o755 });
   const w = await startWindow(t, pages, { PATH: `${scratch}:${process.env.PATH}` });
 
-  const window = await until(() => w.find("ours"), "the page", w.stub);
+  const window = await w.until(() => w.find("ours"), "the page");
   // Nothing of the process listens: no other process can reach the pages.
   const listening = listeningInodes();
   const ownSockets = fs.readdirSync(`/proc/${w.stub.pid}/fd`)
@@ -212,11 +205,11 @@ test("the window serves its pages without a socket and keeps to them", { skip },
   // the page (no outside page, no error page in its place).
   const handed = () => (fs.existsSync(opened) ? fs.readFileSync(opened, "utf8").trim().split("\n") : []);
   const replaced = () => { const name = w.x("getwindowname", window); return name !== "ours" && name; };
-  await until(() => replaced() || handed().length === 1, "the first hand-off", w.stub);
+  await w.until(() => replaced() || handed().length === 1, "the first hand-off");
   fs.writeFileSync(path.join(pages, "step0.txt"), "");
-  await until(() => replaced() || handed().length === 2, "the second hand-off", w.stub);
+  await w.until(() => replaced() || handed().length === 2, "the second hand-off");
   fs.writeFileSync(path.join(pages, "step1.txt"), "");
-  assert.equal(await until(replaced, "the page's next step", w.stub), "still ours");
+  assert.equal(await w.until(replaced, "the page's next step"), "still ours");
   assert.deepEqual(handed(), [away, unreachable]);
   fs.writeFileSync(path.join(pages, "step2.txt"), "");
   assert.equal(await w.exited, 0);

@@ -8,7 +8,7 @@ import fs from "node:fs";
 import http from "node:http";
 import net from "node:net";
 import path from "node:path";
-import { launchBrowser, startStub } from "./stub.mjs";
+import { launchBrowser, startStub, waitFor } from "./stub.mjs";
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -17,14 +17,6 @@ after(async () => { await browser?.close(); });
 const isRoot = process.getuid?.() === 0;
 
 // No time limit of its own: the runner's time-out ends a test that hangs.
-async function until(condition) {
-  for (;;) {
-    const value = condition();
-    if (value) return value;
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-}
-
 // The parts of a stub's page URL.
 function parts(stub) {
   const url = new URL(stub.url);
@@ -106,7 +98,8 @@ describe("the loopback bridge against outsiders", () => {
     t.after(() => stub.stop());
     const { token } = parts(stub);
     // What went on the browser's command line: a private file, no token.
-    const launch = (await until(() => fs.existsSync(opened) && fs.readFileSync(opened, "utf8"))).trim();
+    const launch = (await waitFor(() => fs.existsSync(opened) && fs.readFileSync(opened, "utf8"),
+                                  "the browser's launch", stub.child)).trim();
     assert.match(launch, /^file:\/\/\/.*\/installer-launch-\w{6}\.html$/);
     assert.ok(!launch.includes(token), "the token is on a command line");
     const file = new URL(launch).pathname;

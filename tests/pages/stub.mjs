@@ -22,11 +22,17 @@ export async function launchBrowser() {
 
 // No time limit of its own: a stub that never answers ends the test at the
 // runner's time-out, not at a guess of how long a loaded machine needs.
-async function waitFor(condition, what, process) {
+// Polls `condition` until it gives a value. When `process` ends first, the
+// error says how, with the end of `log` (a file) when one is given.
+export async function waitFor(condition, what, process = undefined, log = undefined) {
   for (;;) {
     const value = condition();
     if (value) return value;
-    if (process && process.exitCode !== null) throw new Error(`the stub ended before ${what}`);
+    if (process && (process.exitCode !== null || process.signalCode !== null)) {
+      const how = process.signalCode ?? `exit code ${process.exitCode}`;
+      const tail = log && fs.existsSync(log) ? `\n${fs.readFileSync(log, "utf8").slice(-2000)}` : "";
+      throw new Error(`the stub ended (${how}) before ${what}${tail}`);
+    }
     await new Promise((resolve) => setTimeout(resolve, 20));
   }
 }
@@ -68,12 +74,16 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
 
 // Xvfb on a display it picks itself: the display's name, and how to end it.
 export async function startDisplay() {
-  const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                     { stdio: ["ignore", "ignore", "ignore", "pipe"] });
+  // No reset when the last client leaves: a test's probes come and go while
+  // the stub connects, and a reset under it fails the stub's connection.
+  const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                              "-noreset"], { stdio: ["ignore", "ignore", "ignore", "pipe"] });
   let announced = "";
   xvfb.stdio[3].on("data", (chunk) => { announced += chunk.toString(); });
   const number = await waitFor(() => announced.includes("\n") && announced.trim(), "Xvfb", xvfb);
-  return { display: `:${number}`, stop: () => xvfb.kill() };
+  // The next display may take the same number only once this server is gone.
+  const gone = new Promise((resolve) => xvfb.on("exit", resolve));
+  return { display: `:${number}`, stop: () => { xvfb.kill(); return gone; } };
 }
 
 export function keptLog(stub) {

@@ -5,15 +5,7 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import { test } from "node:test";
-import { launchBrowser, startStub, startWebServiceMock } from "./stub.mjs";
-
-async function until(condition) {
-  for (;;) {
-    const value = condition();
-    if (value) return value;
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-}
+import { launchBrowser, startStub, startWebServiceMock, waitFor } from "./stub.mjs";
 
 // A packed installer whose tracker page is the mock's with `query`; the
 // tracker's address goes to a file of the test's.
@@ -32,8 +24,9 @@ async function startTrackedStub(t, mock, query) {
     },
   });
   t.after(() => stub.stop());
-  const trackerUrl = () => until(() => fs.existsSync(trackerUrlFile) &&
-                                       fs.readFileSync(trackerUrlFile, "utf8"));
+  const trackerUrl = () => waitFor(() => fs.existsSync(trackerUrlFile) &&
+                                       fs.readFileSync(trackerUrlFile, "utf8"),
+                                   "the tracker's address", stub.child);
   const log = () => fs.readdirSync(stub.dirs.tmp)
     .filter((name) => name.startsWith("productanalytics_"))
     .map((name) => fs.readFileSync(path.join(stub.dirs.tmp, name), "utf8")).join("");
