@@ -54,6 +54,35 @@ std::string BuildTestMsi(const std::string& work, const std::string& version,
     return Shell("cd '" + folder + "' && wixl -o '" + package + "' p.wxs") ? package : "";
 }
 
+std::string BuildWxsMsi(const std::string& work, const std::string& name, const std::string& code,
+                        const std::string& version, const std::string& product,
+                        const std::vector<std::pair<std::string, std::string>>& files, bool x64,
+                        const std::string& scope) {
+    const std::string folder = work + "/wxs-" + name;
+    for (const auto& [path, content] : files) {
+        std::filesystem::create_directories(
+            std::filesystem::path(folder + "/" + path).parent_path());
+        WriteFile(folder + "/" + path, content);
+    }
+    WriteFile(folder + "/p.wxs", R"(<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id=")" + code + R"(" Name="Brindlemark" Language="1033" Version=")" +
+                                     version + R"(" Manufacturer="Zelvo" UpgradeCode=")" +
+                                     kTestUpgradeCode + R"(">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope=")" +
+                                     scope + R"("/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>
+)" + product + R"(
+  </Product>
+</Wix>
+)");
+    const std::string package = folder + "/" + name + ".msi";
+    return Shell("cd '" + folder + "' && wixl " + (x64 ? "-a x64 " : "") + "-o '" + package +
+                 "' p.wxs")
+               ? package
+               : "";
+}
+
 bool BuildTestZip(const std::string& path,
                   const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string script = "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n";

@@ -18,6 +18,15 @@ inline constexpr const char* kTestUpgradeCode = "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEE
 std::string BuildTestMsi(const std::string& work, const std::string& version,
                          const std::string& code, const std::string& extra = "");
 
+// A package `<name>.msi` under `work` from the inside of a Product element
+// (`product`, with `{CODE}` standing for `code`) and payload files
+// (relative path, content); `x64` builds a 64-bit package. Empty when wixl
+// failed.
+std::string BuildWxsMsi(const std::string& work, const std::string& name, const std::string& code,
+                        const std::string& version, const std::string& product,
+                        const std::vector<std::pair<std::string, std::string>>& files,
+                        bool x64 = false, const std::string& scope = "perMachine");
+
 // A ZIP archive at `path` of (entry name, source file) pairs.
 bool BuildTestZip(const std::string& path,
                   const std::vector<std::pair<std::string, std::string>>& entries);

@@ -35,6 +35,19 @@ int ShowMessage(void*, std::uint32_t type, const char* text) {
     return 0;
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// "/f" with the letters of REINSTALLMODE, and nothing else.
+bool IsRepairSwitch(const std::string& upper) {
+    return upper.rfind("/F", 0) == 0 &&
+           upper.find_first_not_of("POEDCAUMSV", 2) == std::string::npos;
+}
+
 std::uint32_t Usage() {
     std::fprintf(stderr,
                  "usage: msiexec /i PACKAGE | /x {CODE} | /f {CODE} [/qn] [/norestart] "
@@ -47,19 +60,39 @@ std::uint32_t Run(int argc, char** argv) {
     std::string target;
     std::string properties;
     std::uint32_t level = msi::kUiFull;
+    std::string reinstallMode;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const std::string upper = Upper(argument);
         const bool hasNext = i + 1 < argc;
-        if ((upper == "/I" || upper == "/PACKAGE") && hasNext) {
+        // A switch and its target may come as one word: "/X{CODE}" is the
+        // removal line written into Add/Remove entries.
+        const auto take = [&](std::size_t length) {
+            if (argument.size() > length) {
+                target = argument.substr(length);
+                return true;
+            }
+            if (!hasNext) {
+                return false;
+            }
+            target = argv[++i];
+            return true;
+        };
+        if (upper == "/NORESTART" || upper == "/PROMPTRESTART" || upper == "/FORCERESTART") {
+            // The exit code tells the caller whether to restart.
+        } else if ((upper == "/I" || upper == "/PACKAGE") && take(upper.size())) {
             mode = 'i';
-            target = argv[++i];
-        } else if ((upper == "/X" || upper == "/UNINSTALL") && hasNext) {
+        } else if (upper.rfind("/I{", 0) == 0 && take(2)) {
+            mode = 'i';
+        } else if ((upper == "/X" || upper == "/UNINSTALL") && take(upper.size())) {
             mode = 'x';
-            target = argv[++i];
-        } else if (upper.rfind("/F", 0) == 0 && hasNext) {
+        } else if (upper.rfind("/X{", 0) == 0 && take(2)) {
+            mode = 'x';
+        } else if (IsRepairSwitch(upper) && hasNext) {
             mode = 'f';
             target = argv[++i];
+            // "/f" alone repairs as "/fpecms" does.
+            reinstallMode = upper.size() > 2 ? Lower(argument.substr(2)) : "pecms";
         } else if (upper == "/QN" || upper == "/Q") {
             level = msi::kUiNone;
         } else if (upper == "/QB" || upper == "/QB!" || upper == "/PASSIVE") {
@@ -68,8 +101,6 @@ std::uint32_t Run(int argc, char** argv) {
             level = msi::kUiFull;
         } else if ((upper.rfind("/L", 0) == 0 || upper == "/LOG") && hasNext) {
             msi::EnableLog(0x1FDF, argv[++i], 0);
-        } else if (upper == "/NORESTART" || upper == "/PROMPTRESTART" || upper == "/FORCERESTART") {
-            // The exit code tells the caller whether to restart.
         } else if (argument.find('=') != std::string::npos) {
             properties += stubframework::platform::QuoteArgument(argument) + " ";
         } else {
@@ -82,6 +113,13 @@ std::uint32_t Run(int argc, char** argv) {
     msi::SetInternalUI(level);
     if (level != msi::kUiNone) {
         msi::SetExternalUI(&ShowMessage, msi::LogModeOf(msi::kMessageActionStart), nullptr);
+    }
+    if (!reinstallMode.empty()) {
+        properties += "REINSTALLMODE=" + reinstallMode + " ";
+    }
+    // "/i {CODE}": the installed product, from its kept package.
+    if (mode == 'i' && target[0] == '{') {
+        return msi::RepairProduct(target, properties);
     }
     // A package path where a product code is expected stands for its product.
     if (mode != 'i' && target[0] != '{') {

@@ -1,8 +1,8 @@
 // Windows Installer packages: the calls the install engine makes, with the
 // installer's own return codes. On Linux this is our own installer over
-// libmsi and libgcab: it lays out the package's files under an install root,
-// records the product in the registry store, and keeps a copy of the
-// package for removal and repair.
+// libmsi and libgcab: it runs the package's sequence under an install root,
+// records the product in the registry store, keeps a copy of the package
+// for removal and repair, and undoes a failed run whole.
 #pragma once
 
 #include <cstdint>
@@ -56,12 +56,14 @@ ExternalUiHandler SetExternalUI(ExternalUiHandler handler, std::uint32_t filter,
 std::uint32_t EnableLog(std::uint32_t mode, const std::string& path, std::uint32_t attributes);
 
 // Installs a package with a command line of properties (NAME=value, quoted
-// values allowed). An installed product of the same code and version is
-// repaired; REMOVE=ALL removes it.
+// values allowed). For an installed product of the same code and version it
+// is a maintenance run: ADDLOCAL and REMOVE change its features, REINSTALL
+// repairs it, REMOVE=ALL removes it.
 std::uint32_t InstallProduct(const std::string& package, const std::string& commandLine);
 // Removes an installed product by its code ("{...}").
 std::uint32_t RemoveProduct(const std::string& productCode, const std::string& commandLine);
-// Restores the files of an installed product that are missing or changed.
+// Reinstalls an installed product from its kept package, as REINSTALLMODE
+// says (missing and older files by default; what the user changed stays).
 std::uint32_t RepairProduct(const std::string& productCode, const std::string& commandLine);
 
 // A property of a package, read from its database.
@@ -84,9 +86,13 @@ public:
     InstallLock(const InstallLock&) = delete;
     InstallLock& operator=(const InstallLock&) = delete;
     bool Held() const { return fd_ >= 0; }
+    // Not held because the lock itself could not be made (not because
+    // another installation holds it).
+    bool Failed() const { return failed_; }
 
 private:
     int fd_ = -1;
+    bool failed_ = false;
 };
 
 }  // namespace stubframework::platform::msi

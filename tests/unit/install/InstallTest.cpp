@@ -25,6 +25,7 @@ using core::kInstallTotal;
 
 constexpr const char* kCode1 = "{11111111-2222-3333-4444-000000000001}";
 constexpr const char* kCode2 = "{11111111-2222-3333-4444-000000000002}";
+constexpr const char* kCode3 = "{11111111-2222-3333-4444-000000000003}";
 
 bool Shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -106,8 +107,9 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
                                                         " /qn /norestart /l*v \"" + logs +
                                                         "/repair_1.log\""),
               ErrorHandle::NoError);
+    // The missing file is back; the one the user changed stays theirs.
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
-    EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
+    EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")), "changed");
 
     EXPECT_EQ(core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /uninstall ") +
                                                         kCode1 + " /qn /norestart /l*v \"" + logs +
@@ -127,26 +129,43 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1605u);
 }
 
-TEST_F(InstallTest, AnOlderVersionOverANewerOneIs1638) {
-    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"),
-              ErrorHandle::NoError);
-    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"),
-              ErrorHandle::UnknowError);
-    EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1638u);
-    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
-}
+// The upgrade rule of the test packages: older versions go, a newer one
+// refuses the installation with its message.
+constexpr const char* kMajorUpgrade =
+    R"(<MajorUpgrade DowngradeErrorMessage="A newer Brindlemark is already installed."/>)";
 
-TEST_F(InstallTest, ANewerVersionReplacesTheOlderOne) {
+TEST_F(InstallTest, TheUpgradeTableDecidesWhatHappensToOtherVersions) {
+    // Without an upgrade rule two versions live side by side.
     ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1), "/qn"),
               ErrorHandle::NoError);
-    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode2), "/qn"),
+    const std::string elsewhere = work / "root/Elsewhere";
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.5.0", kCode2),
+                               "/qn INSTALLDIR=\"" + elsewhere + "\""),
               ErrorHandle::NoError);
+    EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "1.0.0");
+    EXPECT_EQ(Recorded(kCode2, "DisplayVersion"), "1.5.0");
+    EXPECT_EQ(stubtest::ReadFile(elsewhere + "/app.txt"), "app 1.5.0\n");
+
+    // With one, a newer version replaces both, and an older one is refused
+    // with the package's message.
+    ASSERT_EQ(
+        core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode3, kMajorUpgrade), "/qn"),
+        ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
+    EXPECT_FALSE(stdfs::exists(elsewhere)) << "the older product's files stayed";
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
-    EXPECT_EQ(Recorded(kCode2, "DisplayVersion"), "2.0.0");
+    EXPECT_EQ(Recorded(kCode2, "DisplayVersion"), "");
+    EXPECT_EQ(Recorded(kCode3, "DisplayVersion"), "2.0.0");
     EXPECT_EQ(Progress(kInstallCurrent), Progress(kInstallTotal));
     EXPECT_EQ(Progress(kInstallTotal), 4000 + 10);
+
+    EXPECT_EQ(
+        core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1, kMajorUpgrade), "/qn"),
+        ErrorHandle::Failure);
+    EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1603u);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
+    EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
 }
 
 TEST_F(InstallTest, PackagesWhoseNamesLeaveTheirFolderAreRefused) {

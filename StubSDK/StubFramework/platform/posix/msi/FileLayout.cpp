@@ -1,5 +1,7 @@
 #include "platform/posix/msi/FileLayout.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,7 +15,7 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-std::string SpecialFolder(const std::string& key) {
+const std::map<std::string, std::string>& Folders() {
     static const std::map<std::string, std::string> folders = {
         {"ProgramFilesFolder", "Program Files"},
         {"ProgramFiles64Folder", "Program Files"},
@@ -25,12 +27,19 @@ std::string SpecialFolder(const std::string& key) {
         {"DesktopFolder", "Desktop"},
         {"ProgramMenuFolder", "Start Menu/Programs"},
         {"StartMenuFolder", "Start Menu"},
+        {"StartupFolder", "Start Menu/Programs/Startup"},
         {"WindowsFolder", "Windows"},
         {"SystemFolder", "Windows/System32"},
         {"System64Folder", "Windows/System32"},
+        {"FontsFolder", "Windows/Fonts"},
+        {"PersonalFolder", "Documents"},
     };
-    const auto found = folders.find(key);
-    return found != folders.end() ? found->second : std::string();
+    return folders;
+}
+
+std::string SpecialFolder(const std::string& key) {
+    const auto found = Folders().find(key);
+    return found != Folders().end() ? found->second : std::string();
 }
 
 }  // namespace
@@ -55,7 +64,7 @@ std::string Layout::Folder(const std::string& key, int depth) {
     }
     std::string folder;
     if (const auto set = properties_.find(key); set != properties_.end() && !set->second.empty()) {
-        folder = set->second;
+        folder = MapFolder(set->second);
     } else if (key == "TARGETDIR" || depth > 64) {
         folder = InstallRoot();
     } else if (const std::string special = SpecialFolder(key); !special.empty()) {
@@ -84,19 +93,64 @@ std::string Layout::FilePath(const PackageFile& file) {
     return Folder(package_.ComponentDirectory(file.component)) + "/" + file.name;
 }
 
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+const std::map<std::string, std::string>& KnownFolders() {
+    return Folders();
 }
 
-bool PlaceFile(const std::string& staged, const std::string& target) {
-    // Written through, a link would put the file wherever it points.
-    if (fs::IsLink(target)) {
-        return false;
+std::string MapFolder(const std::string& value) {
+    std::string path = value;
+    const bool windows = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                         path[1] == ':';
+    if (windows || path.find('\\') != std::string::npos) {
+        std::replace(path.begin(), path.end(), '\\', '/');
     }
-    std::error_code error;
-    stdfs::create_directories(stdfs::path(target).parent_path(), error);
-    stdfs::copy_file(staged, target, stdfs::copy_options::overwrite_existing, error);
-    return !error;
+    if (windows) {
+        const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+        std::string root = InstallRoot();
+        if (drive != 'c') {
+            root = stdfs::path(root).parent_path().string() + "/drive_" + drive;
+        }
+        const std::size_t rest = path.find_first_not_of('/', 2);
+        return rest == std::string::npos ? root : root + "/" + path.substr(rest);
+    }
+    if (path.empty() || path[0] != '/') {
+        return InstallRoot() + "/" + path;
+    }
+    return path;
+}
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    // Iterative with one backtrack point: linear in practice, never recursive.
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::string::npos;
+    std::size_t mark = 0;
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 bool IsInside(const std::string& path, const std::string& folder) {

@@ -19,6 +19,8 @@ public:
     // The folder of a Directory key, without a trailing separator.
     std::string Folder(const std::string& key, int depth = 0);
     std::string FilePath(const PackageFile& file);
+    // Forgets the folders found: a property of a folder changed.
+    void Reset() { folders_.clear(); }
 
 private:
     const Package& package_;
@@ -26,10 +28,18 @@ private:
     std::map<std::string, std::string> folders_;
 };
 
+// The known folders (ProgramFilesFolder and the like) by their place under
+// the install root.
+const std::map<std::string, std::string>& KnownFolders();
+// A folder given as a property: a Windows path ("C:\\Place") lands on the
+// install root's drive folder, a relative one under the install root, never
+// under the current folder.
+std::string MapFolder(const std::string& value);
+// A RemoveFile name with * and ? against a file name, ignoring case.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
 // A single name that stays in its folder (no separator, not "." or "..").
 bool IsPlainName(const std::string& name);
-// Copies a staged file into place, making its folders; false on failure.
-bool PlaceFile(const std::string& staged, const std::string& target);
 // Whether `path` is `folder` or lies inside it, by whole components.
 bool IsInside(const std::string& path, const std::string& folder);
 // The folder of cached packages beside the machine's registry store; empty

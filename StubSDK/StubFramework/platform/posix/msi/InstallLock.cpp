@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/msi.h"
+#include "platform/posix/msi/SessionUi.h"
 #include "platform/posix/registry/RegistryStore.h"
 
 namespace stubframework::platform::msi {
@@ -14,11 +15,21 @@ namespace stubframework::platform::msi {
 InstallLock::InstallLock() {
     std::filesystem::path folder;
     if (registry::detail::HiveFolder(registry::detail::Hive::Machine, folder) != 0) {
+        failed_ = true;
         return;
     }
     fd_ =
         open((folder / "installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    // A lock file that cannot be opened is a failure of its own, not another
+    // installation that will end one day.
+    if (fd_ < 0) {
+        failed_ = true;
+        detail::VerboseLog log;
+        log.Line("MSI (s): The installation lock %s cannot be opened",
+                 (folder / "installer.lock").c_str());
+        return;
+    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         close(fd_);
         fd_ = -1;
     }

@@ -14,11 +14,24 @@ namespace {
 using detail::Package;
 using detail::Record;
 
-std::uint32_t RemoveRecorded(const Record& record, const std::string& commandLine,
-                             const std::vector<std::string>& keep = {}, bool quiet = false) {
+// Keeps the changes of a run that ended well, undoes those of any other.
+std::uint32_t Finish(detail::Transaction& changes, std::uint32_t result) {
+    if (result == kSuccess || result == kRebootRequired) {
+        changes.Commit();
+    } else if (!changes.Rollback()) {
+        detail::VerboseLog log;
+        log.Line("MSI (s): Some changes could not be undone; their backups are kept in %s",
+                 changes.BackupFolder().c_str());
+    }
+    return result;
+}
+
+std::uint32_t RemoveRecorded(const Record& record, const std::string& commandLine) {
     Package package;
-    detail::Session session(package, detail::ParseProperties(commandLine));
-    return session.Remove(record, keep, quiet);
+    const bool havePackage = package.Load(record.localPackage);
+    detail::Transaction changes(InstallRoot());
+    detail::Session session(package, detail::ParseProperties(commandLine), changes);
+    return Finish(changes, session.Remove(record, havePackage));
 }
 
 }  // namespace
@@ -26,7 +39,7 @@ std::uint32_t RemoveRecorded(const Record& record, const std::string& commandLin
 std::uint32_t InstallProduct(const std::string& packagePath, const std::string& commandLine) {
     const InstallLock lock;
     if (!lock.Held()) {
-        return kAlreadyRunning;
+        return lock.Failed() ? kInstallFailure : kAlreadyRunning;
     }
     Package package;
     if (!package.Load(packagePath)) {
@@ -34,10 +47,7 @@ std::uint32_t InstallProduct(const std::string& packagePath, const std::string& 
         log.Line("MSI (c): %s: %s", packagePath.c_str(), package.Error().c_str());
         return std::filesystem::exists(packagePath) ? kPackageInvalid : kPackageOpenFailed;
     }
-    std::map<std::string, std::string> properties = package.Properties();
-    for (const auto& [name, value] : detail::ParseProperties(commandLine)) {
-        properties[name] = value;
-    }
+    const std::map<std::string, std::string> properties = detail::ParseProperties(commandLine);
     const std::string code = package.Property("ProductCode");
     Record installed;
     const bool present = detail::FindRecord(code, installed);
@@ -50,31 +60,9 @@ std::uint32_t InstallProduct(const std::string& packagePath, const std::string& 
                  installed.version.c_str());
         return kProductVersion;
     }
-    // A newer product of the family blocks a downgrade; an older one is
-    // replaced, once the new one is in place (a failed upgrade keeps it).
-    std::vector<Record> older;
-    if (!present) {
-        for (const Record& other : detail::RecordsOfUpgradeCode(package.Property("UpgradeCode"))) {
-            if (detail::CompareVersions(other.version, package.Property("ProductVersion")) > 0) {
-                detail::VerboseLog log;
-                log.Line("MSI (s): A newer version of this product is already installed: %s",
-                         other.version.c_str());
-                return kProductVersion;
-            }
-            older.push_back(other);
-        }
-    }
-    const bool repair = present || !detail::Get(properties, "REINSTALL").empty() ||
-                        detail::Get(properties, "_IsMaintenance") == "Repair";
-    detail::Session session(package, properties);
-    const std::uint32_t result = session.Install(packagePath, repair);
-    Record upgraded;
-    if ((result == kSuccess || result == kRebootRequired) && detail::FindRecord(code, upgraded)) {
-        for (const Record& other : older) {
-            RemoveRecorded(other, commandLine, upgraded.files, true);
-        }
-    }
-    return result;
+    detail::Transaction changes(InstallRoot());
+    detail::Session session(package, properties, changes);
+    return Finish(changes, session.Install(packagePath, present ? &installed : nullptr));
 }
 
 std::uint32_t RemoveProduct(const std::string& productCode, const std::string& commandLine) {

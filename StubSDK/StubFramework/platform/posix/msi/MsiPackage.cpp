@@ -4,7 +4,9 @@
 #include <libmsi.h>
 
 #include <cctype>
+#include <algorithm>
 #include <functional>
+#include <set>
 #include <memory>
 #include <string_view>
 
@@ -104,6 +106,67 @@ std::string CutToReaderLength(const std::string& text) {
     return Utf16ToUtf8(units);
 }
 
+// Tables with no effect on what an installation changes (user interface,
+// costing, signatures, merge-module bookkeeping), or whose rows this
+// installer acts on. Any other table with rows is refused, so no package is
+// reported installed with part of it skipped.
+bool IsKnownTable(const std::string& name) {
+    static const std::set<std::string> known = {
+        "_Validation", "ActionText", "AdminExecuteSequence", "AdminUISequence",
+        "AdvtExecuteSequence", "AdvtUISequence", "BBControl", "Billboard", "Binary", "BindImage",
+        "CheckBox", "ComboBox", "Component", "Condition", "Control", "ControlCondition",
+        "ControlEvent", "CreateFolder", "CustomAction", "Dialog", "Directory", "Environment",
+        "Error", "EventMapping", "Feature", "FeatureComponents", "File", "Icon",
+        "InstallExecuteSequence", "InstallUISequence", "LaunchCondition", "ListBox", "ListView",
+        "Media", "ModuleComponents", "ModuleDependency", "ModuleExclusion", "ModuleSignature",
+        "MsiDigitalCertificate", "MsiDigitalSignature", "MsiFileHash", "Property",
+        "RadioButton", "Registry", "RemoveFile", "RemoveRegistry", "ReserveCost", "Shortcut",
+        "TextStyle", "UIText", "Upgrade",
+    };
+    return known.count(name) != 0;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+int IntegerField(LibmsiRecord* record, guint field) {
+    return libmsi_record_is_null(record, field) ? kNoInteger : libmsi_record_get_int(record, field);
+}
+
+int IntegerOr(LibmsiRecord* record, guint field, int otherwise) {
+    const int value = IntegerField(record, field);
+    return value == kNoInteger ? otherwise : value;
+}
+
+RegistryRow RegistryOf(LibmsiRecord* r, bool withValue) {
+    RegistryRow row;
+    row.key = FieldText(r, 1);
+    row.root = IntegerOr(r, 2, -1);
+    row.path = FieldText(r, 3);
+    row.name = FieldText(r, 4);
+    if (withValue) {
+        row.hasValue = !libmsi_record_is_null(r, 5);
+        row.value = FieldText(r, 5);
+        row.component = FieldText(r, 6);
+    } else {
+        row.component = FieldText(r, 5);
+    }
+    return row;
+}
+
+// A table with rows, by a query of its own.
+bool HasRows(LibmsiDatabase* database, const std::string& table) {
+    bool any = false;
+    EachRow(
+        database, ("SELECT * FROM `" + table + "`").c_str(), [&any](LibmsiRecord*) { any = true; },
+        false);
+    return any;
+}
+
 }  // namespace
 
 bool QueryPackageProperty(const std::string& path, const std::string& name, std::string& value) {
@@ -141,62 +204,168 @@ bool Package::Load(const std::string& path) {
         error_ = "not an installer package: " + error.Text();
         return false;
     }
-    LibmsiDatabase* const db = database.get();
-    const bool read =
-        EachRow(
-            db, "SELECT `Property`, `Value` FROM `Property`",
-            [this](LibmsiRecord* r) { properties_[FieldText(r, 1)] = FieldText(r, 2); }, true) &&
-        EachRow(
-            db, "SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
-            [this](LibmsiRecord* r) {
-                directories_[FieldText(r, 1)] = {FieldText(r, 2), LongName(FieldText(r, 3))};
-            },
-            true) &&
-        EachRow(
-            db, "SELECT `Component`, `Directory_` FROM `Component`",
-            [this](LibmsiRecord* r) { components_[FieldText(r, 1)] = FieldText(r, 2); }, true) &&
-        EachRow(
-            db, "SELECT `File`, `Component_`, `FileName`, `FileSize`, `Sequence` FROM `File`",
-            [this](LibmsiRecord* r) {
-                files_.push_back({FieldText(r, 1), FieldText(r, 2), LongName(FieldText(r, 3)),
-                                  libmsi_record_get_int(r, 4), libmsi_record_get_int(r, 5)});
-            },
-            true) &&
-        EachRow(
-            db, "SELECT `Cabinet` FROM `Media`",
-            [this](LibmsiRecord* r) {
-                if (const std::string cabinet = FieldText(r, 1); !cabinet.empty()) {
-                    cabinets_.push_back(cabinet);
-                }
-            },
-            false) &&
-        EachRow(
-            db, "SELECT `Action` FROM `InstallExecuteSequence`",
-            [this](LibmsiRecord* r) {
-                const std::string action = FieldText(r, 1);
-                asksForRestart_ |= action == "ScheduleReboot" || action == "ForceReboot";
-            },
-            false);
-    if (!read || properties_["ProductCode"].empty()) {
+    EachRow(
+        database.get(), "SELECT `Name` FROM `_Tables`",
+        [this](LibmsiRecord* r) { tables_.insert(FieldText(r, 1)); }, false);
+    if (!ReadTables(database.get()) || properties_["ProductCode"].empty()) {
         error_ = "the package's tables cannot be read";
         return false;
     }
-    // Names from the package become paths: nothing may climb out of its folder.
+    GPtr<LibmsiSummaryInfo> summary(libmsi_summary_info_new(database.get(), 0, &error.error));
+    const gchar* platform =
+        summary ? libmsi_summary_info_get_string(summary.get(), LIBMSI_PROPERTY_TEMPLATE, nullptr)
+                : nullptr;
+    const std::string platformText = platform != nullptr ? Lower(platform) : "";
+    is64Bit_ = platformText.rfind("x64", 0) == 0 || platformText.rfind("amd64", 0) == 0 ||
+               platformText.rfind("arm64", 0) == 0 || platformText.rfind("intel64", 0) == 0;
+    // Tables this installer would skip make the whole package refused.
+    for (const std::string& table : tables_) {
+        if (table.find('`') != std::string::npos ||
+            (!IsKnownTable(table) && HasRows(database.get(), table))) {
+            unsupported_ = "the " + table + " table";
+            break;
+        }
+    }
+    return CheckNames();
+}
+
+bool Package::ReadTables(void* handle) {
+    auto* const db = static_cast<LibmsiDatabase*>(handle);
+    // A table the package lacks is empty (and libmsi is not asked for it).
+    const auto rows = [this, db](const char* sql, const std::function<void(LibmsiRecord*)>& row,
+                                 bool required = false) {
+        const std::string text = sql;
+        const std::size_t from = text.find("FROM `") + 6;
+        const std::string table = text.substr(from, text.find('`', from) - from);
+        return tables_.count(table) == 0 ? !required : EachRow(db, sql, row, required);
+    };
+    return rows(
+               "SELECT `Property`, `Value` FROM `Property`",
+               [this](LibmsiRecord* r) { properties_[FieldText(r, 1)] = FieldText(r, 2); },
+               true) &&
+           rows(
+               "SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
+               [this](LibmsiRecord* r) {
+                   directories_[FieldText(r, 1)] = {FieldText(r, 2), LongName(FieldText(r, 3))};
+               },
+               true) &&
+           rows(
+               "SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`, "
+               "`KeyPath` FROM `Component`",
+               [this](LibmsiRecord* r) {
+                   PackageComponent component{FieldText(r, 1), FieldText(r, 2), FieldText(r, 3),
+                                              IntegerOr(r, 4, 0), FieldText(r, 5),
+                                              FieldText(r, 6)};
+                   components_[component.key] = component;
+               },
+               true) &&
+           rows(
+               "SELECT `File`, `Component_`, `FileName`, `FileSize`, `Version`, `Attributes`, "
+               "`Sequence` FROM `File`",
+               [this](LibmsiRecord* r) {
+                   files_.push_back({FieldText(r, 1), FieldText(r, 2), LongName(FieldText(r, 3)),
+                                     IntegerOr(r, 4, 0), FieldText(r, 5), IntegerOr(r, 6, 0),
+                                     IntegerOr(r, 7, 0)});
+               },
+               true) &&
+           rows("SELECT `Cabinet` FROM `Media`",
+                [this](LibmsiRecord* r) {
+                    if (std::string cabinet = FieldText(r, 1); !cabinet.empty()) {
+                        cabinets_.push_back(std::move(cabinet));
+                    }
+                }) &&
+           rows("SELECT `Feature`, `Feature_Parent`, `Title`, `Level`, `Attributes` FROM `Feature`",
+                [this](LibmsiRecord* r) {
+                    features_.push_back({FieldText(r, 1), FieldText(r, 2), FieldText(r, 3),
+                                         IntegerOr(r, 4, 0), IntegerOr(r, 5, 0)});
+                }) &&
+           rows("SELECT `Feature_`, `Level`, `Condition` FROM `Condition`",
+                [this](LibmsiRecord* r) {
+                    featureConditions_.push_back(
+                        {FieldText(r, 1), IntegerOr(r, 2, 0), FieldText(r, 3)});
+                }) &&
+           rows("SELECT `Feature_`, `Component_` FROM `FeatureComponents`",
+                [this](LibmsiRecord* r) {
+                    featureComponents_.emplace_back(FieldText(r, 1), FieldText(r, 2));
+                }) &&
+           rows("SELECT `Registry`, `Root`, `Key`, `Name`, `Value`, `Component_` FROM `Registry`",
+                [this](LibmsiRecord* r) { registry_.push_back(RegistryOf(r, true)); }) &&
+           rows("SELECT `RemoveRegistry`, `Root`, `Key`, `Name`, `Component_` FROM "
+                "`RemoveRegistry`",
+                [this](LibmsiRecord* r) { removeRegistry_.push_back(RegistryOf(r, false)); }) &&
+           rows("SELECT `Condition`, `Description` FROM `LaunchCondition`",
+                [this](LibmsiRecord* r) {
+                    launchConditions_.push_back({FieldText(r, 1), FieldText(r, 2)});
+                }) &&
+           rows("SELECT `UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, "
+                "`Remove`, `ActionProperty` FROM `Upgrade`",
+                [this](LibmsiRecord* r) {
+                    upgrades_.push_back({FieldText(r, 1), FieldText(r, 2), FieldText(r, 3),
+                                         FieldText(r, 4), IntegerOr(r, 5, 0), FieldText(r, 6),
+                                         FieldText(r, 7)});
+                }) &&
+           rows("SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
+                [this](LibmsiRecord* r) {
+                    CustomActionRow action{FieldText(r, 1), IntegerOr(r, 2, 0), FieldText(r, 3),
+                                           FieldText(r, 4)};
+                    customActions_[action.action] = action;
+                }) &&
+           rows("SELECT `Action`, `Condition`, `Sequence` FROM `InstallExecuteSequence`",
+                [this](LibmsiRecord* r) {
+                    const int sequence = IntegerOr(r, 3, 0);
+                    // Actions numbered 0 or less are never run in order.
+                    if (sequence > 0) {
+                        sequence_.push_back({FieldText(r, 1), FieldText(r, 2), sequence});
+                    }
+                }) &&
+           rows("SELECT `Shortcut`, `Directory_`, `Name`, `Component_`, `Target`, `Arguments`, "
+                "`Description`, `WkDir` FROM `Shortcut`",
+                [this](LibmsiRecord* r) {
+                    shortcuts_.push_back({FieldText(r, 1), FieldText(r, 2),
+                                          LongName(FieldText(r, 3)), FieldText(r, 4),
+                                          FieldText(r, 5), FieldText(r, 6), FieldText(r, 7),
+                                          FieldText(r, 8)});
+                }) &&
+           rows("SELECT `Directory_`, `Component_` FROM `CreateFolder`",
+                [this](LibmsiRecord* r) {
+                    createFolders_.push_back({FieldText(r, 1), FieldText(r, 2)});
+                }) &&
+           rows("SELECT `FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode` FROM "
+                "`RemoveFile`",
+                [this](LibmsiRecord* r) {
+                    removeFiles_.push_back({FieldText(r, 1), FieldText(r, 2),
+                                            LongName(FieldText(r, 3)), FieldText(r, 4),
+                                            IntegerOr(r, 5, 0)});
+                }) &&
+           rows("SELECT `Environment`, `Name`, `Value`, `Component_` FROM `Environment`",
+                [this](LibmsiRecord* r) {
+                    environment_.push_back(
+                        {FieldText(r, 1), FieldText(r, 2), FieldText(r, 3), FieldText(r, 4)});
+                }) &&
+           SortSequence();
+}
+
+bool Package::SortSequence() {
+    std::stable_sort(sequence_.begin(), sequence_.end(),
+                     [](const SequenceRow& a, const SequenceRow& b) {
+                         return a.sequence < b.sequence;
+                     });
+    return true;
+}
+
+// Names from the package become paths: nothing may climb out of its folder.
+bool Package::CheckNames() {
     if (!IsGuid(properties_["ProductCode"])) {
         error_ = "the product code is not a GUID";
         return false;
     }
     for (const auto& [key, directory] : directories_) {
-        if (directory.name != "." && directory.name.find_first_of("/\\") != std::string::npos) {
-            error_ = "a folder name leaves its parent: " + key;
-            return false;
-        }
-        if (directory.name == "..") {
+        if ((directory.name != "." && directory.name.find_first_of("/\\") != std::string::npos) ||
+            directory.name == "..") {
             error_ = "a folder name leaves its parent: " + key;
             return false;
         }
     }
-    asksForRestart_ |= properties_["REBOOT"] == "Force";
     return true;
 }
 
@@ -207,7 +376,7 @@ std::string Package::Property(const std::string& name) const {
 
 std::string Package::ComponentDirectory(const std::string& component) const {
     const auto found = components_.find(component);
-    return found != components_.end() ? found->second : std::string();
+    return found != components_.end() ? found->second.directory : std::string();
 }
 
 bool Package::ExtractFiles(const std::string& folder) {
@@ -217,6 +386,34 @@ bool Package::ExtractFiles(const std::string& folder) {
         }
     }
     return true;
+}
+
+bool Package::ExtractBinary(const std::string& name, const std::string& path) {
+    if (name.find_first_of("'`") != std::string::npos) {
+        return false;
+    }
+    ErrorHolder error;
+    GPtr<LibmsiDatabase> database(
+        libmsi_database_new(path_.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.error));
+    const std::string sql = "SELECT `Data` FROM `Binary` WHERE `Name` = '" + name + "'";
+    GPtr<LibmsiQuery> query(
+        database ? libmsi_query_new(database.get(), sql.c_str(), &error.error) : nullptr);
+    GPtr<LibmsiRecord> record;
+    if (query && libmsi_query_execute(query.get(), nullptr, &error.error)) {
+        record.reset(libmsi_query_fetch(query.get(), &error.error));
+    }
+    GPtr<GInputStream> stream(record ? libmsi_record_get_stream(record.get(), 1) : nullptr);
+    if (!stream) {
+        return false;
+    }
+    GPtr<GFile> file(g_file_new_for_path(path.c_str()));
+    GPtr<GFileOutputStream> out(
+        g_file_replace(file.get(), nullptr, FALSE, G_FILE_CREATE_PRIVATE, nullptr, &error.error));
+    return out && g_output_stream_splice(G_OUTPUT_STREAM(out.get()), stream.get(),
+                                         static_cast<GOutputStreamSpliceFlags>(
+                                             G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE |
+                                             G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET),
+                                         nullptr, &error.error) >= 0;
 }
 
 bool Package::ExtractCabinet(const std::string& cabinet, const std::string& folder) {

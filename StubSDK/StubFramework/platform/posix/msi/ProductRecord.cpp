@@ -1,6 +1,9 @@
 #include "platform/posix/msi/ProductRecord.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <span>
 
 namespace stubframework::platform::msi::detail {
@@ -13,6 +16,13 @@ namespace reg = platform::registry;
 constexpr const char* kProductsKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Products";
 constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// Properties kept with the record so the Add/Remove entry can be written again.
+constexpr const char* kEntryProperties[] = {
+    "Manufacturer",     "ProductLanguage",  "SourceDir",       "ARPCOMMENTS",
+    "ARPCONTACT",       "ARPHELPLINK",      "ARPHELPTELEPHONE", "ARPURLINFOABOUT",
+    "ARPURLUPDATEINFO", "ARPREADME",        "ARPNOMODIFY",     "ARPNOREPAIR",
+    "ARPNOREMOVE",      "ARPSYSTEMCOMPONENT",
+};
 
 std::string RecordKey(const std::string& code) {
     return std::string(kProductsKey) + "\\" + code;
@@ -22,24 +32,86 @@ std::string EntryKey(const std::string& code) {
     return std::string(kUninstallKey) + "\\" + code;
 }
 
-bool SetText(const reg::Key& key, const char* name, const std::string& value) {
-    return reg::SetValue(key, name, reg::kRegSz, reg::TextData(value)) == 0;
+std::vector<std::uint8_t> DwordData(std::uint32_t value) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+    return {bytes, bytes + sizeof value};
 }
 
-// The Add/Remove entry: what a user sees of the product.
-bool WriteEntry(const Record& record) {
-    reg::Key key;
-    if (reg::CreateKey(record.root, EntryKey(record.code), reg::View::Default, key) != 0) {
-        return false;
+std::uint32_t Number(const std::string& text) {
+    return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+// "YYYYMMDD" of today, as the Add/Remove entry keeps it.
+std::string Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    localtime_r(&now, &parts);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &parts);
+    return text;
+}
+
+reg::View EntryView(const Record& record) {
+    return record.is64Bit ? reg::View::Wow64_64 : reg::View::Wow64_32;
+}
+
+// The Add/Remove entry: what a user sees of the product, with the values
+// Windows writes for it.
+bool WriteEntry(Transaction& changes, const Record& record) {
+    const std::string key = EntryKey(record.code);
+    const reg::View view = EntryView(record);
+    const auto text = [&](const std::string& name, const std::string& value) {
+        return changes.SetValue(record.root, view, key, name, reg::kRegSz, reg::TextData(value));
+    };
+    const auto dword = [&](const std::string& name, std::uint32_t value) {
+        return changes.SetValue(record.root, view, key, name, reg::kRegDword, DwordData(value));
+    };
+    const auto entry = [&record](const std::string& name) {
+        const auto found = record.entry.find(name);
+        return found != record.entry.end() ? found->second : std::string();
+    };
+    // "major.minor.build": Version packs them as 8, 8 and 16 bits.
+    std::uint32_t parts[3] = {0, 0, 0};
+    std::size_t at = 0;
+    for (std::uint32_t& part : parts) {
+        part = Number(record.version.substr(std::min(at, record.version.size())));
+        at = record.version.find('.', at);
+        at = at == std::string::npos ? record.version.size() : at + 1;
     }
-    const std::uint32_t one = 1;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&one);
-    return SetText(key, "DisplayName", record.name) &&
-           SetText(key, "DisplayVersion", record.version) &&
-           SetText(key, "InstallLocation", record.location) &&
-           SetText(key, "UninstallString", "MsiExec.exe /X" + record.code) &&
-           reg::SetValue(key, "WindowsInstaller", reg::kRegDword,
-                         std::vector<std::uint8_t>(bytes, bytes + sizeof one)) == 0;
+    bool written =
+        text("DisplayName", record.name) && text("DisplayVersion", record.version) &&
+        text("Publisher", entry("Manufacturer")) && text("InstallLocation", record.location) &&
+        text("InstallDate", Today()) && text("InstallSource", entry("SourceDir")) &&
+        text("ModifyPath", "MsiExec.exe /I" + record.code) &&
+        text("UninstallString", "MsiExec.exe /X" + record.code) &&
+        dword("Version", (parts[0] & 0xFF) << 24 | (parts[1] & 0xFF) << 16 | (parts[2] & 0xFFFF)) &&
+        dword("VersionMajor", parts[0] & 0xFF) && dword("VersionMinor", parts[1] & 0xFF) &&
+        dword("EstimatedSize", static_cast<std::uint32_t>((record.bytes + 1023) / 1024)) &&
+        dword("Language", Number(entry("ProductLanguage"))) && dword("WindowsInstaller", 1);
+    // What the package chose to show or hide.
+    static const std::pair<const char*, const char*> kTexts[] = {
+        {"ARPCOMMENTS", "Comments"},       {"ARPCONTACT", "Contact"},
+        {"ARPHELPLINK", "HelpLink"},       {"ARPHELPTELEPHONE", "HelpTelephone"},
+        {"ARPURLINFOABOUT", "URLInfoAbout"}, {"ARPURLUPDATEINFO", "URLUpdateInfo"},
+        {"ARPREADME", "Readme"},
+    };
+    for (const auto& [property, name] : kTexts) {
+        if (!entry(property).empty()) {
+            written = written && text(name, entry(property));
+        }
+    }
+    static const std::pair<const char*, const char*> kFlags[] = {
+        {"ARPNOMODIFY", "NoModify"},
+        {"ARPNOREPAIR", "NoRepair"},
+        {"ARPNOREMOVE", "NoRemove"},
+        {"ARPSYSTEMCOMPONENT", "SystemComponent"},
+    };
+    for (const auto& [property, name] : kFlags) {
+        if (!entry(property).empty()) {
+            written = written && dword(name, 1);
+        }
+    }
+    return written;
 }
 
 std::vector<std::uint8_t> MultiText(const std::vector<std::string>& lines) {
@@ -68,6 +140,34 @@ std::vector<std::string> MultiLines(const std::vector<std::uint8_t>& data) {
     return lines;
 }
 
+constexpr char kFieldSeparator = '\x1f';
+
+std::string ItemLine(const InstalledItem& item) {
+    std::string line = item.component + kFieldSeparator + static_cast<char>(item.kind);
+    for (const std::string& field : item.fields) {
+        line += kFieldSeparator + field;
+    }
+    return line;
+}
+
+bool ItemOfLine(const std::string& line, InstalledItem& item) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t at = 0; at <= line.size(); ++at) {
+        if (at == line.size() || line[at] == kFieldSeparator) {
+            parts.push_back(line.substr(start, at - start));
+            start = at + 1;
+        }
+    }
+    if (parts.size() < 2 || parts[1].size() != 1) {
+        return false;
+    }
+    item.component = parts[0];
+    item.kind = static_cast<InstalledItem::Kind>(parts[1][0]);
+    item.fields.assign(parts.begin() + 2, parts.end());
+    return true;
+}
+
 std::string Text(const reg::Key& key, const char* name) {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
@@ -92,6 +192,25 @@ bool ReadRecord(reg::Root root, const std::string& code, Record& record) {
     std::vector<std::uint8_t> data;
     if (reg::QueryValue(key, "InstalledFiles", type, data) == 0) {
         record.files = MultiLines(data);
+    }
+    if (reg::QueryValue(key, "InstalledFeatures", type, data) == 0) {
+        for (const std::string& feature : MultiLines(data)) {
+            record.features.insert(feature);
+        }
+    }
+    if (reg::QueryValue(key, "InstalledItems", type, data) == 0) {
+        for (const std::string& line : MultiLines(data)) {
+            if (InstalledItem item; ItemOfLine(line, item)) {
+                record.items.push_back(std::move(item));
+            }
+        }
+    }
+    record.is64Bit = Text(key, "Is64Bit") == "1";
+    record.bytes = std::strtoll(Text(key, "InstalledBytes").c_str(), nullptr, 10);
+    for (const char* name : kEntryProperties) {
+        if (std::string value = Text(key, name); !value.empty()) {
+            record.entry[name] = std::move(value);
+        }
     }
     return true;
 }
@@ -126,25 +245,39 @@ std::vector<Record> RecordsOfUpgradeCode(const std::string& upgradeCode) {
     return found;
 }
 
-bool WriteRecord(const Record& record) {
-    reg::Key key;
-    if (reg::CreateKey(record.root, RecordKey(record.code), reg::View::Default, key) != 0) {
-        return false;
+bool WriteRecord(Transaction& changes, const Record& record) {
+    const std::string key = RecordKey(record.code);
+    const auto text = [&](const std::string& name, const std::string& value) {
+        return changes.SetValue(record.root, reg::View::Default, key, name, reg::kRegSz,
+                                reg::TextData(value));
+    };
+    const auto multi = [&](const std::string& name, const std::vector<std::string>& lines) {
+        return changes.SetValue(record.root, reg::View::Default, key, name, reg::kRegMultiSz,
+                                MultiText(lines));
+    };
+    std::vector<std::string> items;
+    for (const InstalledItem& item : record.items) {
+        items.push_back(ItemLine(item));
     }
-    const std::vector<std::uint8_t> files = MultiText(record.files);
-    return SetText(key, "DisplayName", record.name) &&
-           SetText(key, "DisplayVersion", record.version) &&
-           SetText(key, "UpgradeCode", record.upgradeCode) &&
-           SetText(key, "InstallLocation", record.location) &&
-           SetText(key, "LocalPackage", record.localPackage) &&
-           SetText(key, "InstallProperties", record.properties) &&
-           SetText(key, "WindowsInstaller", "1") &&
-           reg::SetValue(key, "InstalledFiles", reg::kRegMultiSz, files) == 0 && WriteEntry(record);
+    bool written = text("DisplayName", record.name) && text("DisplayVersion", record.version) &&
+                   text("UpgradeCode", record.upgradeCode) &&
+                   text("InstallLocation", record.location) &&
+                   text("LocalPackage", record.localPackage) &&
+                   text("InstallProperties", record.properties) &&
+                   text("Is64Bit", record.is64Bit ? "1" : "0") &&
+                   text("InstalledBytes", std::to_string(record.bytes)) &&
+                   text("WindowsInstaller", "1") && multi("InstalledFiles", record.files) &&
+                   multi("InstalledFeatures", {record.features.begin(), record.features.end()}) &&
+                   multi("InstalledItems", items);
+    for (const auto& [name, value] : record.entry) {
+        written = written && text(name, value);
+    }
+    return written && WriteEntry(changes, record);
 }
 
-void DeleteRecord(const Record& record) {
-    reg::DeleteTree(record.root, RecordKey(record.code), reg::View::Default);
-    reg::DeleteTree(record.root, EntryKey(record.code), reg::View::Default);
+bool DeleteRecord(Transaction& changes, const Record& record) {
+    return changes.DeleteTree(record.root, reg::View::Default, RecordKey(record.code)) &&
+           changes.DeleteTree(record.root, EntryView(record), EntryKey(record.code));
 }
 
 }  // namespace stubframework::platform::msi::detail

@@ -1,15 +1,34 @@
 // The record of an installed product in the registry store: what removal,
-// repair and upgrades need to know of it, in the installer's own key of the
-// user (or of the machine, for ALLUSERS installations), and the product's
-// Add/Remove entry under the uninstall key beside it.
+// repair, changes and upgrades need to know of it, in the installer's own key
+// of the user (or of the machine, for ALLUSERS installations), and the
+// product's Add/Remove entry under the uninstall key beside it, in the view
+// of the package's bitness.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/posix/msi/Transaction.h"
 #include "platform/registry.h"
 
 namespace stubframework::platform::msi::detail {
+
+// One thing a component put in place, removed with it.
+struct InstalledItem {
+    enum class Kind : char {
+        File = 'F',      // path, content hash ("" for a versioned file)
+        Value = 'R',     // root, view, key, name
+        Key = 'K',       // root, view, key: made by the installation
+        Folder = 'D',    // path: made by the installation
+        Shortcut = 'S',  // path of the desktop entry
+    };
+    std::string component;
+    Kind kind = Kind::File;
+    std::vector<std::string> fields;
+};
 
 struct Record {
     registry::Root root = registry::Root::CurrentUser;
@@ -21,6 +40,12 @@ struct Record {
     std::string localPackage;
     std::string properties;  // the command line's properties, for a repair
     std::vector<std::string> files;
+    std::set<std::string> features;
+    std::vector<InstalledItem> items;
+    bool is64Bit = false;
+    // Add/Remove values: Publisher, Language, the ARP* properties.
+    std::map<std::string, std::string> entry;
+    std::int64_t bytes = 0;
 };
 
 // The root a product's record goes under for its ALLUSERS value.
@@ -30,7 +55,7 @@ registry::Root RootFor(const std::string& allUsers);
 bool FindRecord(const std::string& code, Record& record);
 // Installed products with this upgrade code, under either root.
 std::vector<Record> RecordsOfUpgradeCode(const std::string& upgradeCode);
-bool WriteRecord(const Record& record);
-void DeleteRecord(const Record& record);
+bool WriteRecord(Transaction& changes, const Record& record);
+bool DeleteRecord(Transaction& changes, const Record& record);
 
 }  // namespace stubframework::platform::msi::detail

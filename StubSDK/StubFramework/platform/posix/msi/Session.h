@@ -1,16 +1,23 @@
-// One installation, removal or repair of a package: its files laid out,
-// the handler told, the log written, the product recorded or removed.
+// One installation, change, repair or removal of a package: its
+// InstallExecuteSequence walked in order, each action's condition read,
+// every change made through one Transaction, the handler told, the log
+// written, the product recorded or its record removed.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/posix/msi/Condition.h"
+#include "platform/posix/msi/Features.h"
 #include "platform/posix/msi/FileLayout.h"
+#include "platform/posix/msi/FormattedText.h"
 #include "platform/posix/msi/MsiPackage.h"
 #include "platform/posix/msi/ProductRecord.h"
 #include "platform/posix/msi/SessionUi.h"
+#include "platform/posix/msi/Transaction.h"
 
 namespace stubframework::platform::msi::detail {
 
@@ -21,26 +28,79 @@ std::string Get(const std::map<std::string, std::string>& properties, const std:
 // Compares dotted versions numerically: negative, 0 or positive.
 int CompareVersions(const std::string& a, const std::string& b);
 
-class Session {
+class Session : public ConditionContext, public FormatContext {
 public:
-    Session(Package& package, std::map<std::string, std::string> properties)
-        : package_(package), properties_(std::move(properties)), layout_(package_, properties_) {}
+    // `quiet`: a removal inside another installation, which tells the
+    // handler nothing of its own.
+    Session(Package& package, const std::map<std::string, std::string>& commandLine,
+            Transaction& changes, bool quiet = false);
 
-    std::uint32_t Install(const std::string& packagePath, bool repair);
-    // Removes the product's files but those in `keep`; `quiet` sends the
-    // handler nothing (a removal inside another installation).
-    std::uint32_t Remove(const Record& record, const std::vector<std::string>& keep, bool quiet);
+    // A first installation, or a change or repair of `installed` (null for
+    // none), as the properties ask. The caller commits or rolls back.
+    std::uint32_t Install(const std::string& packagePath, const Record* installed);
+    // Removes an installed product by its package's sequence; `keep` are
+    // files another product now owns. With no package (Load failed) the
+    // record alone says what goes.
+    std::uint32_t Remove(const Record& installed, bool havePackage,
+                         const std::set<std::string>& keep = {});
+
+    std::string Property(const std::string& name) const override;
+    std::string Environment(const std::string& name) const override;
+    int ComponentInstalled(const std::string& name) const override;
+    int ComponentAction(const std::string& name) const override;
+    int FeatureInstalled(const std::string& name) const override;
+    int FeatureAction(const std::string& name) const override;
+    std::string FilePath(const std::string& fileKey) const override;
+    std::string ComponentFolder(const std::string& component) const override;
 
 private:
-    bool LayOutFiles(std::vector<std::string>& placed);
-    void Rollback(const std::vector<std::string>& placed);
-    Record MakeRecord(const std::string& packagePath, const std::vector<std::string>& placed);
+    std::uint32_t Refusal();
+    void SetSystemProperties(const Record* installed);
+    std::uint32_t RunSequence();
+    std::uint32_t RunAction(const std::string& action);
+    std::uint32_t RunCustomAction(const CustomActionRow& action);
+    std::uint32_t RunProgram(const CustomActionRow& action);
+    void SelectItems();
+
+    std::uint32_t LaunchConditions();
+    void FindRelatedProducts();
+    std::uint32_t RemoveExistingProducts();
+    bool InstallFiles();
+    bool RemoveFiles();
+    bool RemoveFolders();
+    bool CreateFolders();
+    bool WriteRegistryValues();
+    bool RemoveRegistryValues();
+    bool CreateShortcuts();
+    bool RemoveShortcuts();
+    bool RecordProduct(const std::string& packagePath);
+
+    bool Installing(const std::string& component) const;
+    bool Removing(const std::string& component) const;
+    bool Reinstalling(const std::string& component) const;
+    bool WantsFile(const PackageFile& file, const std::string& target, const std::string& staged);
+    void Note(const std::string& component, InstalledItem::Kind kind,
+              std::vector<std::string> fields);
+    fs::Readers Readers() const;
+    void RegistryTarget(int root, const std::string& component, registry::Root& hive,
+                        registry::View& view) const;
 
     Package& package_;
+    std::map<std::string, std::string> commandLine_;
     std::map<std::string, std::string> properties_;
+    Transaction& changes_;
     Layout layout_;
     VerboseLog log_;
     UiChannel ui_;
+    bool quiet_;
+    bool removing_ = false;
+    bool rebootScheduled_ = false;
+    bool costed_ = false;
+    bool filesPlaced_ = false;
+    std::string stage_;  // the package's files, unpacked
+    Selection selection_;
+    Record record_;      // what the product will be once this session ends
+    std::set<std::string> keep_;
 };
 
 }  // namespace stubframework::platform::msi::detail

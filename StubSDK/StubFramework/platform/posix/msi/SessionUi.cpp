@@ -39,6 +39,12 @@ std::uint32_t SetInternalUI(std::uint32_t level, void* /*window*/) {
     return previous;
 }
 
+std::uint32_t detail::UiLevel() {
+    Settings& state = State();
+    const std::lock_guard<std::mutex> guard(state.lock);
+    return state.uiLevel;
+}
+
 ExternalUiHandler SetExternalUI(ExternalUiHandler handler, std::uint32_t filter, void* context) {
     Settings& state = State();
     const std::lock_guard<std::mutex> guard(state.lock);

@@ -12,6 +12,9 @@
 
 namespace stubframework::platform::msi::detail {
 
+// The level SetInternalUI last set.
+std::uint32_t UiLevel();
+
 // "YYYY-MM-DD hh:mm:ss", UTC.
 std::string Now();
 

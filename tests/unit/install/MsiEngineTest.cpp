@@ -1,0 +1,312 @@
+// The installer layer with packages built by wixl: registry values in their
+// views, features, launch conditions, custom actions, shortcuts, refusals,
+// and rollbacks that never lose a file.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "platform/msi.h"
+#include "platform/registry.h"
+#include "support/TestFolder.h"
+#include "support/TestPackages.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+namespace msi = stubframework::platform::msi;
+namespace reg = stubframework::platform::registry;
+
+constexpr const char* kCode = "{21212121-0000-0000-0000-000000000001}";
+constexpr const char* kNewCode = "{21212121-0000-0000-0000-000000000002}";
+constexpr const char* kKey = "SOFTWARE\\Zelvo\\Brindlemark";
+constexpr const char* kEntry =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{21212121-0000-0000-0000-000000000001}";
+
+// The folders of the product: Program Files/Brindlemark with app.txt, one
+// component per feature given as (feature, level, component XML).
+std::string Product(const std::string& components, const std::string& features,
+                    const std::string& extra = "", const std::string& folders = "") {
+    return extra + R"(
+    <Directory Id="TARGETDIR" Name="SourceDir">)" + folders + R"(
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="Brindlemark">)" +
+           components + R"(
+        </Directory>
+      </Directory>
+    </Directory>)" +
+           features;
+}
+
+constexpr const char* kAppComponent = R"(
+          <Component Id="App" Guid="{31313131-0000-0000-0000-000000000001}">
+            <File Id="app.txt" Source="app.txt" KeyPath="yes"/>
+          </Component>)";
+constexpr const char* kMainFeature =
+    R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/></Feature>)";
+
+class MsiEngineTest : public ::testing::Test {
+protected:
+    MsiEngineTest()
+        : root_("STUB_INSTALL_ROOT", work_ / "root"),
+          registry_("STUB_REGISTRY_DIR", work_ / "registry"),
+          data_("XDG_DATA_HOME", work_ / "data"),
+          home_("HOME", work_ / "home") {
+        stdfs::create_directories(work_ / "registry");
+        msi::SetInternalUI(msi::kUiNone);
+        msi::EnableLog(0x1FDF, work_ / "msi.log", msi::kLogAppend);
+    }
+    ~MsiEngineTest() override { msi::EnableLog(0, "", 0); }
+
+    std::string Build(const std::string& name, const std::string& product,
+                      const std::string& version = "1.0.0", const char* code = kCode,
+                      bool x64 = false, const std::string& app = "app 1\n") {
+        return stubtest::BuildWxsMsi(work_.Path(), name, code, version, product,
+                                     {{"app.txt", app}, {"extra.txt", "extra\n"}}, x64);
+    }
+    std::string Installed(const std::string& relative) const {
+        return work_ / ("root/Program Files/Brindlemark/" + relative);
+    }
+    std::string Log() const { return stubtest::ReadFile(work_ / "msi.log"); }
+
+    static std::optional<std::string> Text(reg::Root root, reg::View view, const std::string& key,
+                                           const std::string& name) {
+        reg::Key handle;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        if (reg::OpenKey(root, key, view, reg::Access::Read, handle) != 0 ||
+            reg::QueryValue(handle, name, type, data) != 0) {
+            return std::nullopt;
+        }
+        if (type == reg::kRegDword && data.size() == 4) {
+            std::uint32_t value = 0;
+            std::memcpy(&value, data.data(), 4);
+            return "#" + std::to_string(value);
+        }
+        return reg::DataText(data);
+    }
+    static bool KeyExists(reg::Root root, reg::View view, const std::string& key) {
+        reg::Key handle;
+        return reg::OpenKey(root, key, view, reg::Access::Read, handle) == 0;
+    }
+
+    stubtest::TestFolder work_;
+    stubtest::ScopedEnv root_;
+    stubtest::ScopedEnv registry_;
+    stubtest::ScopedEnv data_;
+    stubtest::ScopedEnv home_;
+};
+
+TEST_F(MsiEngineTest, RegistryValuesLandInTheirViewAndGoWithTheProduct) {
+    const std::string components = std::string(kAppComponent) + R"(
+          <Component Id="Settings" Guid="{31313131-0000-0000-0000-000000000002}">
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="InstallDir"
+                           Type="string" Value="[INSTALLDIR]" KeyPath="yes"/>
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="Version"
+                           Type="string" Value="[ProductVersion]"/>
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="App"
+                           Type="string" Value="[#app.txt]"/>
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="Count"
+                           Type="integer" Value="123"/>
+            <RegistryValue Root="HKCU" Key="Software\Zelvo\Brindlemark" Name="User"
+                           Type="string" Value="yes"/>
+          </Component>)";
+    const std::string features =
+        R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Settings"/></Feature>)";
+    const std::string package = Build("registry", Product(components, features));
+    ASSERT_FALSE(package.empty());
+    ASSERT_EQ(msi::InstallProduct(package, ""), msi::kSuccess) << Log();
+
+    // A 32-bit package writes the 32-bit view of the machine's software.
+    const auto machine = [&](const std::string& name) {
+        return Text(reg::Root::LocalMachine, reg::View::Wow64_32, kKey, name);
+    };
+    EXPECT_EQ(machine("InstallDir"), Installed(""));
+    EXPECT_EQ(machine("Version"), "1.0.0");
+    EXPECT_EQ(machine("App"), Installed("app.txt"));
+    EXPECT_EQ(machine("Count"), "#123");
+    EXPECT_FALSE(Text(reg::Root::LocalMachine, reg::View::Wow64_64, kKey, "Version"));
+    EXPECT_EQ(Text(reg::Root::CurrentUser, reg::View::Default, kKey, "User"), "yes");
+
+    // The Add/Remove entry carries what Windows writes, in the same view.
+    const auto entry = [&](const std::string& name) {
+        return Text(reg::Root::LocalMachine, reg::View::Wow64_32, kEntry, name);
+    };
+    EXPECT_EQ(entry("Publisher"), "Zelvo");
+    EXPECT_EQ(entry("DisplayVersion"), "1.0.0");
+    EXPECT_EQ(entry("Version"), "#" + std::to_string(1u << 24));
+    EXPECT_EQ(entry("VersionMajor"), "#1");
+    EXPECT_EQ(entry("VersionMinor"), "#0");
+    EXPECT_EQ(entry("WindowsInstaller"), "#1");
+    EXPECT_EQ(entry("EstimatedSize"), "#1");
+    EXPECT_EQ(entry("ModifyPath"), std::string("MsiExec.exe /I") + kCode);
+    EXPECT_EQ(entry("UninstallString"), std::string("MsiExec.exe /X") + kCode);
+    EXPECT_EQ(entry("InstallDate")->size(), 8u);
+
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_FALSE(KeyExists(reg::Root::LocalMachine, reg::View::Wow64_32, "SOFTWARE\\Zelvo"));
+    EXPECT_FALSE(KeyExists(reg::Root::CurrentUser, reg::View::Default, "Software\\Zelvo"));
+    EXPECT_FALSE(KeyExists(reg::Root::LocalMachine, reg::View::Wow64_32, kEntry));
+    EXPECT_FALSE(stdfs::exists(Installed("app.txt")));
+}
+
+TEST_F(MsiEngineTest, ASixtyFourBitPackageWritesTheSixtyFourBitView) {
+    const std::string product = R"(
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFiles64Folder">
+        <Directory Id="INSTALLDIR" Name="Brindlemark">
+          <Component Id="App" Guid="{31313131-0000-0000-0000-000000000003}" Win64="yes">
+            <File Id="app.txt" Source="app.txt" KeyPath="no"/>
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="Wide"
+                           Type="string" Value="1" KeyPath="yes"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="App"/></Feature>)";
+    const std::string package = Build("x64", product, "1.0.0", kCode, true);
+    ASSERT_FALSE(package.empty());
+    ASSERT_EQ(msi::InstallProduct(package, ""), msi::kSuccess) << Log();
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_64, kKey, "Wide"), "1");
+    EXPECT_FALSE(Text(reg::Root::LocalMachine, reg::View::Wow64_32, kKey, "Wide"));
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_64, kEntry, "DisplayVersion"),
+              "1.0.0");
+    EXPECT_FALSE(Text(reg::Root::LocalMachine, reg::View::Wow64_32, kEntry, "DisplayVersion"));
+}
+
+TEST_F(MsiEngineTest, FeaturesFollowTheirLevelsAndTheCommandLine) {
+    const std::string components = std::string(kAppComponent) + R"(
+          <Component Id="Extra" Guid="{31313131-0000-0000-0000-000000000004}">
+            <File Id="extra.txt" Source="extra.txt" KeyPath="yes"/>
+          </Component>)";
+    const std::string features = std::string(kMainFeature) +
+                                 R"(<Feature Id="More" Level="2"><ComponentRef Id="Extra"/></Feature>)";
+    const std::string package = Build("features", Product(components, features));
+    ASSERT_FALSE(package.empty());
+    struct Case {
+        const char* commandLine;
+        bool main;
+        bool more;
+    };
+    for (const Case& run : {Case{"", true, false}, Case{"INSTALLLEVEL=2", true, true},
+                            Case{"ADDLOCAL=ALL", true, true}, Case{"ADDLOCAL=More", false, true}}) {
+        ASSERT_EQ(msi::InstallProduct(package, run.commandLine), msi::kSuccess) << Log();
+        EXPECT_EQ(stdfs::exists(Installed("app.txt")), run.main) << run.commandLine;
+        EXPECT_EQ(stdfs::exists(Installed("extra.txt")), run.more) << run.commandLine;
+        ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess);
+        EXPECT_FALSE(stdfs::exists(Installed(""))) << run.commandLine;
+    }
+
+    // A change of the installed product: one feature goes, the other stays.
+    ASSERT_EQ(msi::InstallProduct(package, "ADDLOCAL=ALL"), msi::kSuccess);
+    ASSERT_EQ(msi::InstallProduct(package, "REMOVE=More"), msi::kSuccess) << Log();
+    EXPECT_TRUE(stdfs::exists(Installed("app.txt")));
+    EXPECT_FALSE(stdfs::exists(Installed("extra.txt")));
+    ASSERT_EQ(msi::InstallProduct(package, "ADDLOCAL=More"), msi::kSuccess) << Log();
+    EXPECT_TRUE(stdfs::exists(Installed("extra.txt")));
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess);
+    EXPECT_FALSE(stdfs::exists(Installed("")));
+}
+
+TEST_F(MsiEngineTest, AFailingLaunchConditionOrAnUnsupportedPartChangesNothing) {
+    const std::string blocked = Build(
+        "launch", Product(kAppComponent, kMainFeature,
+                          R"(<Condition Message="Brindlemark needs [NeededThing].">NeededThing</Condition>)"));
+    ASSERT_FALSE(blocked.empty());
+    EXPECT_EQ(msi::InstallProduct(blocked, ""), msi::kInstallFailure);
+    EXPECT_NE(Log().find("Brindlemark needs ."), std::string::npos) << Log();
+    EXPECT_FALSE(stdfs::exists(Installed("")));
+    EXPECT_EQ(msi::InstallProduct(blocked, "NeededThing=1"), msi::kSuccess) << Log();
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess);
+
+    // A custom action in a library cannot run here: refused before anything is done.
+    const std::string library = Build(
+        "dll", Product(kAppComponent, kMainFeature, R"(
+    <Binary Id="Helper" SourceFile="extra.txt"/>
+    <CustomAction Id="CallHelper" BinaryKey="Helper" DllEntry="Run" Execute="deferred"/>
+    <InstallExecuteSequence><Custom Action="CallHelper" Sequence="4001"/></InstallExecuteSequence>)"));
+    ASSERT_FALSE(library.empty());
+    EXPECT_EQ(msi::InstallProduct(library, ""), msi::kInstallFailure);
+    EXPECT_NE(Log().find("the custom action CallHelper (type 3073)"), std::string::npos) << Log();
+    EXPECT_FALSE(stdfs::exists(Installed("")));
+}
+
+TEST_F(MsiEngineTest, AFailedInstallationPutsBackEveryFileItReplaced) {
+    // The user's own file where the package puts one, and an older product.
+    stdfs::create_directories(Installed(""));
+    stubtest::WriteFile(Installed("notes.txt"), "mine");
+    const std::string upgrade = R"(<MajorUpgrade DowngradeErrorMessage="Newer."/>)";
+    const std::string older =
+        Build("older", Product(kAppComponent, kMainFeature, upgrade), "1.0.0", kCode);
+    ASSERT_EQ(msi::InstallProduct(older, ""), msi::kSuccess) << Log();
+
+    // The newer one replaces the user's file, then a program of its own fails.
+    const std::string components = std::string(kAppComponent) + R"(
+          <Component Id="Notes" Guid="{31313131-0000-0000-0000-000000000005}">
+            <File Id="notes.txt" Source="extra.txt" KeyPath="yes"/>
+          </Component>)";
+    const std::string failing = Build(
+        "failing",
+        Product(components,
+                R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Notes"/></Feature>)",
+                upgrade + R"(
+    <CustomAction Id="Fail" Directory="INSTALLDIR" ExeCommand="/bin/false" Execute="deferred"/>
+    <InstallExecuteSequence><Custom Action="Fail" Sequence="4001"/></InstallExecuteSequence>)"),
+        "2.0.0", kNewCode, false, "app 2\n");
+    ASSERT_FALSE(failing.empty());
+    EXPECT_EQ(msi::InstallProduct(failing, ""), msi::kInstallFailure);
+    EXPECT_EQ(stubtest::ReadFile(Installed("notes.txt")), "mine");
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1\n");
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_32, kEntry, "DisplayVersion"),
+              "1.0.0");
+    EXPECT_FALSE(stdfs::exists(work_ / "root/Config.Msi")) << "backups were left behind";
+
+    // The older product is whole: it still goes cleanly, and the user's file stays.
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_FALSE(stdfs::exists(Installed("app.txt")));
+    EXPECT_EQ(stubtest::ReadFile(Installed("notes.txt")), "mine");
+}
+
+TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
+    const std::string components = R"(
+          <Component Id="App" Guid="{31313131-0000-0000-0000-000000000006}">
+            <File Id="app.txt" Source="app.txt" KeyPath="yes">
+              <Shortcut Id="Menu" Directory="ProgramMenuFolder" Name="Brindlemark"
+                        Description="Open it" Arguments="--mode &quot;a b&quot;"/>
+            </File>
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="Channel"
+                           Type="string" Value="[CHANNEL]"/>
+          </Component>)";
+    const std::string package = Build(
+        "setters", Product(components, kMainFeature, R"(
+    <CustomAction Id="SetChannel" Property="CHANNEL" Value="web-[ProductVersion]"/>
+    <InstallExecuteSequence><Custom Action="SetChannel" Sequence="810"/></InstallExecuteSequence>)",
+                           R"(<Directory Id="ProgramMenuFolder"/>)"));
+    ASSERT_FALSE(package.empty());
+    ASSERT_EQ(msi::InstallProduct(package, "INSTALLDIR=\"C:\\Custom Place\""), msi::kSuccess)
+        << Log();
+    EXPECT_EQ(stubtest::ReadFile(work_ / "root/Custom Place/app.txt"), "app 1\n");
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_32, kKey, "Channel"), "web-1.0.0");
+
+    std::string entry;
+    for (const auto& item : stdfs::directory_iterator(work_ / "data/applications")) {
+        entry = stubtest::ReadFile(item.path().string());
+    }
+    EXPECT_NE(entry.find("Name=Brindlemark\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("Exec=\"" + work_ / "root/Custom Place/app.txt" +
+                         "\" \"--mode\" \"a b\"\n"),
+              std::string::npos)
+        << entry;
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_TRUE(stdfs::is_empty(work_ / "data/applications"));
+    EXPECT_FALSE(stdfs::exists(work_ / "root/Custom Place"));
+
+    // A folder written as formatted text on the command line.
+    ASSERT_EQ(msi::InstallProduct(package, "INSTALLDIR=[ProgramFilesFolder]Other"), msi::kSuccess)
+        << Log();
+    EXPECT_TRUE(stdfs::exists(work_ / "root/Program Files/Other/app.txt"));
+}
+
+}  // namespace
