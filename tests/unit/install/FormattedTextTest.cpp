@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/posix/msi/FormattedText.h"
 
@@ -42,55 +43,47 @@ struct Case {
     std::string formatted;
 };
 
-class FormattedTextTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(FormattedTextTest, ResolvesAsDocumented) {
-    EXPECT_EQ(FormatText(GetParam().text, Context()), GetParam().formatted) << GetParam().text;
+// Each case of a group, named in the failure by its text.
+void Check(const std::vector<Case>& cases) {
+    const Context context;
+    for (const Case& one : cases) {
+        EXPECT_EQ(FormatText(one.text, context), one.formatted) << one.text;
+    }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
-    return std::to_string(param.index);
+TEST(FormattedTextTest, References) {
+    Check({Case{"say [Name]!", "say Hello!"}, Case{"[Unset]x[name]", "x"},
+           Case{"[INSTALLDIR]bin", "/opt/app/bin"}, Case{"[%HOME]/.rc", "/home/user/.rc"},
+           Case{"\"[#app]\" [!app]", "\"/opt/app/app.exe\" /opt/app/app.exe"},
+           Case{"[$Core]x", "/opt/app/x"}, Case{"[#nope]", ""}, Case{"plain text", "plain text"},
+           Case{"", ""},
+           // Resolved inside-out, each value taken once.
+           Case{"[[Pointer]]", "Hello"}, Case{"[#[FileRef]]", "/opt/app/app.exe"},
+           Case{"[[Unset]]", ""}, Case{"[Brackets]", "[[Name]]"}, Case{"[Self][[Self]]", "[Self]"},
+           Case{"[Echo][Echo]", "x[Echo]xx[Echo]x"}});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    References, FormattedTextTest,
-    ::testing::Values(Case{"say [Name]!", "say Hello!"}, Case{"[Unset]x[name]", "x"},
-                      Case{"[INSTALLDIR]bin", "/opt/app/bin"},
-                      Case{"[%HOME]/.rc", "/home/user/.rc"},
-                      Case{"\"[#app]\" [!app]", "\"/opt/app/app.exe\" /opt/app/app.exe"},
-                      Case{"[$Core]x", "/opt/app/x"}, Case{"[#nope]", ""},
-                      Case{"plain text", "plain text"}, Case{"", ""},
-                      // Resolved inside-out, each value taken once.
-                      Case{"[[Pointer]]", "Hello"}, Case{"[#[FileRef]]", "/opt/app/app.exe"},
-                      Case{"[[Unset]]", ""}, Case{"[Brackets]", "[[Name]]"},
-                      Case{"[Self][[Self]]", "[Self]"}, Case{"[Echo][Echo]", "x[Echo]xx[Echo]x"}),
-    CaseName);
+TEST(FormattedTextTest, Escapes) {
+    Check({Case{"[\\[]Name[\\]]", "[Name]"}, Case{"[\\abc]", "a"},
+           Case{"[\\{][Name][\\}]", "{Hello}"}, Case{"a[~]b[~]", "a\0b\0"s}, Case{"[]", "[]"}});
+}
 
-INSTANTIATE_TEST_SUITE_P(Escapes, FormattedTextTest,
-                         ::testing::Values(Case{"[\\[]Name[\\]]", "[Name]"}, Case{"[\\abc]", "a"},
-                                           Case{"[\\{][Name][\\}]", "{Hello}"},
-                                           Case{"a[~]b[~]", "a\0b\0"s}, Case{"[]", "[]"}),
-                         CaseName);
+TEST(FormattedTextTest, Groups) {
+    Check({Case{"{[Name] and [One]}!", "Hello and 1!"}, Case{"{x[Unset]y}z", "z"},
+           Case{"{x[Name][Empty]}z", "z"}, Case{"{x[%NOPE]}z", "z"},
+           // Without references a group is text: a GUID stays as it is.
+           Case{"{12345678-9ABC-DEF0-1234-56789ABCDEF0}", "{12345678-9ABC-DEF0-1234-56789ABCDEF0}"},
+           Case{"{[\\[]}", "{[}"}, Case{"{}", "{}"}, Case{"{{[Name]}}", "Hello"},
+           Case{"{{[Unset]}}x", "x"}, Case{"{a{[Name]}b}", "aHellob"}, Case{"{a{[Unset]}b}c", "c"},
+           Case{"{a{b}[Name]}", "a{b}Hello"}});
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Groups, FormattedTextTest,
-    ::testing::Values(Case{"{[Name] and [One]}!", "Hello and 1!"}, Case{"{x[Unset]y}z", "z"},
-                      Case{"{x[Name][Empty]}z", "z"}, Case{"{x[%NOPE]}z", "z"},
-                      // Without references a group is text: a GUID stays as it is.
-                      Case{"{12345678-9ABC-DEF0-1234-56789ABCDEF0}",
-                           "{12345678-9ABC-DEF0-1234-56789ABCDEF0}"},
-                      Case{"{[\\[]}", "{[}"}, Case{"{}", "{}"}, Case{"{{[Name]}}", "Hello"},
-                      Case{"{{[Unset]}}x", "x"}, Case{"{a{[Name]}b}", "aHellob"},
-                      Case{"{a{[Unset]}b}c", "c"}, Case{"{a{b}[Name]}", "a{b}Hello"}),
-    CaseName);
-
-INSTANTIATE_TEST_SUITE_P(Unbalanced, FormattedTextTest,
-                         ::testing::Values(Case{"a[b", "a[b"}, Case{"a]b}", "a]b}"},
-                                           Case{"[Name", "[Name"}, Case{"{[Name]", "{Hello"},
-                                           Case{"}{", "}{"}, Case{"[a{b]c}", "[a{b]c}"},
-                                           Case{"[a [Name] b", "[a Hello b"}, Case{"[\\", "[\\"},
-                                           Case{"[\\]", "[\\]"}, Case{"x[\\ab", "x[\\ab"}),
-                         CaseName);
+TEST(FormattedTextTest, Unbalanced) {
+    Check({Case{"a[b", "a[b"}, Case{"a]b}", "a]b}"}, Case{"[Name", "[Name"},
+           Case{"{[Name]", "{Hello"}, Case{"}{", "}{"}, Case{"[a{b]c}", "[a{b]c}"},
+           Case{"[a [Name] b", "[a Hello b"}, Case{"[\\", "[\\"}, Case{"[\\]", "[\\]"},
+           Case{"x[\\ab", "x[\\ab"}});
+}
 
 TEST(FormattedTextLimitsTest, SubstitutionsStopAtTheLimit) {
     Context context;

@@ -30,7 +30,8 @@ constexpr const char* kEntry =
 std::string Product(const std::string& components, const std::string& features,
                     const std::string& extra = "", const std::string& folders = "") {
     return extra + R"(
-    <Directory Id="TARGETDIR" Name="SourceDir">)" + folders + R"(
+    <Directory Id="TARGETDIR" Name="SourceDir">)" +
+           folders + R"(
       <Directory Id="ProgramFilesFolder">
         <Directory Id="INSTALLDIR" Name="Brindlemark">)" +
            components + R"(
@@ -181,8 +182,9 @@ TEST_F(MsiEngineTest, FeaturesFollowTheirLevelsAndTheCommandLine) {
           <Component Id="Extra" Guid="{31313131-0000-0000-0000-000000000004}">
             <File Id="extra.txt" Source="extra.txt" KeyPath="yes"/>
           </Component>)";
-    const std::string features = std::string(kMainFeature) +
-                                 R"(<Feature Id="More" Level="2"><ComponentRef Id="Extra"/></Feature>)";
+    const std::string features =
+        std::string(kMainFeature) +
+        R"(<Feature Id="More" Level="2"><ComponentRef Id="Extra"/></Feature>)";
     const std::string package = Build("features", Product(components, features));
     ASSERT_FALSE(package.empty());
     struct Case {
@@ -212,8 +214,10 @@ TEST_F(MsiEngineTest, FeaturesFollowTheirLevelsAndTheCommandLine) {
 
 TEST_F(MsiEngineTest, AFailingLaunchConditionOrAnUnsupportedPartChangesNothing) {
     const std::string blocked = Build(
-        "launch", Product(kAppComponent, kMainFeature,
-                          R"(<Condition Message="Brindlemark needs [NeededThing].">NeededThing</Condition>)"));
+        "launch",
+        Product(
+            kAppComponent, kMainFeature,
+            R"(<Condition Message="Brindlemark needs [NeededThing].">NeededThing</Condition>)"));
     ASSERT_FALSE(blocked.empty());
     EXPECT_EQ(msi::InstallProduct(blocked, ""), msi::kInstallFailure);
     EXPECT_NE(Log().find("Brindlemark needs ."), std::string::npos) << Log();
@@ -222,8 +226,7 @@ TEST_F(MsiEngineTest, AFailingLaunchConditionOrAnUnsupportedPartChangesNothing) 
     ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess);
 
     // A custom action in a library cannot run here: refused before anything is done.
-    const std::string library = Build(
-        "dll", Product(kAppComponent, kMainFeature, R"(
+    const std::string library = Build("dll", Product(kAppComponent, kMainFeature, R"(
     <Binary Id="Helper" SourceFile="extra.txt"/>
     <CustomAction Id="CallHelper" BinaryKey="Helper" DllEntry="Run" Execute="deferred"/>
     <InstallExecuteSequence><Custom Action="CallHelper" Sequence="4001"/></InstallExecuteSequence>)"));
@@ -249,9 +252,10 @@ TEST_F(MsiEngineTest, AFailedInstallationPutsBackEveryFileItReplaced) {
           </Component>)";
     const std::string failing = Build(
         "failing",
-        Product(components,
-                R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Notes"/></Feature>)",
-                upgrade + R"(
+        Product(
+            components,
+            R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Notes"/></Feature>)",
+            upgrade + R"(
     <CustomAction Id="Fail" Directory="INSTALLDIR" ExeCommand="/bin/false" Execute="deferred"/>
     <InstallExecuteSequence><Custom Action="Fail" Sequence="4001"/></InstallExecuteSequence>)"),
         "2.0.0", kNewCode, false, "app 2\n");
@@ -279,11 +283,10 @@ TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
             <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="Channel"
                            Type="string" Value="[CHANNEL]"/>
           </Component>)";
-    const std::string package = Build(
-        "setters", Product(components, kMainFeature, R"(
+    const std::string package = Build("setters", Product(components, kMainFeature, R"(
     <CustomAction Id="SetChannel" Property="CHANNEL" Value="web-[ProductVersion]"/>
     <InstallExecuteSequence><Custom Action="SetChannel" Sequence="810"/></InstallExecuteSequence>)",
-                           R"(<Directory Id="ProgramMenuFolder"/>)"));
+                                                         R"(<Directory Id="ProgramMenuFolder"/>)"));
     ASSERT_FALSE(package.empty());
     ASSERT_EQ(msi::InstallProduct(package, "INSTALLDIR=\"C:\\Custom Place\""), msi::kSuccess)
         << Log();
@@ -295,9 +298,9 @@ TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
         entry = stubtest::ReadFile(item.path().string());
     }
     EXPECT_NE(entry.find("Name=Brindlemark\n"), std::string::npos) << entry;
-    EXPECT_NE(entry.find("Exec=\"" + work_ / "root/Custom Place/app.txt" +
-                         "\" \"--mode\" \"a b\"\n"),
-              std::string::npos)
+    EXPECT_NE(
+        entry.find("Exec=\"" + work_ / "root/Custom Place/app.txt" + "\" \"--mode\" \"a b\"\n"),
+        std::string::npos)
         << entry;
     ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
     EXPECT_TRUE(stdfs::is_empty(work_ / "data/applications"));

@@ -99,8 +99,8 @@ const std::map<std::string, std::string>& KnownFolders() {
 
 std::string MapFolder(const std::string& value) {
     std::string path = value;
-    const bool windows = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-                         path[1] == ':';
+    const bool windows =
+        path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
     if (windows || path.find('\\') != std::string::npos) {
         std::replace(path.begin(), path.end(), '\\', '/');
     }

@@ -3,11 +3,11 @@
 #include <libgcab.h>
 #include <libmsi.h>
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <functional>
-#include <set>
 #include <memory>
+#include <set>
 #include <string_view>
 
 #include "platform/unicode.h"
@@ -112,16 +112,57 @@ std::string CutToReaderLength(const std::string& text) {
 // reported installed with part of it skipped.
 bool IsKnownTable(const std::string& name) {
     static const std::set<std::string> known = {
-        "_Validation", "ActionText", "AdminExecuteSequence", "AdminUISequence",
-        "AdvtExecuteSequence", "AdvtUISequence", "BBControl", "Billboard", "Binary", "BindImage",
-        "CheckBox", "ComboBox", "Component", "Condition", "Control", "ControlCondition",
-        "ControlEvent", "CreateFolder", "CustomAction", "Dialog", "Directory", "Environment",
-        "Error", "EventMapping", "Feature", "FeatureComponents", "File", "Icon",
-        "InstallExecuteSequence", "InstallUISequence", "LaunchCondition", "ListBox", "ListView",
-        "Media", "ModuleComponents", "ModuleDependency", "ModuleExclusion", "ModuleSignature",
-        "MsiDigitalCertificate", "MsiDigitalSignature", "MsiFileHash", "Property",
-        "RadioButton", "Registry", "RemoveFile", "RemoveRegistry", "ReserveCost", "Shortcut",
-        "TextStyle", "UIText", "Upgrade",
+        "_Validation",
+        "ActionText",
+        "AdminExecuteSequence",
+        "AdminUISequence",
+        "AdvtExecuteSequence",
+        "AdvtUISequence",
+        "BBControl",
+        "Billboard",
+        "Binary",
+        "BindImage",
+        "CheckBox",
+        "ComboBox",
+        "Component",
+        "Condition",
+        "Control",
+        "ControlCondition",
+        "ControlEvent",
+        "CreateFolder",
+        "CustomAction",
+        "Dialog",
+        "Directory",
+        "Environment",
+        "Error",
+        "EventMapping",
+        "Feature",
+        "FeatureComponents",
+        "File",
+        "Icon",
+        "InstallExecuteSequence",
+        "InstallUISequence",
+        "LaunchCondition",
+        "ListBox",
+        "ListView",
+        "Media",
+        "ModuleComponents",
+        "ModuleDependency",
+        "ModuleExclusion",
+        "ModuleSignature",
+        "MsiDigitalCertificate",
+        "MsiDigitalSignature",
+        "MsiFileHash",
+        "Property",
+        "RadioButton",
+        "Registry",
+        "RemoveFile",
+        "RemoveRegistry",
+        "ReserveCost",
+        "Shortcut",
+        "TextStyle",
+        "UIText",
+        "Upgrade",
     };
     return known.count(name) != 0;
 }
@@ -241,8 +282,7 @@ bool Package::ReadTables(void* handle) {
     };
     return rows(
                "SELECT `Property`, `Value` FROM `Property`",
-               [this](LibmsiRecord* r) { properties_[FieldText(r, 1)] = FieldText(r, 2); },
-               true) &&
+               [this](LibmsiRecord* r) { properties_[FieldText(r, 1)] = FieldText(r, 2); }, true) &&
            rows(
                "SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
                [this](LibmsiRecord* r) {
@@ -253,9 +293,8 @@ bool Package::ReadTables(void* handle) {
                "SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`, "
                "`KeyPath` FROM `Component`",
                [this](LibmsiRecord* r) {
-                   PackageComponent component{FieldText(r, 1), FieldText(r, 2), FieldText(r, 3),
-                                              IntegerOr(r, 4, 0), FieldText(r, 5),
-                                              FieldText(r, 6)};
+                   PackageComponent component{FieldText(r, 1),    FieldText(r, 2), FieldText(r, 3),
+                                              IntegerOr(r, 4, 0), FieldText(r, 5), FieldText(r, 6)};
                    components_[component.key] = component;
                },
                true) &&
@@ -290,20 +329,22 @@ bool Package::ReadTables(void* handle) {
                 }) &&
            rows("SELECT `Registry`, `Root`, `Key`, `Name`, `Value`, `Component_` FROM `Registry`",
                 [this](LibmsiRecord* r) { registry_.push_back(RegistryOf(r, true)); }) &&
-           rows("SELECT `RemoveRegistry`, `Root`, `Key`, `Name`, `Component_` FROM "
-                "`RemoveRegistry`",
-                [this](LibmsiRecord* r) { removeRegistry_.push_back(RegistryOf(r, false)); }) &&
+           rows(
+               "SELECT `RemoveRegistry`, `Root`, `Key`, `Name`, `Component_` FROM "
+               "`RemoveRegistry`",
+               [this](LibmsiRecord* r) { removeRegistry_.push_back(RegistryOf(r, false)); }) &&
            rows("SELECT `Condition`, `Description` FROM `LaunchCondition`",
                 [this](LibmsiRecord* r) {
                     launchConditions_.push_back({FieldText(r, 1), FieldText(r, 2)});
                 }) &&
-           rows("SELECT `UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, "
-                "`Remove`, `ActionProperty` FROM `Upgrade`",
-                [this](LibmsiRecord* r) {
-                    upgrades_.push_back({FieldText(r, 1), FieldText(r, 2), FieldText(r, 3),
-                                         FieldText(r, 4), IntegerOr(r, 5, 0), FieldText(r, 6),
-                                         FieldText(r, 7)});
-                }) &&
+           rows(
+               "SELECT `UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, "
+               "`Remove`, `ActionProperty` FROM `Upgrade`",
+               [this](LibmsiRecord* r) {
+                   upgrades_.push_back({FieldText(r, 1), FieldText(r, 2), FieldText(r, 3),
+                                        FieldText(r, 4), IntegerOr(r, 5, 0), FieldText(r, 6),
+                                        FieldText(r, 7)});
+               }) &&
            rows("SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
                 [this](LibmsiRecord* r) {
                     CustomActionRow action{FieldText(r, 1), IntegerOr(r, 2, 0), FieldText(r, 3),
@@ -318,25 +359,27 @@ bool Package::ReadTables(void* handle) {
                         sequence_.push_back({FieldText(r, 1), FieldText(r, 2), sequence});
                     }
                 }) &&
-           rows("SELECT `Shortcut`, `Directory_`, `Name`, `Component_`, `Target`, `Arguments`, "
-                "`Description`, `WkDir` FROM `Shortcut`",
-                [this](LibmsiRecord* r) {
-                    shortcuts_.push_back({FieldText(r, 1), FieldText(r, 2),
-                                          LongName(FieldText(r, 3)), FieldText(r, 4),
-                                          FieldText(r, 5), FieldText(r, 6), FieldText(r, 7),
-                                          FieldText(r, 8)});
-                }) &&
+           rows(
+               "SELECT `Shortcut`, `Directory_`, `Name`, `Component_`, `Target`, `Arguments`, "
+               "`Description`, `WkDir` FROM `Shortcut`",
+               [this](LibmsiRecord* r) {
+                   shortcuts_.push_back({FieldText(r, 1), FieldText(r, 2),
+                                         LongName(FieldText(r, 3)), FieldText(r, 4),
+                                         FieldText(r, 5), FieldText(r, 6), FieldText(r, 7),
+                                         FieldText(r, 8)});
+               }) &&
            rows("SELECT `Directory_`, `Component_` FROM `CreateFolder`",
                 [this](LibmsiRecord* r) {
                     createFolders_.push_back({FieldText(r, 1), FieldText(r, 2)});
                 }) &&
-           rows("SELECT `FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode` FROM "
-                "`RemoveFile`",
-                [this](LibmsiRecord* r) {
-                    removeFiles_.push_back({FieldText(r, 1), FieldText(r, 2),
-                                            LongName(FieldText(r, 3)), FieldText(r, 4),
-                                            IntegerOr(r, 5, 0)});
-                }) &&
+           rows(
+               "SELECT `FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode` FROM "
+               "`RemoveFile`",
+               [this](LibmsiRecord* r) {
+                   removeFiles_.push_back({FieldText(r, 1), FieldText(r, 2),
+                                           LongName(FieldText(r, 3)), FieldText(r, 4),
+                                           IntegerOr(r, 5, 0)});
+               }) &&
            rows("SELECT `Environment`, `Name`, `Value`, `Component_` FROM `Environment`",
                 [this](LibmsiRecord* r) {
                     environment_.push_back(
@@ -346,10 +389,9 @@ bool Package::ReadTables(void* handle) {
 }
 
 bool Package::SortSequence() {
-    std::stable_sort(sequence_.begin(), sequence_.end(),
-                     [](const SequenceRow& a, const SequenceRow& b) {
-                         return a.sequence < b.sequence;
-                     });
+    std::stable_sort(
+        sequence_.begin(), sequence_.end(),
+        [](const SequenceRow& a, const SequenceRow& b) { return a.sequence < b.sequence; });
     return true;
 }
 
@@ -396,8 +438,8 @@ bool Package::ExtractBinary(const std::string& name, const std::string& path) {
     GPtr<LibmsiDatabase> database(
         libmsi_database_new(path_.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error.error));
     const std::string sql = "SELECT `Data` FROM `Binary` WHERE `Name` = '" + name + "'";
-    GPtr<LibmsiQuery> query(
-        database ? libmsi_query_new(database.get(), sql.c_str(), &error.error) : nullptr);
+    GPtr<LibmsiQuery> query(database ? libmsi_query_new(database.get(), sql.c_str(), &error.error)
+                                     : nullptr);
     GPtr<LibmsiRecord> record;
     if (query && libmsi_query_execute(query.get(), nullptr, &error.error)) {
         record.reset(libmsi_query_fetch(query.get(), &error.error));
@@ -409,11 +451,11 @@ bool Package::ExtractBinary(const std::string& name, const std::string& path) {
     GPtr<GFile> file(g_file_new_for_path(path.c_str()));
     GPtr<GFileOutputStream> out(
         g_file_replace(file.get(), nullptr, FALSE, G_FILE_CREATE_PRIVATE, nullptr, &error.error));
-    return out && g_output_stream_splice(G_OUTPUT_STREAM(out.get()), stream.get(),
-                                         static_cast<GOutputStreamSpliceFlags>(
-                                             G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE |
-                                             G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET),
-                                         nullptr, &error.error) >= 0;
+    return out && g_output_stream_splice(
+                      G_OUTPUT_STREAM(out.get()), stream.get(),
+                      static_cast<GOutputStreamSpliceFlags>(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE |
+                                                            G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET),
+                      nullptr, &error.error) >= 0;
 }
 
 bool Package::ExtractCabinet(const std::string& cabinet, const std::string& folder) {

@@ -18,10 +18,9 @@ constexpr const char* kProductsKey =
 constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 // Properties kept with the record so the Add/Remove entry can be written again.
 constexpr const char* kEntryProperties[] = {
-    "Manufacturer",     "ProductLanguage",  "SourceDir",       "ARPCOMMENTS",
-    "ARPCONTACT",       "ARPHELPLINK",      "ARPHELPTELEPHONE", "ARPURLINFOABOUT",
-    "ARPURLUPDATEINFO", "ARPREADME",        "ARPNOMODIFY",     "ARPNOREPAIR",
-    "ARPNOREMOVE",      "ARPSYSTEMCOMPONENT",
+    "Manufacturer", "ProductLanguage",  "SourceDir",       "ARPCOMMENTS",        "ARPCONTACT",
+    "ARPHELPLINK",  "ARPHELPTELEPHONE", "ARPURLINFOABOUT", "ARPURLUPDATEINFO",   "ARPREADME",
+    "ARPNOMODIFY",  "ARPNOREPAIR",      "ARPNOREMOVE",     "ARPSYSTEMCOMPONENT",
 };
 
 std::string RecordKey(const std::string& code) {
@@ -90,9 +89,12 @@ bool WriteEntry(Transaction& changes, const Record& record) {
         dword("Language", Number(entry("ProductLanguage"))) && dword("WindowsInstaller", 1);
     // What the package chose to show or hide.
     static const std::pair<const char*, const char*> kTexts[] = {
-        {"ARPCOMMENTS", "Comments"},       {"ARPCONTACT", "Contact"},
-        {"ARPHELPLINK", "HelpLink"},       {"ARPHELPTELEPHONE", "HelpTelephone"},
-        {"ARPURLINFOABOUT", "URLInfoAbout"}, {"ARPURLUPDATEINFO", "URLUpdateInfo"},
+        {"ARPCOMMENTS", "Comments"},
+        {"ARPCONTACT", "Contact"},
+        {"ARPHELPLINK", "HelpLink"},
+        {"ARPHELPTELEPHONE", "HelpTelephone"},
+        {"ARPURLINFOABOUT", "URLInfoAbout"},
+        {"ARPURLUPDATEINFO", "URLUpdateInfo"},
         {"ARPREADME", "Readme"},
     };
     for (const auto& [property, name] : kTexts) {
@@ -259,16 +261,15 @@ bool WriteRecord(Transaction& changes, const Record& record) {
     for (const InstalledItem& item : record.items) {
         items.push_back(ItemLine(item));
     }
-    bool written = text("DisplayName", record.name) && text("DisplayVersion", record.version) &&
-                   text("UpgradeCode", record.upgradeCode) &&
-                   text("InstallLocation", record.location) &&
-                   text("LocalPackage", record.localPackage) &&
-                   text("InstallProperties", record.properties) &&
-                   text("Is64Bit", record.is64Bit ? "1" : "0") &&
-                   text("InstalledBytes", std::to_string(record.bytes)) &&
-                   text("WindowsInstaller", "1") && multi("InstalledFiles", record.files) &&
-                   multi("InstalledFeatures", {record.features.begin(), record.features.end()}) &&
-                   multi("InstalledItems", items);
+    bool written =
+        text("DisplayName", record.name) && text("DisplayVersion", record.version) &&
+        text("UpgradeCode", record.upgradeCode) && text("InstallLocation", record.location) &&
+        text("LocalPackage", record.localPackage) && text("InstallProperties", record.properties) &&
+        text("Is64Bit", record.is64Bit ? "1" : "0") &&
+        text("InstalledBytes", std::to_string(record.bytes)) && text("WindowsInstaller", "1") &&
+        multi("InstalledFiles", record.files) &&
+        multi("InstalledFeatures", {record.features.begin(), record.features.end()}) &&
+        multi("InstalledItems", items);
     for (const auto& [name, value] : record.entry) {
         written = written && text(name, value);
     }

@@ -27,31 +27,77 @@ using Kind = InstalledItem::Kind;
 // in them refuse the package before it starts).
 bool IsQuietStandardAction(const std::string& action) {
     static const std::set<std::string> actions = {
-        "AllocateRegistrySpace", "AppSearch", "BindImage", "CCPSearch", "CostInitialize",
-        "DeleteServices", "DisableRollback", "DuplicateFiles", "FileCost", "InstallAdminPackage",
-        "InstallExecute", "InstallExecuteAgain", "InstallFinalize", "InstallInitialize",
-        "InstallODBC", "InstallServices", "InstallSFPCatalogFile", "InstallValidate",
-        "IsolateComponents", "MigrateFeatureStates", "MoveFiles", "MsiConfigureServices",
-        "MsiPublishAssemblies", "MsiUnpublishAssemblies", "PatchFiles", "ProcessComponents",
-        "PublishComponents", "PublishFeatures", "PublishProduct", "RegisterClassInfo",
-        "RegisterComPlus", "RegisterExtensionInfo", "RegisterFonts", "RegisterMIMEInfo",
-        "RegisterProduct", "RegisterProgIdInfo", "RegisterTypeLibraries", "RegisterUser",
-        "RemoveDuplicateFiles", "RemoveEnvironmentStrings", "RemoveIniValues", "RemoveODBC",
-        "ResolveSource", "RMCCPSearch", "SelfRegModules", "SelfUnregModules", "SetODBCFolders",
-        "StartServices", "StopServices", "UnpublishComponents", "UnpublishFeatures",
-        "UnregisterClassInfo", "UnregisterComPlus", "UnregisterExtensionInfo", "UnregisterFonts",
-        "UnregisterMIMEInfo", "UnregisterProgIdInfo", "UnregisterTypeLibraries",
-        "ValidateProductID", "WriteEnvironmentStrings", "WriteIniValues",
+        "AllocateRegistrySpace",
+        "AppSearch",
+        "BindImage",
+        "CCPSearch",
+        "CostInitialize",
+        "DeleteServices",
+        "DisableRollback",
+        "DuplicateFiles",
+        "FileCost",
+        "InstallAdminPackage",
+        "InstallExecute",
+        "InstallExecuteAgain",
+        "InstallFinalize",
+        "InstallInitialize",
+        "InstallODBC",
+        "InstallServices",
+        "InstallSFPCatalogFile",
+        "InstallValidate",
+        "IsolateComponents",
+        "MigrateFeatureStates",
+        "MoveFiles",
+        "MsiConfigureServices",
+        "MsiPublishAssemblies",
+        "MsiUnpublishAssemblies",
+        "PatchFiles",
+        "ProcessComponents",
+        "PublishComponents",
+        "PublishFeatures",
+        "PublishProduct",
+        "RegisterClassInfo",
+        "RegisterComPlus",
+        "RegisterExtensionInfo",
+        "RegisterFonts",
+        "RegisterMIMEInfo",
+        "RegisterProduct",
+        "RegisterProgIdInfo",
+        "RegisterTypeLibraries",
+        "RegisterUser",
+        "RemoveDuplicateFiles",
+        "RemoveEnvironmentStrings",
+        "RemoveIniValues",
+        "RemoveODBC",
+        "ResolveSource",
+        "RMCCPSearch",
+        "SelfRegModules",
+        "SelfUnregModules",
+        "SetODBCFolders",
+        "StartServices",
+        "StopServices",
+        "UnpublishComponents",
+        "UnpublishFeatures",
+        "UnregisterClassInfo",
+        "UnregisterComPlus",
+        "UnregisterExtensionInfo",
+        "UnregisterFonts",
+        "UnregisterMIMEInfo",
+        "UnregisterProgIdInfo",
+        "UnregisterTypeLibraries",
+        "ValidateProductID",
+        "WriteEnvironmentStrings",
+        "WriteIniValues",
     };
     return actions.count(action) != 0;
 }
 
 bool IsActingStandardAction(const std::string& action) {
     static const std::set<std::string> actions = {
-        "LaunchConditions", "FindRelatedProducts", "CostFinalize",   "RemoveExistingProducts",
-        "RemoveRegistryValues", "RemoveShortcuts", "RemoveFiles",    "RemoveFolders",
-        "CreateFolders",    "InstallFiles",        "CreateShortcuts", "WriteRegistryValues",
-        "ScheduleReboot",   "ForceReboot",
+        "LaunchConditions",     "FindRelatedProducts", "CostFinalize",    "RemoveExistingProducts",
+        "RemoveRegistryValues", "RemoveShortcuts",     "RemoveFiles",     "RemoveFolders",
+        "CreateFolders",        "InstallFiles",        "CreateShortcuts", "WriteRegistryValues",
+        "ScheduleReboot",       "ForceReboot",
     };
     return actions.count(action) != 0;
 }
@@ -59,10 +105,10 @@ bool IsActingStandardAction(const std::string& action) {
 // The order of a package that has no sequence of its own.
 const std::vector<std::string>& DefaultSequence() {
     static const std::vector<std::string> actions = {
-        "LaunchConditions", "FindRelatedProducts", "CostInitialize", "FileCost",
-        "CostFinalize",     "InstallValidate",     "InstallInitialize", "RemoveExistingProducts",
-        "RemoveShortcuts",  "RemoveRegistryValues", "RemoveFiles",   "RemoveFolders",
-        "CreateFolders",    "InstallFiles",        "CreateShortcuts", "WriteRegistryValues",
+        "LaunchConditions", "FindRelatedProducts",  "CostInitialize",    "FileCost",
+        "CostFinalize",     "InstallValidate",      "InstallInitialize", "RemoveExistingProducts",
+        "RemoveShortcuts",  "RemoveRegistryValues", "RemoveFiles",       "RemoveFolders",
+        "CreateFolders",    "InstallFiles",         "CreateShortcuts",   "WriteRegistryValues",
         "InstallFinalize",
     };
     return actions;
@@ -95,8 +141,7 @@ std::string ContentHash(const std::string& path) {
     std::string content;
     if (fs::File file(std::fopen(path.c_str(), "rb")); file) {
         char buffer[65536];
-        for (std::size_t read = 0;
-             (read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
+        for (std::size_t read = 0; (read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
             content.append(buffer, read);
         }
     } else {
@@ -337,10 +382,12 @@ std::uint32_t Session::Install(const std::string& packagePath, const Record* ins
     const std::string name = package_.Property("ProductName");
     log_.Line("MSI (s): %s product %s (%s), version %s",
               installed != nullptr ? "Configuring" : "Installing", name.c_str(),
-              package_.Property("ProductCode").c_str(), package_.Property("ProductVersion").c_str());
+              package_.Property("ProductCode").c_str(),
+              package_.Property("ProductVersion").c_str());
     if ((UiLevel() & 0x7) != kUiNone && !quiet_) {
-        log_.Line("MSI (s): No user interface is shown on this system: the installation runs as "
-                  "with /qn.");
+        log_.Line(
+            "MSI (s): No user interface is shown on this system: the installation runs as "
+            "with /qn.");
     }
     if (const std::uint32_t refused = Refusal(); refused != kSuccess) {
         return refused;
@@ -506,8 +553,8 @@ std::uint32_t Session::RunProgram(const CustomActionRow& action) {
     std::string program;
     std::string scratch;
     if (base == 2) {
-        if (stage_.empty() || !package_.ExtractBinary(action.source, stage_ + "/binary-" +
-                                                                         action.source)) {
+        if (stage_.empty() ||
+            !package_.ExtractBinary(action.source, stage_ + "/binary-" + action.source)) {
             log_.Line("MSI (s): The custom action %s cannot unpack %s", action.action.c_str(),
                       action.source.c_str());
             return kInstallFailure;
@@ -530,8 +577,8 @@ std::uint32_t Session::RunProgram(const CustomActionRow& action) {
         return kInstallFailure;
     }
     std::uint32_t exitCode = 0;
-    const std::string line = program.empty() ? commandLine
-                                             : QuoteArgument(program) + " " + commandLine;
+    const std::string line =
+        program.empty() ? commandLine : QuoteArgument(program) + " " + commandLine;
     if (!process::RunProcess(program, line, folder, true, exitCode)) {
         log_.Line("MSI (s): The custom action %s could not start %s", action.action.c_str(),
                   line.c_str());
@@ -569,16 +616,15 @@ void Session::FindRelatedProducts() {
             if (other.code == code) {
                 continue;
             }
-            const int low = row.versionMin.empty() ? 1 : CompareVersions(other.version,
-                                                                          row.versionMin);
-            const int high = row.versionMax.empty() ? -1 : CompareVersions(other.version,
-                                                                           row.versionMax);
-            const bool aboveMin = row.versionMin.empty() ||
-                                  low > 0 || (low == 0 && (row.attributes &
-                                                           UpgradeRow::kVersionMinInclusive));
-            const bool belowMax = row.versionMax.empty() ||
-                                  high < 0 || (high == 0 && (row.attributes &
-                                                             UpgradeRow::kVersionMaxInclusive));
+            const int low =
+                row.versionMin.empty() ? 1 : CompareVersions(other.version, row.versionMin);
+            const int high =
+                row.versionMax.empty() ? -1 : CompareVersions(other.version, row.versionMax);
+            const bool aboveMin = row.versionMin.empty() || low > 0 ||
+                                  (low == 0 && (row.attributes & UpgradeRow::kVersionMinInclusive));
+            const bool belowMax =
+                row.versionMax.empty() || high < 0 ||
+                (high == 0 && (row.attributes & UpgradeRow::kVersionMaxInclusive));
             if (!aboveMin || !belowMax || row.actionProperty.empty()) {
                 continue;
             }
@@ -638,8 +684,7 @@ std::uint32_t Session::Remove(const Record& installed, bool havePackage,
     removing_ = true;
     keep_ = keep;
     record_ = installed;
-    log_.Line("MSI (s): Removing product %s (%s)", installed.name.c_str(),
-              installed.code.c_str());
+    log_.Line("MSI (s): Removing product %s (%s)", installed.name.c_str(), installed.code.c_str());
     properties_["REMOVE"] = "ALL";
     std::uint32_t result = kSuccess;
     if (havePackage) {
@@ -800,8 +845,7 @@ bool Session::WantsFile(const PackageFile& file, const std::string& target,
     const std::string current = ContentHash(target);
     if (file.version.empty()) {
         if (!installedHash.empty() && current != installedHash) {
-            log_.Line("MSI (s): %s was changed since it was installed: it is kept",
-                      target.c_str());
+            log_.Line("MSI (s): %s was changed since it was installed: it is kept", target.c_str());
             return false;
         }
         return has('c') && current != ContentHash(staged);
@@ -843,9 +887,9 @@ bool Session::InstallFiles() {
         log_.Line("MSI (s): %s", package_.Error().c_str());
         return false;
     }
-    if (!quiet_ && (!ui_.Progress(0, total, 0, 1) ||
-                    !ui_.Send(kMessageActionStart,
-                              "Action " + Now() + ": InstallFiles. Copying new files"))) {
+    if (!quiet_ &&
+        (!ui_.Progress(0, total, 0, 1) ||
+         !ui_.Send(kMessageActionStart, "Action " + Now() + ": InstallFiles. Copying new files"))) {
         return false;
     }
     for (const PackageFile* file : files) {
@@ -868,12 +912,11 @@ bool Session::InstallFiles() {
         } else if (Installing(file->component)) {
             Note(file->component, Kind::File, {target, "", ""});
         }
-        if (!quiet_ &&
-            (!ui_.Send(kMessageActionData,
-                       "File: " + file->name + ",  Directory: " +
-                           target.substr(0, target.rfind('/')) +
-                           ",  Size: " + std::to_string(file->size)) ||
-             !ui_.Progress(2, file->size))) {
+        if (!quiet_ && (!ui_.Send(kMessageActionData,
+                                  "File: " + file->name +
+                                      ",  Directory: " + target.substr(0, target.rfind('/')) +
+                                      ",  Size: " + std::to_string(file->size)) ||
+                        !ui_.Progress(2, file->size))) {
             return false;
         }
     }
@@ -1069,8 +1112,7 @@ bool Session::WriteRegistryValues() {
             return reg::OpenKey(hive, key, view, reg::Access::Read, handle) == 0;
         }();
         if (!changes_.SetValue(hive, view, key, name, type, data)) {
-            log_.Line("MSI (s): cannot write the registry value %s\\%s", key.c_str(),
-                      name.c_str());
+            log_.Line("MSI (s): cannot write the registry value %s\\%s", key.c_str(), name.c_str());
             return false;
         }
         log_.Line("MSI (s): Wrote registry value %s\\%s\\%s", reg::RootName(hive), key.c_str(),
@@ -1142,13 +1184,13 @@ bool Session::RemoveRegistryValues() {
             changes_.DeleteTree(hive, view, item.fields[2]);
         }
     }
-    record_.items.erase(std::remove_if(record_.items.begin(), record_.items.end(),
-                                       [this](const InstalledItem& item) {
-                                           return (item.kind == Kind::Value ||
-                                                   item.kind == Kind::Key) &&
-                                                  Removing(item.component);
-                                       }),
-                        record_.items.end());
+    record_.items.erase(
+        std::remove_if(record_.items.begin(), record_.items.end(),
+                       [this](const InstalledItem& item) {
+                           return (item.kind == Kind::Value || item.kind == Kind::Key) &&
+                                  Removing(item.component);
+                       }),
+        record_.items.end());
     return true;
 }
 
@@ -1177,9 +1219,9 @@ bool Session::CreateShortcuts() {
         }
         entry.workingDirectory =
             row.workingDirectory.empty() ? std::string() : layout_.Folder(row.workingDirectory);
-        const std::string path = WriteDesktopEntry(
-            changes_, ShortcutPlace(layout_.Folder(row.directory)),
-            package_.Property("ProductCode") + "-" + row.key, entry);
+        const std::string path =
+            WriteDesktopEntry(changes_, ShortcutPlace(layout_.Folder(row.directory)),
+                              package_.Property("ProductCode") + "-" + row.key, entry);
         if (path.empty()) {
             log_.Line("MSI (s): cannot create the shortcut %s", row.key.c_str());
             return false;
@@ -1238,10 +1280,10 @@ bool Session::RecordProduct(const std::string& packagePath) {
             record_.bytes += file.size;
         }
     }
-    for (const char* name : {"Manufacturer", "ProductLanguage", "SourceDir", "ARPCOMMENTS",
-                             "ARPCONTACT", "ARPHELPLINK", "ARPHELPTELEPHONE", "ARPURLINFOABOUT",
-                             "ARPURLUPDATEINFO", "ARPREADME", "ARPNOMODIFY", "ARPNOREPAIR",
-                             "ARPNOREMOVE", "ARPSYSTEMCOMPONENT"}) {
+    for (const char* name :
+         {"Manufacturer", "ProductLanguage", "SourceDir", "ARPCOMMENTS", "ARPCONTACT",
+          "ARPHELPLINK", "ARPHELPTELEPHONE", "ARPURLINFOABOUT", "ARPURLUPDATEINFO", "ARPREADME",
+          "ARPNOMODIFY", "ARPNOREPAIR", "ARPNOREMOVE", "ARPSYSTEMCOMPONENT"}) {
         if (const std::string value = Get(properties_, name); !value.empty()) {
             record_.entry[name] = value;
         } else {

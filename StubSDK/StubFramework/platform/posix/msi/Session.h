@@ -99,7 +99,7 @@ private:
     bool filesPlaced_ = false;
     std::string stage_;  // the package's files, unpacked
     Selection selection_;
-    Record record_;      // what the product will be once this session ends
+    Record record_;  // what the product will be once this session ends
     std::set<std::string> keep_;
 };
 

@@ -124,7 +124,8 @@ std::string Transaction::NextBackupPath() {
 bool Transaction::PlaceFile(const std::string& source, const std::string& target,
                             fs::Readers readers, bool program) {
     // Written through, a link would put the file wherever it points.
-    if (fs::IsLink(target) || fs::IsFolder(target) || !MakeFolder(stdfs::path(target).parent_path().string(), readers)) {
+    if (fs::IsLink(target) || fs::IsFolder(target) ||
+        !MakeFolder(stdfs::path(target).parent_path().string(), readers)) {
         return false;
     }
     const std::string fresh = target + ".stub-new";
