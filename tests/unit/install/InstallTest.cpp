@@ -122,6 +122,16 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
               std::string::npos);
     EXPECT_EQ(Progress(kInstallCurrent), 150);
 
+    // The switches as Add/Remove entries and restart-minded callers write them.
+    ASSERT_EQ(core::RunUninstall(bridge.Dispatch(),
+                                 "msiexec.exe /i \"" + package + "\" /qn /forcerestart"),
+              ErrorHandle::NoError);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1.0.0\n");
+    EXPECT_EQ(
+        core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /X") + kCode1 + " /qn"),
+        ErrorHandle::NoError);
+    EXPECT_FALSE(stdfs::exists(Installed("")));
+
     // The product is gone now: 1605 reaches us whole and is no known result.
     EXPECT_EQ(
         core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /x ") + kCode1 + " /qn"),
@@ -148,9 +158,8 @@ TEST_F(InstallTest, TheUpgradeTableDecidesWhatHappensToOtherVersions) {
 
     // With one, a newer version replaces both, and an older one is refused
     // with the package's message.
-    ASSERT_EQ(
-        core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode3, kMajorUpgrade), "/qn"),
-        ErrorHandle::NoError);
+    ASSERT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("2.0.0", kCode3, kMajorUpgrade), "/qn"),
+              ErrorHandle::NoError);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
     EXPECT_EQ(stubtest::ReadFile(Installed("docs/readme.txt")).size(), 4000u);
     EXPECT_FALSE(stdfs::exists(elsewhere)) << "the older product's files stayed";
@@ -160,9 +169,8 @@ TEST_F(InstallTest, TheUpgradeTableDecidesWhatHappensToOtherVersions) {
     EXPECT_EQ(Progress(kInstallCurrent), Progress(kInstallTotal));
     EXPECT_EQ(Progress(kInstallTotal), 4000 + 10);
 
-    EXPECT_EQ(
-        core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1, kMajorUpgrade), "/qn"),
-        ErrorHandle::Failure);
+    EXPECT_EQ(core::InstallMsi(bridge.Dispatch(), BuildMsi("1.0.0", kCode1, kMajorUpgrade), "/qn"),
+              ErrorHandle::Failure);
     EXPECT_EQ(bridge.Dispatch().LastInstallError(), 1603u);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 2.0.0\n");
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");

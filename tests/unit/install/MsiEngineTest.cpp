@@ -312,4 +312,57 @@ TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
     EXPECT_TRUE(stdfs::exists(work_ / "root/Program Files/Other/app.txt"));
 }
 
+TEST_F(MsiEngineTest, EnvironmentProgramsAndRestarts) {
+    const std::string components = R"(
+          <Component Id="App" Guid="{31313131-0000-0000-0000-000000000007}">
+            <File Id="app.txt" Source="app.txt" KeyPath="yes"/>
+            <File Id="run.sh" Source="run.sh"/>
+          </Component>)";
+    const std::string built = stubtest::BuildWxsMsi(
+        work_.Path(), "environment", kCode, "1.0.0", Product(components, kMainFeature, R"(
+    <InstallExecuteSequence><ScheduleReboot Sequence="6700">RESTARTNOW</ScheduleReboot></InstallExecuteSequence>)"),
+        {{"app.txt", "app 1\n"}, {"run.sh", "#!/bin/sh\nexit 0\n"}});
+    ASSERT_FALSE(built.empty());
+    // wixl writes no Environment table: msibuild adds it and its actions.
+    const std::string package = work_ / "environment.msi";
+    stdfs::copy_file(built, package);
+    const std::string sql =
+        "msibuild '" + package +
+        "' -q 'CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT "
+        "NULL, `Value` CHAR(255), `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)'"
+        " -q \"INSERT INTO Environment (Environment, Name, Value, Component_) VALUES "
+        "('Path', '=-*PATH', '[~];[INSTALLDIR]', 'App')\""
+        " -q \"INSERT INTO Environment (Environment, Name, Value, Component_) VALUES "
+        "('Home', '=-BRINDLEMARK_HOME', '[INSTALLDIR]', 'App')\""
+        " -q \"INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES "
+        "('WriteEnvironmentStrings', 5200)\""
+        " -q \"INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES "
+        "('RemoveEnvironmentStrings', 3300)\"";
+    ASSERT_EQ(std::system(sql.c_str()), 0);
+    const std::string system = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    {
+        reg::Key key;
+        ASSERT_EQ(reg::CreateKey(reg::Root::LocalMachine, system, reg::View::Wow64_64, key), 0u);
+        ASSERT_EQ(reg::SetValue(key, "PATH", reg::kRegSz, reg::TextData("/usr/bin")), 0u);
+    }
+
+    ASSERT_EQ(msi::InstallProduct(package, ""), msi::kSuccess) << Log();
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_64, system, "PATH"),
+              "/usr/bin;" + Installed(""));
+    EXPECT_EQ(Text(reg::Root::CurrentUser, reg::View::Default, "Environment", "BRINDLEMARK_HOME"),
+              Installed(""));
+    // A per-machine product is readable by all; its programs stay runnable.
+    EXPECT_EQ(stdfs::status(Installed("run.sh")).permissions() & stdfs::perms::all,
+              static_cast<stdfs::perms>(0755));
+    EXPECT_EQ(stdfs::status(Installed("app.txt")).permissions() & stdfs::perms::all,
+              static_cast<stdfs::perms>(0644));
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_64, system, "PATH"), "/usr/bin");
+    EXPECT_FALSE(
+        Text(reg::Root::CurrentUser, reg::View::Default, "Environment", "BRINDLEMARK_HOME"));
+
+    // A restart is asked for only when its action's condition holds.
+    ASSERT_EQ(msi::InstallProduct(package, "RESTARTNOW=1"), msi::kRebootRequired) << Log();
+}
+
 }  // namespace

@@ -24,6 +24,9 @@ struct InstalledItem {
         Key = 'K',       // root, view, key: made by the installation
         Folder = 'D',    // path: made by the installation
         Shortcut = 'S',  // path of the desktop entry
+        // root, variable name, the part this product added, and where:
+        // "w" the whole value, "a" appended, "p" prepended
+        Environment = 'E',
     };
     std::string component;
     Kind kind = Kind::File;

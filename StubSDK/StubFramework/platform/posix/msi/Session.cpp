@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "platform/commandline.h"
 #include "platform/crypto.h"
@@ -511,6 +512,12 @@ std::uint32_t Session::RunAction(const std::string& action) {
     if (action == "CreateShortcuts") {
         return done(CreateShortcuts());
     }
+    if (action == "WriteEnvironmentStrings") {
+        return done(WriteEnvironmentStrings());
+    }
+    if (action == "RemoveEnvironmentStrings") {
+        return done(RemoveEnvironmentStrings());
+    }
     if (action == "WriteRegistryValues") {
         return done(WriteRegistryValues());
     }
@@ -703,7 +710,8 @@ std::uint32_t Session::Remove(const Record& installed, bool havePackage,
         for (const InstalledItem& item : installed.items) {
             selection_.components[item.component] = {kStateLocal, kStateAbsent};
         }
-        if (!(RemoveShortcuts() && RemoveRegistryValues() && RemoveFiles() && RemoveFolders())) {
+        if (!(RemoveShortcuts() && RemoveRegistryValues() && RemoveEnvironmentStrings() &&
+              RemoveFiles() && RemoveFolders())) {
             result = kInstallFailure;
         }
     }
@@ -1191,6 +1199,133 @@ bool Session::RemoveRegistryValues() {
                                   Removing(item.component);
                        }),
         record_.items.end());
+    return true;
+}
+
+// ---- environment variables ----
+
+namespace {
+
+constexpr const char* kUserEnvironment = "Environment";
+constexpr const char* kSystemEnvironment =
+    "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+std::string EnvironmentKey(reg::Root root) {
+    return root == reg::Root::LocalMachine ? kSystemEnvironment : kUserEnvironment;
+}
+
+std::optional<std::string> ReadVariable(reg::Root root, const std::string& name) {
+    reg::Key handle;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (reg::OpenKey(root, EnvironmentKey(root), reg::View::Wow64_64, reg::Access::Read, handle) !=
+            0 ||
+        reg::QueryValue(handle, name, type, data) != 0) {
+        return std::nullopt;
+    }
+    return reg::DataText(data);
+}
+
+bool WriteVariable(Transaction& changes, reg::Root root, const std::string& name,
+                   const std::string& value) {
+    const std::uint32_t type =
+        value.find('%') != std::string::npos ? reg::kRegExpandSz : reg::kRegSz;
+    return changes.SetValue(root, reg::View::Wow64_64, EnvironmentKey(root), name, type,
+                            reg::TextData(value));
+}
+
+// A list of one part has no separator at either end.
+std::string TrimSeparators(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(';');
+    return first == std::string::npos ? std::string()
+                                      : text.substr(first, text.find_last_not_of(';') + 1 - first);
+}
+
+}  // namespace
+
+// Environment rows: "=" sets, "+" sets only a variable not there yet, "!"
+// removes at installation, "*" names a system variable; a value that starts
+// or ends with [~] is appended or prepended to what is there, with ";".
+bool Session::WriteEnvironmentStrings() {
+    for (const EnvironmentRow& row : package_.Environment()) {
+        if (!Installing(row.component) && !Reinstalling(row.component)) {
+            continue;
+        }
+        std::string name = row.name;
+        const std::size_t flags = name.find_first_not_of("=+-!*");
+        const std::string prefix = name.substr(0, flags == std::string::npos ? 0 : flags);
+        name = flags == std::string::npos ? std::string() : name.substr(flags);
+        if (name.empty()) {
+            continue;
+        }
+        const reg::Root root = prefix.find('*') != std::string::npos ? reg::Root::LocalMachine
+                                                                     : reg::Root::CurrentUser;
+        const std::optional<std::string> current = ReadVariable(root, name);
+        const std::string value = FormatText(row.value, *this);
+        if (prefix.find('!') != std::string::npos) {
+            if (current && (value.empty() || *current == value) &&
+                !changes_.DeleteValue(root, reg::View::Wow64_64, EnvironmentKey(root), name)) {
+                return false;
+            }
+            continue;
+        }
+        if (prefix.find('+') != std::string::npos && current) {
+            continue;
+        }
+        std::string placement = "w";
+        std::string part = value;
+        std::string next = value;
+        if (!value.empty() && value.front() == '\0') {
+            placement = "a";
+            part = value.substr(1);
+            next = current && !current->empty() ? *current + part : TrimSeparators(part);
+        } else if (!value.empty() && value.back() == '\0') {
+            placement = "p";
+            part = value.substr(0, value.size() - 1);
+            next = current && !current->empty() ? part + *current : TrimSeparators(part);
+        }
+        if (!WriteVariable(changes_, root, name, next)) {
+            return false;
+        }
+        Note(row.component, Kind::Environment,
+             {std::to_string(static_cast<int>(root)), name, part, placement});
+    }
+    return true;
+}
+
+bool Session::RemoveEnvironmentStrings() {
+    for (const InstalledItem& item : record_.items) {
+        if (item.kind != Kind::Environment || !Removing(item.component) || item.fields.size() < 4) {
+            continue;
+        }
+        const auto root = static_cast<reg::Root>(std::atoi(item.fields[0].c_str()));
+        const std::string& name = item.fields[1];
+        const std::string& part = item.fields[2];
+        const std::optional<std::string> current = ReadVariable(root, name);
+        if (!current) {
+            continue;
+        }
+        std::string rest = *current;
+        if (item.fields[3] != "w") {
+            if (const std::size_t at = rest.find(part); at != std::string::npos) {
+                rest.erase(at, part.size());
+            }
+        }
+        const bool empty =
+            item.fields[3] == "w" || rest.find_first_not_of(';') == std::string::npos;
+        const bool done =
+            empty ? changes_.DeleteValue(root, reg::View::Wow64_64, EnvironmentKey(root), name)
+                  : WriteVariable(changes_, root, name, rest);
+        if (!done) {
+            return false;
+        }
+    }
+    record_.items.erase(std::remove_if(record_.items.begin(), record_.items.end(),
+                                       [this](const InstalledItem& item) {
+                                           return item.kind == Kind::Environment &&
+                                                  Removing(item.component);
+                                       }),
+                        record_.items.end());
     return true;
 }
 

@@ -71,6 +71,8 @@ private:
     bool CreateFolders();
     bool WriteRegistryValues();
     bool RemoveRegistryValues();
+    bool WriteEnvironmentStrings();
+    bool RemoveEnvironmentStrings();
     bool CreateShortcuts();
     bool RemoveShortcuts();
     bool RecordProduct(const std::string& packagePath);
