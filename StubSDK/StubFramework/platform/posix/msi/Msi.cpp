@@ -30,7 +30,9 @@ std::uint32_t RemoveRecorded(const Record& record, const std::string& commandLin
     Package package;
     const bool havePackage = package.Load(record.localPackage);
     detail::Transaction changes(InstallRoot());
-    detail::Session session(package, detail::ParseProperties(commandLine), changes);
+    // Folders as the product was installed (INSTALLDIR and the like).
+    detail::Session session(package, detail::ParseProperties(record.properties + " " + commandLine),
+                            changes);
     return Finish(changes, session.Remove(record, havePackage));
 }
 
