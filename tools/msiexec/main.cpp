@@ -18,7 +18,6 @@ namespace {
 
 namespace msi = stubframework::platform::msi;
 
-constexpr int kInvalidCommandLine = 1639;
 
 std::string Upper(std::string text) {
     for (char& c : text) {
@@ -52,7 +51,7 @@ std::uint32_t Usage() {
     std::fprintf(stderr,
                  "usage: msiexec /i PACKAGE | /x {CODE} | /f {CODE} [/qn] [/norestart] "
                  "[/l*v LOG] [NAME=value ...]\n");
-    return kInvalidCommandLine;
+    return msi::kInvalidCommandLine;
 }
 
 std::uint32_t Run(int argc, char** argv) {
@@ -78,6 +77,11 @@ std::uint32_t Run(int argc, char** argv) {
             target = argv[++i];
             return true;
         };
+        if (upper == "/P" || upper == "/UPDATE" || upper == "/A" || upper == "/J") {
+            // Patches, administrative images and advertising are not for this system.
+            std::fprintf(stderr, "msiexec: %s is not supported here\n", argument.c_str());
+            return msi::kInvalidCommandLine;
+        }
         if (upper == "/NORESTART" || upper == "/PROMPTRESTART" || upper == "/FORCERESTART") {
             // The exit code tells the caller whether to restart.
         } else if ((upper == "/I" || upper == "/PACKAGE") && take(upper.size())) {

@@ -18,6 +18,7 @@ inline constexpr std::uint32_t kAlreadyRunning = 1618;
 inline constexpr std::uint32_t kPackageOpenFailed = 1619;
 inline constexpr std::uint32_t kPackageInvalid = 1620;
 inline constexpr std::uint32_t kProductVersion = 1638;
+inline constexpr std::uint32_t kInvalidCommandLine = 1639;
 inline constexpr std::uint32_t kRebootRequired = 3010;
 
 // UI levels (INSTALLUILEVEL_*).

@@ -234,6 +234,12 @@ TEST_F(MsiEngineTest, AFailingLaunchConditionOrAnUnsupportedPartChangesNothing) 
     EXPECT_EQ(msi::InstallProduct(library, ""), msi::kInstallFailure);
     EXPECT_NE(Log().find("the custom action CallHelper (type 3073)"), std::string::npos) << Log();
     EXPECT_FALSE(stdfs::exists(Installed("")));
+
+    // So does a transform or a patch given with the package.
+    EXPECT_EQ(msi::InstallProduct(blocked, "NeededThing=1 TRANSFORMS=local.mst"),
+              msi::kInvalidCommandLine);
+    EXPECT_NE(Log().find("TRANSFORMS is not supported here"), std::string::npos) << Log();
+    EXPECT_FALSE(stdfs::exists(Installed("")));
 }
 
 TEST_F(MsiEngineTest, AFailedInstallationPutsBackEveryFileItReplaced) {

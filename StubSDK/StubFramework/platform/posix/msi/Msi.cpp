@@ -50,6 +50,14 @@ std::uint32_t InstallProduct(const std::string& packagePath, const std::string& 
         return std::filesystem::exists(packagePath) ? kPackageInvalid : kPackageOpenFailed;
     }
     const std::map<std::string, std::string> properties = detail::ParseProperties(commandLine);
+    // Transforms and patches change a package before it runs: not done here.
+    for (const char* name : {"TRANSFORMS", "PATCH"}) {
+        if (!detail::Get(properties, name).empty()) {
+            detail::VerboseLog log;
+            log.Line("MSI (c): %s is not supported here: nothing was changed.", name);
+            return kInvalidCommandLine;
+        }
+    }
     const std::string code = package.Property("ProductCode");
     Record installed;
     const bool present = detail::FindRecord(code, installed);
