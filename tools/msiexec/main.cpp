@@ -18,7 +18,6 @@ namespace {
 
 namespace msi = stubframework::platform::msi;
 
-
 std::string Upper(std::string text) {
     for (char& c : text) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -84,13 +83,11 @@ std::uint32_t Run(int argc, char** argv) {
         }
         if (upper == "/NORESTART" || upper == "/PROMPTRESTART" || upper == "/FORCERESTART") {
             // The exit code tells the caller whether to restart.
-        } else if ((upper == "/I" || upper == "/PACKAGE") && take(upper.size())) {
+        } else if (((upper == "/I" || upper == "/PACKAGE") && take(upper.size())) ||
+                   (upper.rfind("/I{", 0) == 0 && take(2))) {
             mode = 'i';
-        } else if (upper.rfind("/I{", 0) == 0 && take(2)) {
-            mode = 'i';
-        } else if ((upper == "/X" || upper == "/UNINSTALL") && take(upper.size())) {
-            mode = 'x';
-        } else if (upper.rfind("/X{", 0) == 0 && take(2)) {
+        } else if (((upper == "/X" || upper == "/UNINSTALL") && take(upper.size())) ||
+                   (upper.rfind("/X{", 0) == 0 && take(2))) {
             mode = 'x';
         } else if (IsRepairSwitch(upper) && hasNext) {
             mode = 'f';

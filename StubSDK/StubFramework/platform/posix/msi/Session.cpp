@@ -353,7 +353,7 @@ void Session::SetSystemProperties(const Record* installed) {
         }
     };
     for (const auto& [key, folder] : KnownFolders()) {
-        set(key, root + "/" + folder + "/");
+        set(key, std::string(root).append("/").append(folder).append("/"));
     }
     set("TempFolder", stdfs::temp_directory_path().string() + "/");
     set("VersionNT", "603");

@@ -83,8 +83,12 @@ void Snapshot(reg::Root root, reg::View view, const std::string& key, const std:
         children.push_back(name);
     }
     for (const std::string& child : children) {
-        Snapshot(root, view, key, relative.empty() ? child : relative + "\\" + child, tree,
-                 depth + 1);
+        std::string below = relative;
+        if (!below.empty()) {
+            below += '\\';
+        }
+        below += child;
+        Snapshot(root, view, key, below, tree, depth + 1);
     }
 }
 
@@ -102,7 +106,10 @@ Transaction::~Transaction() {
     // Neither kept nor undone: an installation that ended without a word
     // keeps nothing half done.
     if (!done_) {
-        Rollback();
+        try {
+            Rollback();
+        } catch (...) {  // out of memory: what is undone stays undone
+        }
     }
 }
 
