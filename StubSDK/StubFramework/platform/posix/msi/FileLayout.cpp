@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -147,6 +148,15 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
         ++p;
     }
     return p == pattern.size();
+}
+
+// ELF programs and scripts run; anything else is data.
+bool IsProgram(const std::string& path) {
+    fs::File file(std::fopen(path.c_str(), "rb"));
+    char head[4] = {};
+    const std::size_t read = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
+    return (read >= 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') ||
+           (read >= 2 && head[0] == '#' && head[1] == '!');
 }
 
 bool IsPlainName(const std::string& name) {

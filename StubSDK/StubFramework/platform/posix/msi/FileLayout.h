@@ -38,6 +38,9 @@ std::string MapFolder(const std::string& value);
 // A RemoveFile name with * and ? against a file name, ignoring case.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
+// ELF programs and scripts: they keep (or get) their executable bit.
+bool IsProgram(const std::string& path);
+
 // A single name that stays in its folder (no separator, not "." or "..").
 bool IsPlainName(const std::string& name);
 // Whether `path` is `folder` or lies inside it, by whole components.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -83,6 +84,11 @@ private:
     bool WantsFile(const PackageFile& file, const std::string& target, const std::string& staged);
     void Note(const std::string& component, InstalledItem::Kind kind,
               std::vector<std::string> fields);
+    // Drops the items of these kinds of the components going.
+    void ForgetRemoved(std::initializer_list<InstalledItem::Kind> kinds);
+    bool Applies(const RemoveFileRow& row) const;
+    // A folder property without its trailing separator.
+    std::string FolderProperty(const std::string& name) const;
     fs::Readers Readers() const;
     void RegistryTarget(int root, const std::string& component, registry::Root& hive,
                         registry::View& view) const;

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 
@@ -11,12 +12,14 @@
 #include "platform/fs.h"
 #include "platform/msi.h"
 #include "platform/posix/msi/FileLayout.h"
+#include "platform/posix/msi/Session.h"
 #include "platform/process.h"
 
 namespace stubframework::platform::msi::detail {
 namespace {
 
 namespace stdfs = std::filesystem;
+using Kind = InstalledItem::Kind;
 
 std::string DataHome() {
     const std::string data = process::EnvironmentVariable("XDG_DATA_HOME");
@@ -118,6 +121,53 @@ std::string WriteDesktopEntry(Transaction& changes, const std::string& folder,
     const bool placed = written && changes.PlaceFile(scratch, path, fs::Readers::kOwner, true);
     fs::DeleteFile(scratch);
     return placed ? path : std::string();
+}
+
+bool Session::CreateShortcuts() {
+    for (const ShortcutRow& row : package_.Shortcuts()) {
+        if (!Installing(row.component) && !Reinstalling(row.component)) {
+            continue;
+        }
+        DesktopEntry entry;
+        entry.name = row.name;
+        entry.comment = FormatText(row.description, *this);
+        entry.arguments = FormatText(row.arguments, *this);
+        // An advertised shortcut names a feature: it starts its component's key file.
+        const bool advertised = std::any_of(
+            package_.Features().begin(), package_.Features().end(),
+            [&row](const PackageFeature& feature) { return feature.key == row.target; });
+        if (advertised) {
+            const auto component = package_.Components().find(row.component);
+            entry.target = component != package_.Components().end()
+                               ? FilePath(component->second.keyPath)
+                               : std::string();
+        } else {
+            entry.target = FormatText(row.target, *this);
+        }
+        entry.workingDirectory =
+            row.workingDirectory.empty() ? std::string() : layout_.Folder(row.workingDirectory);
+        const std::string path =
+            WriteDesktopEntry(changes_, ShortcutPlace(layout_.Folder(row.directory)),
+                              package_.Property("ProductCode") + "-" + row.key, entry);
+        if (path.empty()) {
+            log_.Line("MSI (s): cannot create the shortcut %s", row.key.c_str());
+            return false;
+        }
+        log_.Line("MSI (s): Created shortcut %s", path.c_str());
+        Note(row.component, Kind::Shortcut, {path});
+    }
+    return true;
+}
+
+bool Session::RemoveShortcuts() {
+    for (const InstalledItem& item : record_.items) {
+        if (item.kind == Kind::Shortcut && Removing(item.component) && !item.fields.empty() &&
+            !changes_.RemoveFile(item.fields[0])) {
+            return false;
+        }
+    }
+    ForgetRemoved({Kind::Shortcut});
+    return true;
 }
 
 }  // namespace stubframework::platform::msi::detail

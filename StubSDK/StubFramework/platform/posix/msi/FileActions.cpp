@@ -1,0 +1,270 @@
+// The session's actions on files and folders: the file-versioning rules,
+// InstallFiles, RemoveFiles with the RemoveFile table, Create/RemoveFolders.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/crypto.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/posix/msi/Session.h"
+
+namespace stubframework::platform::msi::detail {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+using Kind = InstalledItem::Kind;
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
+
+std::string ContentHash(const std::string& path) {
+    std::string content;
+    if (fs::File file(std::fopen(path.c_str(), "rb")); file) {
+        char buffer[65536];
+        for (std::size_t read = 0; (read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
+            content.append(buffer, read);
+        }
+    } else {
+        return {};
+    }
+    platform::crypto::Sha256Digest digest{};
+    if (!platform::crypto::Sha256(content.data(), content.size(), digest)) {
+        return {};
+    }
+    return Hex({digest.begin(), digest.end()});
+}
+
+}  // namespace
+
+bool Session::WantsFile(const PackageFile& file, const std::string& target,
+                        const std::string& staged) {
+    // A component new to the product takes its place (what was there is
+    // kept aside until the installation is done).
+    if (Installing(file.component)) {
+        return true;
+    }
+    const std::string mode = Get(properties_, "REINSTALLMODE");
+    const auto has = [&mode](char letter) {
+        return mode.find(letter) != std::string::npos ||
+               mode.find(static_cast<char>(std::toupper(letter))) != std::string::npos;
+    };
+    if (!fs::Exists(target)) {
+        return true;
+    }
+    if (has('a')) {
+        return true;
+    }
+    // What the user changed since it was installed stays theirs.
+    std::string installedHash;
+    std::string installedVersion;
+    for (const InstalledItem& item : record_.items) {
+        if (item.kind == Kind::File && item.fields.size() > 2 && item.fields[0] == target) {
+            installedHash = item.fields[1];
+            installedVersion = item.fields[2];
+        }
+    }
+    const std::string current = ContentHash(target);
+    if (file.version.empty()) {
+        if (!installedHash.empty() && current != installedHash) {
+            log_.Line("MSI (s): %s was changed since it was installed: it is kept", target.c_str());
+            return false;
+        }
+        return has('c') && current != ContentHash(staged);
+    }
+    // A versioned file: never replaced by an older one.
+    if (!installedVersion.empty()) {
+        const int order = CompareVersions(file.version, installedVersion);
+        if (order < 0) {
+            log_.Line("MSI (s): %s is newer (%s) than the package's (%s): it is kept",
+                      target.c_str(), installedVersion.c_str(), file.version.c_str());
+            return false;
+        }
+        return order > 0 ? has('o') || has('e') || has('d') : has('e');
+    }
+    return has('o') || has('e') || has('d') || (has('c') && current != ContentHash(staged));
+}
+
+bool Session::InstallFiles() {
+    std::vector<const PackageFile*> files;
+    std::int64_t total = 0;
+    for (const PackageFile& file : package_.Files()) {
+        if (Installing(file.component) || Reinstalling(file.component)) {
+            files.push_back(&file);
+            total += file.size;
+        }
+    }
+    if (files.empty()) {
+        return true;
+    }
+    if (stage_.empty()) {
+        stage_ = stdfs::temp_directory_path().string() + "/stub-msi-XXXXXX";
+        if (mkdtemp(stage_.data()) == nullptr) {
+            stage_.clear();
+            log_.Line("MSI (s): cannot make a staging folder");
+            return false;
+        }
+    }
+    if (!package_.ExtractFiles(stage_)) {
+        log_.Line("MSI (s): %s", package_.Error().c_str());
+        return false;
+    }
+    if (!quiet_ &&
+        (!ui_.Progress(0, total, 0, 1) ||
+         !ui_.Send(kMessageActionStart, "Action " + Now() + ": InstallFiles. Copying new files"))) {
+        return false;
+    }
+    for (const PackageFile* file : files) {
+        const std::string target = layout_.FilePath(*file);
+        const std::string staged = stage_ + "/" + file->key;
+        if (!IsPlainName(file->key) || !IsPlainName(file->name)) {
+            log_.Line("MSI (s): cannot install file %s to %s", file->key.c_str(), target.c_str());
+            return false;
+        }
+        if (WantsFile(*file, target, staged)) {
+            if (!changes_.PlaceFile(staged, target, Readers(), IsProgram(staged))) {
+                log_.Line("MSI (s): cannot install file %s to %s", file->key.c_str(),
+                          target.c_str());
+                return false;
+            }
+            log_.Line("MSI (s): Installed file %s", target.c_str());
+            Note(file->component, Kind::File,
+                 {target, file->version.empty() ? ContentHash(target) : std::string(),
+                  file->version});
+        } else if (Installing(file->component)) {
+            Note(file->component, Kind::File, {target, "", ""});
+        }
+        if (!quiet_ && (!ui_.Send(kMessageActionData,
+                                  "File: " + file->name +
+                                      ",  Directory: " + target.substr(0, target.rfind('/')) +
+                                      ",  Size: " + std::to_string(file->size)) ||
+                        !ui_.Progress(2, file->size))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// RemoveFile rows act on installation for components coming, on removal
+// for components going.
+bool Session::Applies(const RemoveFileRow& row) const {
+    return (Installing(row.component) && (row.mode & RemoveFileRow::kOnInstall) != 0) ||
+           (Removing(row.component) && (row.mode & RemoveFileRow::kOnRemove) != 0);
+}
+
+std::string Session::FolderProperty(const std::string& name) const {
+    std::string folder = Get(properties_, name);
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+bool Session::RemoveFiles() {
+    for (const RemoveFileRow& row : package_.RemoveFiles()) {
+        if (!Applies(row) || row.fileName.empty()) {
+            continue;
+        }
+        const std::string folder = FolderProperty(row.directory);
+        if (folder.empty() || !IsPlainName(row.fileName) ||
+            row.fileName.find_first_of("*?") != std::string::npos) {
+            // Wildcards match within the folder only.
+            std::vector<fs::FolderEntry> entries;
+            if (folder.empty() || fs::ListFolder(folder, entries) != kErrorSuccess) {
+                continue;
+            }
+            for (const fs::FolderEntry& entry : entries) {
+                if (!entry.isFolder && WildcardMatch(row.fileName, entry.name) &&
+                    !changes_.RemoveFile(folder + "/" + entry.name)) {
+                    return false;
+                }
+            }
+            continue;
+        }
+        if (!changes_.RemoveFile(folder + "/" + row.fileName)) {
+            return false;
+        }
+    }
+    std::vector<std::string> going;
+    for (const InstalledItem& item : record_.items) {
+        if (item.kind == Kind::File && Removing(item.component) && !item.fields.empty()) {
+            going.push_back(item.fields[0]);
+        }
+    }
+    const bool report = removing_ && !quiet_;
+    if (report && !ui_.Progress(0, static_cast<std::int64_t>(going.size()), 0, 1)) {
+        return false;
+    }
+    for (const std::string& path : going) {
+        if (keep_.count(path) == 0) {
+            if (!changes_.RemoveFile(path)) {
+                log_.Line("MSI (s): cannot remove %s", path.c_str());
+                return false;
+            }
+            log_.Line("MSI (s): Removed file %s", path.c_str());
+        }
+        if (report && !ui_.Progress(2, 1)) {
+            return false;
+        }
+    }
+    ForgetRemoved({Kind::File});
+    return true;
+}
+
+bool Session::RemoveFolders() {
+    std::vector<std::string> folders;
+    for (const InstalledItem& item : record_.items) {
+        if (item.kind == Kind::Folder && Removing(item.component) && !item.fields.empty()) {
+            folders.push_back(item.fields[0]);
+        }
+    }
+    for (const RemoveFileRow& row : package_.RemoveFiles()) {
+        if (Applies(row) && row.fileName.empty()) {
+            if (const std::string folder = FolderProperty(row.directory); !folder.empty()) {
+                folders.push_back(folder);
+            }
+        }
+    }
+    // Deepest first; a folder that still holds something stays.
+    std::sort(folders.begin(), folders.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& folder : folders) {
+        std::error_code error;
+        if (fs::IsFolder(folder) && stdfs::is_empty(folder, error)) {
+            changes_.RemoveEmptyFolder(folder);
+        }
+    }
+    ForgetRemoved({Kind::Folder});
+    return true;
+}
+
+bool Session::CreateFolders() {
+    for (const CreateFolderRow& row : package_.CreateFolders()) {
+        if (!Installing(row.component) && !Reinstalling(row.component)) {
+            continue;
+        }
+        const std::string folder = layout_.Folder(row.directory);
+        const bool existed = fs::IsFolder(folder);
+        if (!changes_.MakeFolder(folder, Readers())) {
+            log_.Line("MSI (s): cannot create the folder %s", folder.c_str());
+            return false;
+        }
+        if (!existed) {
+            Note(row.component, Kind::Folder, {folder});
+        }
+    }
+    return true;
+}
+
+}  // namespace stubframework::platform::msi::detail
