@@ -137,8 +137,9 @@ struct Value {
     bool Holds() const { return integer ? number != 0 : !text.empty(); }
 };
 
-bool CompareIntegers(int left, Op op, int right) {
-    const auto bits = static_cast<std::uint32_t>(left);
+// The operators integers and text share: equality and order.
+template <class T>
+bool CompareOrdered(const T& left, Op op, const T& right) {
     switch (op) {
         case Op::Equal:
             return left == right;
@@ -150,40 +151,36 @@ bool CompareIntegers(int left, Op op, int right) {
             return left >= right;
         case Op::Less:
             return left < right;
-        case Op::LessEqual:
+        default:
             return left <= right;
+    }
+}
+
+bool CompareIntegers(int left, Op op, int right) {
+    const auto bits = static_cast<std::uint32_t>(left);
+    switch (op) {
         case Op::Contains:
             return (left & right) != 0;
         case Op::StartsWith:
             return static_cast<int>(bits >> 16) == right;
         case Op::EndsWith:
             return static_cast<int>(bits & 0xFFFFu) == right;
+        default:
+            return CompareOrdered(left, op, right);
     }
-    return false;
 }
 
 bool CompareText(std::string_view left, Op op, std::string_view right) {
     switch (op) {
-        case Op::Equal:
-            return left == right;
-        case Op::NotEqual:
-            return left != right;
-        case Op::Greater:
-            return left > right;
-        case Op::GreaterEqual:
-            return left >= right;
-        case Op::Less:
-            return left < right;
-        case Op::LessEqual:
-            return left <= right;
         case Op::Contains:
             return Contains(left, right);
         case Op::StartsWith:
             return left.starts_with(right);
         case Op::EndsWith:
             return left.ends_with(right);
+        default:
+            return CompareOrdered(left, op, right);
     }
-    return false;
 }
 
 bool Compare(const Value& left, Op op, bool ignoreCase, const Value& right) {

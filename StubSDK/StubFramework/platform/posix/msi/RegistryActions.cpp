@@ -79,10 +79,10 @@ bool RegistryData(const std::string& value, std::uint32_t& type, std::vector<std
 
 }  // namespace
 
-void Session::RegistryTarget(int root, const std::string& component, reg::Root& hive,
-                             reg::View& view) const {
+Session::RegistryPlace Session::Target(const RegistryRow& row) const {
+    reg::Root hive = reg::Root::CurrentUser;
     const std::string allUsers = Get(properties_, "ALLUSERS");
-    switch (root) {
+    switch (row.root) {
         case 0:
             hive = reg::Root::ClassesRoot;
             break;
@@ -99,9 +99,10 @@ void Session::RegistryTarget(int root, const std::string& component, reg::Root& 
             hive = allUsers == "1" || allUsers == "2" ? reg::Root::LocalMachine
                                                       : reg::Root::CurrentUser;
     }
-    const auto found = package_.Components().find(component);
+    const auto found = package_.Components().find(row.component);
     const bool wide = found != package_.Components().end() && found->second.Is64Bit();
-    view = wide ? reg::View::Wow64_64 : reg::View::Wow64_32;
+    return {hive, wide ? reg::View::Wow64_64 : reg::View::Wow64_32, FormatText(row.path, *this),
+            FormatText(row.name, *this)};
 }
 
 bool Session::WriteRegistryValues() {
@@ -109,11 +110,7 @@ bool Session::WriteRegistryValues() {
         if (!Installing(row.component) && !Reinstalling(row.component)) {
             continue;
         }
-        reg::Root hive;
-        reg::View view;
-        RegistryTarget(row.root, row.component, hive, view);
-        const std::string key = FormatText(row.path, *this);
-        const std::string name = FormatText(row.name, *this);
+        const auto [hive, view, key, name] = Target(row);
         if (key.empty()) {
             continue;
         }
@@ -178,11 +175,7 @@ bool Session::RemoveRegistryValues() {
         if (!Installing(row.component)) {
             continue;
         }
-        reg::Root hive;
-        reg::View view;
-        RegistryTarget(row.root, row.component, hive, view);
-        const std::string key = FormatText(row.path, *this);
-        const std::string name = FormatText(row.name, *this);
+        const auto [hive, view, key, name] = Target(row);
         const bool removed = name == "-" ? changes_.DeleteTree(hive, view, key)
                                          : changes_.DeleteValue(hive, view, key, name);
         if (!removed) {

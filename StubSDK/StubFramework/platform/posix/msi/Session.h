@@ -90,8 +90,15 @@ private:
     // A folder property without its trailing separator.
     std::string FolderProperty(const std::string& name) const;
     fs::Readers Readers() const;
-    void RegistryTarget(int root, const std::string& component, registry::Root& hive,
-                        registry::View& view) const;
+    // Where a Registry or RemoveRegistry row writes: its hive, the view of
+    // its component's bitness, and its formatted key and name.
+    struct RegistryPlace {
+        registry::Root hive;
+        registry::View view;
+        std::string key;
+        std::string name;
+    };
+    RegistryPlace Target(const RegistryRow& row) const;
 
     Package& package_;
     std::map<std::string, std::string> commandLine_;
