@@ -318,6 +318,41 @@ TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
     EXPECT_TRUE(stdfs::exists(work_ / "root/Program Files/Other/app.txt"));
 }
 
+TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
+    const std::string components = std::string(kAppComponent) + R"(
+          <Component Id="Lib" Guid="{31313131-0000-0000-0000-000000000008}">
+            <File Id="lib.bin" Name="lib.bin" Source="extra.txt" KeyPath="yes"/>
+          </Component>)";
+    const std::string features =
+        R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Lib"/></Feature>)";
+    const std::string built = Build("versions", Product(components, features));
+    ASSERT_FALSE(built.empty());
+    // The same product whose lib.bin is version 2.0, and a copy where it is 1.0.
+    const auto withVersion = [&](const std::string& name, const std::string& version) {
+        const std::string package = work_ / name;
+        stdfs::copy_file(built, package);
+        const std::string sql = "msibuild '" + package + "' -q \"UPDATE File SET Version = '" +
+                                version + "' WHERE File = 'lib.bin'\"";
+        EXPECT_EQ(std::system(sql.c_str()), 0);
+        return package;
+    };
+    const std::string newer = withVersion("newer.msi", "2.0.0.0");
+    const std::string older = withVersion("older.msi", "1.0.0.0");
+    ASSERT_EQ(msi::InstallProduct(newer, ""), msi::kSuccess) << Log();
+
+    stubtest::WriteFile(Installed("lib.bin"), "damaged");
+    stubtest::WriteFile(Installed("app.txt"), "the user's own");
+    ASSERT_EQ(msi::InstallProduct(older, "REINSTALL=ALL REINSTALLMODE=omus"), msi::kSuccess);
+    EXPECT_EQ(stubtest::ReadFile(Installed("lib.bin")), "damaged") << "an older version won";
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "the user's own");
+    // The same version with "e", or anything with "a", is put back.
+    ASSERT_EQ(msi::InstallProduct(newer, "REINSTALL=Main REINSTALLMODE=e"), msi::kSuccess);
+    EXPECT_EQ(stubtest::ReadFile(Installed("lib.bin")), "extra\n");
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "the user's own");
+    ASSERT_EQ(msi::InstallProduct(newer, "REINSTALL=ALL REINSTALLMODE=a"), msi::kSuccess);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1\n");
+}
+
 TEST_F(MsiEngineTest, EnvironmentProgramsAndRestarts) {
     const std::string components = R"(
           <Component Id="App" Guid="{31313131-0000-0000-0000-000000000007}">

@@ -699,8 +699,20 @@ bool Session::Removing(const std::string& component) const {
 // An installed component that stays, in a repair.
 bool Session::Reinstalling(const std::string& component) const {
     const std::string reinstall = Get(properties_, "REINSTALL");
-    return !reinstall.empty() && ComponentInstalled(component) == kStateLocal &&
-           ComponentAction(component) == kStateUnknown;
+    if (reinstall.empty() || ComponentInstalled(component) != kStateLocal ||
+        ComponentAction(component) != kStateUnknown) {
+        return false;
+    }
+    if (reinstall == "ALL") {
+        return true;
+    }
+    // A list of features: the components of those named.
+    const std::string list = "," + reinstall + ",";
+    return std::any_of(package_.FeatureComponents().begin(), package_.FeatureComponents().end(),
+                       [&](const auto& pair) {
+                           return pair.second == component &&
+                                  list.find("," + pair.first + ",") != std::string::npos;
+                       });
 }
 
 fs::Readers Session::Readers() const {
