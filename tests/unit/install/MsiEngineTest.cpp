@@ -353,6 +353,39 @@ TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1\n");
 }
 
+TEST_F(MsiEngineTest, FoldersComeAndGoAndRemoveFileRowsMatchNames) {
+    const std::string components = std::string(kAppComponent) + R"(
+          <Directory Id="DataDir" Name="Data">
+            <Component Id="Data" Guid="{31313131-0000-0000-0000-000000000009}">
+              <CreateFolder/>
+              <RemoveFolder Id="DataGoes" On="uninstall"/>
+            </Component>
+          </Directory>)";
+    const std::string features =
+        R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Data"/></Feature>)";
+    const std::string package = Build("folders", Product(components, features));
+    ASSERT_FALSE(package.empty());
+    // wixl writes no file rows of RemoveFile: msibuild adds one.
+    const std::string sql = "msibuild '" + package +
+                            "' -q \"INSERT INTO RemoveFile (FileKey, Component_, FileName, "
+                            "DirProperty, InstallMode) VALUES ('OldLogs', 'App', '*.LOG', "
+                            "'INSTALLDIR', 1)\"";
+    ASSERT_EQ(std::system(sql.c_str()), 0);
+    stdfs::create_directories(Installed(""));
+    stubtest::WriteFile(Installed("old.log"), "old");
+    stubtest::WriteFile(Installed("keep.txt"), "mine");
+
+    ASSERT_EQ(msi::InstallProduct(package, ""), msi::kSuccess) << Log();
+    EXPECT_TRUE(stdfs::is_directory(Installed("Data")));
+    EXPECT_FALSE(stdfs::exists(Installed("old.log")));
+    EXPECT_EQ(stubtest::ReadFile(Installed("keep.txt")), "mine");
+
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_FALSE(stdfs::exists(Installed("Data")));
+    EXPECT_FALSE(stdfs::exists(Installed("app.txt")));
+    EXPECT_EQ(stubtest::ReadFile(Installed("keep.txt")), "mine");
+}
+
 TEST_F(MsiEngineTest, EnvironmentProgramsAndRestarts) {
     const std::string components = R"(
           <Component Id="App" Guid="{31313131-0000-0000-0000-000000000007}">
