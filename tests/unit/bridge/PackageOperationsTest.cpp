@@ -308,7 +308,7 @@ TEST_F(PackageOperationsTest, InstallRemoveAndRepairAWindowsInstallerPackage) {
 
     calls = Run("install", {msi, "/l*v $LOGFILE$ /qn", 0});
     EXPECT_EQ(Final(calls), (std::vector<LONG>{0, 1, 0}));
-    EXPECT_TRUE(stdfs::exists(work / "root/Program Files/Brindlemark/app.txt"));
+    EXPECT_TRUE(stdfs::exists(work / "root/Program Files (x86)/Brindlemark/app.txt"));
     const std::vector<std::string> attached = bridge.Framework().Core().AttachedFiles().Files();
     ASSERT_EQ(attached.size(), 1u);  // the package log; no XML log was written
     EXPECT_EQ(attached[0].rfind(std::string(std::getenv("TMPDIR")) + "/Brindlemark_log/log_", 0),
@@ -326,7 +326,7 @@ TEST_F(PackageOperationsTest, InstallRemoveAndRepairAWindowsInstallerPackage) {
     calls = Run("removeProgram", {"Brindlemark", true, bare});
     EXPECT_EQ(calls.back().arguments, (std::vector<LONG>{0}));
     EXPECT_TRUE(Logged("msiexec.exe /uninstall " + std::string(kCode) + " /qn /norestart /l*v \""));
-    EXPECT_FALSE(stdfs::exists(work / "root/Program Files/Brindlemark/app.txt"));
+    EXPECT_FALSE(stdfs::exists(work / "root/Program Files (x86)/Brindlemark/app.txt"));
     EXPECT_TRUE(Logged("UninstallThreadFunc result: 0"));
     // An unknown product.
     calls = Run("removeProgram", {"Brindlemark", true, "{99999999-2222-3333-4444-000000000001}"});

@@ -146,7 +146,7 @@ TEST_F(SessionMethodsTest, TheUninstallEntryRunsACopyOfTheStubAndLeavesTheProduc
     EXPECT_EQ(
         core::RunUninstall(bridge.Dispatch(), std::string("msiexec.exe /x ") + kCode + " /qn"),
         ErrorHandle::NoError);
-    EXPECT_FALSE(stdfs::exists(work / "root/Program Files/Brindlemark/app.txt"));
+    EXPECT_FALSE(stdfs::exists(work / "root/Program Files (x86)/Brindlemark/app.txt"));
     EXPECT_EQ(Value(reg::Root::LocalMachine, key, "UninstallString", reg::View::Wow64_32),
               "<none>");
 }

@@ -68,7 +68,7 @@ protected:
                                      {{"app.txt", app}, {"extra.txt", "extra\n"}}, x64);
     }
     std::string Installed(const std::string& relative) const {
-        return work_ / ("root/Program Files/Brindlemark/" + relative);
+        return work_ / ("root/Program Files (x86)/Brindlemark/" + relative);
     }
     std::string Log() const { return stubtest::ReadFile(work_ / "msi.log"); }
 
@@ -143,7 +143,9 @@ TEST_F(MsiEngineTest, RegistryValuesLandInTheirViewAndGoWithTheProduct) {
     EXPECT_EQ(entry("WindowsInstaller"), "#1");
     EXPECT_EQ(entry("EstimatedSize"), "#1");
     EXPECT_EQ(entry("ModifyPath"), std::string("MsiExec.exe /I") + kCode);
-    EXPECT_EQ(entry("UninstallString"), std::string("MsiExec.exe /X") + kCode);
+    EXPECT_EQ(entry("UninstallString"), std::string("MsiExec.exe /I") + kCode);
+    EXPECT_EQ(entry("InstallLocation"), "");
+    EXPECT_EQ(entry("Comments"), "");
     EXPECT_EQ(entry("InstallDate")->size(), 8u);
 
     ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
@@ -315,7 +317,7 @@ TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
     // A folder written as formatted text on the command line.
     ASSERT_EQ(msi::InstallProduct(package, "INSTALLDIR=[ProgramFilesFolder]Other"), msi::kSuccess)
         << Log();
-    EXPECT_TRUE(stdfs::exists(work_ / "root/Program Files/Other/app.txt"));
+    EXPECT_TRUE(stdfs::exists(work_ / "root/Program Files (x86)/Other/app.txt"));
 }
 
 TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
@@ -351,6 +353,26 @@ TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "the user's own");
     ASSERT_EQ(msi::InstallProduct(newer, "REINSTALL=ALL REINSTALLMODE=a"), msi::kSuccess);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1\n");
+}
+
+TEST_F(MsiEngineTest, AComponentTwoProductsHoldStaysUntilBothAreGone) {
+    const std::string components = std::string(kAppComponent) + R"(
+          <Component Id="Settings" Guid="{31313131-0000-0000-0000-00000000000A}">
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark" Name="Shared"
+                           Type="string" Value="yes" KeyPath="yes"/>
+          </Component>)";
+    const std::string features =
+        R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Settings"/></Feature>)";
+    const std::string first = Build("first", Product(components, features), "1.0.0", kCode);
+    const std::string second = Build("second", Product(components, features), "2.0.0", kNewCode);
+    ASSERT_EQ(msi::InstallProduct(first, ""), msi::kSuccess) << Log();
+    ASSERT_EQ(msi::InstallProduct(second, ""), msi::kSuccess) << Log();
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_TRUE(stdfs::exists(Installed("app.txt")));
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_32, kKey, "Shared"), "yes");
+    ASSERT_EQ(msi::RemoveProduct(kNewCode, ""), msi::kSuccess) << Log();
+    EXPECT_FALSE(stdfs::exists(Installed("")));
+    EXPECT_FALSE(KeyExists(reg::Root::LocalMachine, reg::View::Wow64_32, "SOFTWARE\\Zelvo"));
 }
 
 TEST_F(MsiEngineTest, FoldersComeAndGoAndRemoveFileRowsMatchNames) {

@@ -133,6 +133,16 @@ bool Session::InstallFiles() {
             return false;
         }
         if (WantsFile(*file, target, staged)) {
+            // Folders made for the file go with its component.
+            std::vector<std::string> made;
+            if (!changes_.MakeFolder(stdfs::path(target).parent_path().string(), Readers(),
+                                     &made)) {
+                log_.Line("MSI (s): cannot create the folder of %s", target.c_str());
+                return false;
+            }
+            for (const std::string& folder : made) {
+                Note(file->component, Kind::Folder, {folder});
+            }
             if (!changes_.PlaceFile(staged, target, Readers(), IsProgram(staged))) {
                 log_.Line("MSI (s): cannot install file %s to %s", file->key.c_str(),
                           target.c_str());

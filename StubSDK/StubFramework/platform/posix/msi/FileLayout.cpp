@@ -18,9 +18,10 @@ namespace stdfs = std::filesystem;
 
 const std::map<std::string, std::string>& Folders() {
     static const std::map<std::string, std::string> folders = {
-        {"ProgramFilesFolder", "Program Files"},
+        // A 64-bit machine: the 32-bit folders are the "(x86)" ones.
+        {"ProgramFilesFolder", "Program Files (x86)"},
         {"ProgramFiles64Folder", "Program Files"},
-        {"CommonFilesFolder", "Program Files/Common Files"},
+        {"CommonFilesFolder", "Program Files (x86)/Common Files"},
         {"CommonFiles64Folder", "Program Files/Common Files"},
         {"AppDataFolder", "AppData/Roaming"},
         {"LocalAppDataFolder", "AppData/Local"},
@@ -30,7 +31,7 @@ const std::map<std::string, std::string>& Folders() {
         {"StartMenuFolder", "Start Menu"},
         {"StartupFolder", "Start Menu/Programs/Startup"},
         {"WindowsFolder", "Windows"},
-        {"SystemFolder", "Windows/System32"},
+        {"SystemFolder", "Windows/SysWOW64"},
         {"System64Folder", "Windows/System32"},
         {"FontsFolder", "Windows/Fonts"},
         {"PersonalFolder", "Documents"},

@@ -77,17 +77,27 @@ bool WriteEntry(Transaction& changes, const Record& record) {
         at = record.version.find('.', at);
         at = at == std::string::npos ? record.version.size() : at + 1;
     }
+    const auto expandable = [&](const std::string& name, const std::string& value) {
+        return changes.SetValue(record.root, view, key, name, reg::kRegExpandSz,
+                                reg::TextData(value));
+    };
+    // Without a Modify button, Uninstall removes at once; otherwise it opens
+    // the product's maintenance.
+    const bool modifiable = entry("ARPNOMODIFY").empty();
     bool written =
         text("DisplayName", record.name) && text("DisplayVersion", record.version) &&
-        text("Publisher", entry("Manufacturer")) && text("InstallLocation", record.location) &&
-        text("InstallDate", Today()) && text("InstallSource", entry("SourceDir")) &&
-        text("ModifyPath", "MsiExec.exe /I" + record.code) &&
-        text("UninstallString", "MsiExec.exe /X" + record.code) &&
+        text("Publisher", entry("Manufacturer")) &&
+        text("InstallLocation", entry("ARPINSTALLLOCATION")) && text("InstallDate", Today()) &&
+        text("InstallSource", entry("SourceDir")) &&
+        expandable("ModifyPath", "MsiExec.exe /I" + record.code) &&
+        expandable("UninstallString",
+                   std::string("MsiExec.exe ") + (modifiable ? "/I" : "/X") + record.code) &&
+        text("AuthorizedCDFPrefix", "") && text("Size", "") &&
         dword("Version", (parts[0] & 0xFF) << 24 | (parts[1] & 0xFF) << 16 | (parts[2] & 0xFFFF)) &&
         dword("VersionMajor", parts[0] & 0xFF) && dword("VersionMinor", parts[1] & 0xFF) &&
         dword("EstimatedSize", static_cast<std::uint32_t>((record.bytes + 1023) / 1024)) &&
         dword("Language", Number(entry("ProductLanguage"))) && dword("WindowsInstaller", 1);
-    // What the package chose to show or hide.
+    // What the package chose to show, empty when it says nothing.
     static const std::pair<const char*, const char*> kTexts[] = {
         {"ARPCOMMENTS", "Comments"},
         {"ARPCONTACT", "Contact"},
@@ -98,9 +108,7 @@ bool WriteEntry(Transaction& changes, const Record& record) {
         {"ARPREADME", "Readme"},
     };
     for (const auto& [property, name] : kTexts) {
-        if (!entry(property).empty()) {
-            written = written && text(name, entry(property));
-        }
+        written = written && text(name, entry(property));
     }
     static const std::pair<const char*, const char*> kFlags[] = {
         {"ARPNOMODIFY", "NoModify"},
@@ -200,6 +208,11 @@ bool ReadRecord(reg::Root root, const std::string& code, Record& record) {
             record.features.insert(feature);
         }
     }
+    if (reg::QueryValue(key, "InstalledComponentIds", type, data) == 0) {
+        for (const std::string& id : MultiLines(data)) {
+            record.componentIds.insert(id);
+        }
+    }
     if (reg::QueryValue(key, "InstalledItems", type, data) == 0) {
         for (const std::string& line : MultiLines(data)) {
             if (InstalledItem item; ItemOfLine(line, item)) {
@@ -228,20 +241,32 @@ bool FindRecord(const std::string& code, Record& record) {
            ReadRecord(reg::Root::LocalMachine, code, record);
 }
 
-std::vector<Record> RecordsOfUpgradeCode(const std::string& upgradeCode) {
+std::vector<Record> AllRecords() {
     std::vector<Record> found;
     for (const reg::Root root : {reg::Root::CurrentUser, reg::Root::LocalMachine}) {
-        reg::Key uninstall;
-        if (upgradeCode.empty() || reg::OpenKey(root, kProductsKey, reg::View::Default,
-                                                reg::Access::Read, uninstall) != 0) {
+        reg::Key products;
+        if (reg::OpenKey(root, kProductsKey, reg::View::Default, reg::Access::Read, products) !=
+            0) {
             continue;
         }
         std::string name;
-        for (std::uint32_t index = 0; reg::EnumKey(uninstall, index, name) == 0; ++index) {
-            Record record;
-            if (ReadRecord(root, name, record) && record.upgradeCode == upgradeCode) {
-                found.push_back(record);
+        for (std::uint32_t index = 0; reg::EnumKey(products, index, name) == 0; ++index) {
+            if (Record record; ReadRecord(root, name, record)) {
+                found.push_back(std::move(record));
             }
+        }
+    }
+    return found;
+}
+
+std::vector<Record> RecordsOfUpgradeCode(const std::string& upgradeCode) {
+    std::vector<Record> found;
+    if (upgradeCode.empty()) {
+        return found;
+    }
+    for (Record& record : AllRecords()) {
+        if (record.upgradeCode == upgradeCode) {
+            found.push_back(std::move(record));
         }
     }
     return found;
@@ -269,7 +294,8 @@ bool WriteRecord(Transaction& changes, const Record& record) {
         text("InstalledBytes", std::to_string(record.bytes)) && text("WindowsInstaller", "1") &&
         multi("InstalledFiles", record.files) &&
         multi("InstalledFeatures", {record.features.begin(), record.features.end()}) &&
-        multi("InstalledItems", items);
+        multi("InstalledItems", items) &&
+        multi("InstalledComponentIds", {record.componentIds.begin(), record.componentIds.end()});
     for (const auto& [name, value] : record.entry) {
         written = written && text(name, value);
     }

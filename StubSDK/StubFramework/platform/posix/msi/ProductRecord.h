@@ -44,6 +44,8 @@ struct Record {
     std::string properties;  // the command line's properties, for a repair
     std::vector<std::string> files;
     std::set<std::string> features;
+    // Its components as "GUID|folder": one another product also holds stays.
+    std::set<std::string> componentIds;
     std::vector<InstalledItem> items;
     bool is64Bit = false;
     // Add/Remove values: Publisher, Language, the ARP* properties.
@@ -58,6 +60,8 @@ registry::Root RootFor(const std::string& allUsers);
 bool FindRecord(const std::string& code, Record& record);
 // Installed products with this upgrade code, under either root.
 std::vector<Record> RecordsOfUpgradeCode(const std::string& upgradeCode);
+// Every installed product, under either root.
+std::vector<Record> AllRecords();
 bool WriteRecord(Transaction& changes, const Record& record);
 bool DeleteRecord(Transaction& changes, const Record& record);
 

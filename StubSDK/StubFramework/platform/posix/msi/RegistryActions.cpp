@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <tuple>
 
 #include "platform/posix/msi/Session.h"
 
@@ -77,6 +78,21 @@ bool RegistryData(const std::string& value, std::uint32_t& type, std::vector<std
     return true;
 }
 
+// The keys of `key`'s path that do not exist yet, deepest first.
+std::vector<std::string> MissingKeys(reg::Root hive, reg::View view, const std::string& key) {
+    std::vector<std::string> missing;
+    for (std::string path = key; !path.empty();) {
+        reg::Key handle;
+        if (reg::OpenKey(hive, path, view, reg::Access::Read, handle) == 0) {
+            break;
+        }
+        missing.push_back(path);
+        const std::size_t slash = path.rfind('\\');
+        path = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+    return missing;
+}
+
 }  // namespace
 
 Session::RegistryPlace Session::Target(const RegistryRow& row) const {
@@ -117,17 +133,14 @@ bool Session::WriteRegistryValues() {
         // "+", "*" and "-" with no value speak of the key itself.
         if (!row.hasValue && (name == "+" || name == "*" || name == "-" || name.empty())) {
             if (name != "-") {
-                const bool existed = [&] {
-                    reg::Key handle;
-                    return reg::OpenKey(hive, key, view, reg::Access::Read, handle) == 0;
-                }();
+                const std::vector<std::string> made = MissingKeys(hive, view, key);
                 if (!changes_.CreateKey(hive, view, key)) {
                     return false;
                 }
-                if (!existed && name == "*") {
+                for (const std::string& path : made) {
                     Note(row.component, Kind::Key,
                          {std::to_string(static_cast<int>(hive)),
-                          std::to_string(static_cast<int>(view)), key});
+                          std::to_string(static_cast<int>(view)), path});
                 }
             }
             continue;
@@ -139,10 +152,7 @@ bool Session::WriteRegistryValues() {
                       row.value.c_str());
             return false;
         }
-        const bool keyExisted = [&] {
-            reg::Key handle;
-            return reg::OpenKey(hive, key, view, reg::Access::Read, handle) == 0;
-        }();
+        const std::vector<std::string> made = MissingKeys(hive, view, key);
         if (!changes_.SetValue(hive, view, key, name, type, data)) {
             log_.Line("MSI (s): cannot write the registry value %s\\%s", key.c_str(), name.c_str());
             return false;
@@ -152,19 +162,9 @@ bool Session::WriteRegistryValues() {
         const std::string hiveText = std::to_string(static_cast<int>(hive));
         const std::string viewText = std::to_string(static_cast<int>(view));
         Note(row.component, Kind::Value, {hiveText, viewText, key, name});
-        if (!keyExisted) {
-            // Every key this installation made goes when it is empty again.
-            for (std::string path = key; !path.empty();) {
-                Note(row.component, Kind::Key, {hiveText, viewText, path});
-                const std::size_t slash = path.rfind('\\');
-                path = slash == std::string::npos ? std::string() : path.substr(0, slash);
-                reg::Key handle;
-                if (!path.empty() &&
-                    reg::OpenKey(hive, path, view, reg::Access::Read, handle) == 0 &&
-                    !changes_.CreateKey(hive, view, path)) {
-                    break;
-                }
-            }
+        // Every key this installation made goes when it is empty again.
+        for (const std::string& path : made) {
+            Note(row.component, Kind::Key, {hiveText, viewText, path});
         }
     }
     return true;
@@ -182,34 +182,38 @@ bool Session::RemoveRegistryValues() {
             return false;
         }
     }
-    std::vector<InstalledItem> keys;
+    // The keys that held what goes: each goes when it is left empty, and so
+    // do its parents below the root's own keys (as "SOFTWARE").
+    std::vector<std::tuple<reg::Root, reg::View, std::string>> touched;
     for (const InstalledItem& item : record_.items) {
-        if (!Removing(item.component) || item.fields.size() < 3) {
+        if (!Removing(item.component) || item.fields.size() < 3 ||
+            (item.kind != Kind::Value && item.kind != Kind::Key)) {
             continue;
         }
         const auto hive = static_cast<reg::Root>(std::atoi(item.fields[0].c_str()));
         const auto view = static_cast<reg::View>(std::atoi(item.fields[1].c_str()));
-        if (item.kind == Kind::Value && item.fields.size() >= 4) {
-            if (!changes_.DeleteValue(hive, view, item.fields[2], item.fields[3])) {
+        if (item.kind == Kind::Value && item.fields.size() >= 4 &&
+            !changes_.DeleteValue(hive, view, item.fields[2], item.fields[3])) {
+            return false;
+        }
+        touched.emplace_back(hive, view, item.fields[2]);
+    }
+    std::sort(touched.begin(), touched.end(), [](const auto& a, const auto& b) {
+        return std::get<2>(a).size() > std::get<2>(b).size();
+    });
+    for (const auto& [hive, view, key] : touched) {
+        for (std::string path = key; path.find('\\') != std::string::npos;
+             path = path.substr(0, path.rfind('\\'))) {
+            reg::Key handle;
+            std::string name;
+            if (reg::OpenKey(hive, path, view, reg::Access::Read, handle) != 0 ||
+                reg::EnumKey(handle, 0, name) == 0 || reg::EnumValue(handle, 0, name) == 0) {
+                break;
+            }
+            handle.Close();
+            if (!changes_.DeleteTree(hive, view, path)) {
                 return false;
             }
-        } else if (item.kind == Kind::Key) {
-            keys.push_back(item);
-        }
-    }
-    // Keys made by the installation go once nothing else is in them, deepest first.
-    std::sort(keys.begin(), keys.end(), [](const InstalledItem& a, const InstalledItem& b) {
-        return a.fields[2].size() > b.fields[2].size();
-    });
-    for (const InstalledItem& item : keys) {
-        const auto hive = static_cast<reg::Root>(std::atoi(item.fields[0].c_str()));
-        const auto view = static_cast<reg::View>(std::atoi(item.fields[1].c_str()));
-        reg::Key handle;
-        std::string name;
-        if (reg::OpenKey(hive, item.fields[2], view, reg::Access::Read, handle) == 0 &&
-            reg::EnumKey(handle, 0, name) != 0 && reg::EnumValue(handle, 0, name) != 0) {
-            handle.Close();
-            changes_.DeleteTree(hive, view, item.fields[2]);
         }
     }
     ForgetRemoved({Kind::Value, Kind::Key});

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "platform/commandline.h"
 #include "platform/error.h"
@@ -437,8 +438,15 @@ std::uint32_t Session::RunCustomAction(const CustomActionRow& action) {
         return kSuccess;
     }
     if (base == 35) {
-        properties_[action.source] = FormatText(action.target, *this);
-        layout_.Reset();
+        std::string folder = FormatText(action.target, *this);
+        if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') {
+            folder += '/';
+        }
+        properties_[action.source] = folder;
+        givenFolders_.insert(action.source);
+        if (costed_) {
+            ResolveFolders();  // the folders below it move with it
+        }
         return kSuccess;
     }
     if (base == 19) {
@@ -573,6 +581,12 @@ std::uint32_t Session::RemoveExistingProducts() {
             const bool havePackage = olderPackage.Load(older.localPackage);
             Session removal(olderPackage, ParseProperties(older.properties + " REMOVE=ALL"),
                             changes_, true);
+            // What this installation keeps or brings is not the older product's to take.
+            for (const auto& [key, state] : selection_.components) {
+                if (state.Ends()) {
+                    removal.heldByCaller_.insert(ComponentIdentity(key));
+                }
+            }
             const std::uint32_t result = removal.Remove(older, havePackage, keep);
             if (result != kSuccess) {
                 log_.Line("MSI (s): The older product %s could not be removed: %u", code.c_str(),
@@ -651,6 +665,29 @@ std::uint32_t Session::Remove(const Record& installed, bool havePackage,
 
 // ---- costing: folders and what is installed ----
 
+// Directory keys become properties of their folders (with a trailing
+// separator). Those given (Property table, command line, known folders, a
+// folder action) hold; the others follow their parents.
+void Session::ResolveFolders() {
+    if (!foldersFound_) {
+        foldersFound_ = true;
+        for (const auto& [key, directory] : package_.Directories()) {
+            if (!Get(properties_, key).empty()) {
+                givenFolders_.insert(key);
+            }
+        }
+    }
+    for (const auto& [key, directory] : package_.Directories()) {
+        if (givenFolders_.count(key) == 0) {
+            properties_.erase(key);
+        }
+    }
+    layout_.Reset();
+    for (const auto& [key, directory] : package_.Directories()) {
+        properties_[key] = layout_.Folder(key) + "/";
+    }
+}
+
 void Session::SelectItems() {
     costed_ = true;
     // A folder given as formatted text ("[ProgramFilesFolder]Brindlemark").
@@ -659,10 +696,7 @@ void Session::SelectItems() {
             properties_[key] = FormatText(value, *this);
         }
     }
-    layout_.Reset();
-    for (const auto& [key, directory] : package_.Directories()) {
-        properties_[key] = layout_.Folder(key) + "/";
-    }
+    ResolveFolders();
     std::set<std::string> installedComponents;
     for (const InstalledItem& item : record_.items) {
         installedComponents.insert(item.component);
@@ -684,6 +718,44 @@ void Session::SelectItems() {
         }
         for (auto& [key, state] : selection_.components) {
             state.action = state.installed == kStateLocal ? kStateAbsent : kStateUnknown;
+        }
+    }
+    KeepSharedComponents();
+}
+
+// A component is the same installed thing for two products when its GUID
+// and its folder are.
+std::string Session::ComponentIdentity(const std::string& key) const {
+    const auto component = package_.Components().find(key);
+    if (component == package_.Components().end() || component->second.id.empty()) {
+        return {};
+    }
+    return component->second.id + "|" +
+           const_cast<Layout&>(layout_).Folder(component->second.directory);
+}
+
+// A component going that another installed product also holds stays in
+// place: it is that product's too.
+void Session::KeepSharedComponents() {
+    std::set<std::string> elsewhere = heldByCaller_;
+    bool read = false;
+    for (auto& [key, state] : selection_.components) {
+        const std::string identity = ComponentIdentity(key);
+        if (state.action != kStateAbsent || identity.empty()) {
+            continue;
+        }
+        if (!read) {
+            read = true;
+            for (const Record& other : AllRecords()) {
+                if (other.code != package_.Property("ProductCode")) {
+                    elsewhere.insert(other.componentIds.begin(), other.componentIds.end());
+                }
+            }
+        }
+        if (elsewhere.count(identity) != 0) {
+            log_.Line("MSI (s): The component %s stays: another product holds it", key.c_str());
+            state.action = kStateUnknown;
+            state.installed = kStateAbsent;  // no longer this product's
         }
     }
 }
@@ -761,6 +833,21 @@ bool Session::RecordProduct(const std::string& packagePath) {
             record_.features.insert(key);
         }
     }
+    record_.componentIds.clear();
+    for (const auto& [key, state] : selection_.components) {
+        if (const std::string identity = ComponentIdentity(key);
+            state.Ends() && !identity.empty()) {
+            record_.componentIds.insert(identity);
+        }
+    }
+    // Items of components no longer this product's go from its record.
+    record_.items.erase(
+        std::remove_if(record_.items.begin(), record_.items.end(),
+                       [this](const InstalledItem& item) {
+                           const auto found = selection_.components.find(item.component);
+                           return found != selection_.components.end() && !found->second.Ends();
+                       }),
+        record_.items.end());
     record_.files.clear();
     record_.bytes = 0;
     for (const InstalledItem& item : record_.items) {
@@ -778,6 +865,9 @@ bool Session::RecordProduct(const std::string& packagePath) {
          {"Manufacturer", "ProductLanguage", "SourceDir", "ARPCOMMENTS", "ARPCONTACT",
           "ARPHELPLINK", "ARPHELPTELEPHONE", "ARPURLINFOABOUT", "ARPURLUPDATEINFO", "ARPREADME",
           "ARPNOMODIFY", "ARPNOREPAIR", "ARPNOREMOVE", "ARPSYSTEMCOMPONENT"}) {
+        if (std::string_view(name) == "SourceDir" && record_.entry.count(name) != 0) {
+            continue;  // where the product first came from stays its source
+        }
         if (const std::string value = Get(properties_, name); !value.empty()) {
             record_.entry[name] = value;
         } else {

@@ -61,7 +61,10 @@ private:
     std::uint32_t RunAction(const std::string& action);
     std::uint32_t RunCustomAction(const CustomActionRow& action);
     std::uint32_t RunProgram(const CustomActionRow& action);
+    void ResolveFolders();
     void SelectItems();
+    void KeepSharedComponents();
+    std::string ComponentIdentity(const std::string& key) const;
 
     std::uint32_t LaunchConditions();
     void FindRelatedProducts();
@@ -112,10 +115,14 @@ private:
     bool rebootScheduled_ = false;
     bool costed_ = false;
     bool filesPlaced_ = false;
+    bool foldersFound_ = false;
+    std::set<std::string> givenFolders_;
     std::string stage_;  // the package's files, unpacked
     Selection selection_;
     Record record_;  // what the product will be once this session ends
     std::set<std::string> keep_;
+    // Components (GUID and folder) the installation removing this product holds.
+    std::set<std::string> heldByCaller_;
 };
 
 }  // namespace stubframework::platform::msi::detail

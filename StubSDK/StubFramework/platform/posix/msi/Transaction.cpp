@@ -182,7 +182,8 @@ bool Transaction::RemoveFile(const std::string& path) {
     return true;
 }
 
-bool Transaction::MakeFolder(const std::string& path, fs::Readers readers) {
+bool Transaction::MakeFolder(const std::string& path, fs::Readers readers,
+                             std::vector<std::string>* made) {
     std::vector<std::string> missing;
     for (stdfs::path folder = path; !folder.empty() && folder != folder.root_path();
          folder = folder.parent_path()) {
@@ -194,11 +195,14 @@ bool Transaction::MakeFolder(const std::string& path, fs::Readers readers) {
         }
         missing.push_back(folder.string());
     }
-    for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
-        if (fs::CreateFolder(*made, readers) != kErrorSuccess) {
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        if (fs::CreateFolder(*folder, readers) != kErrorSuccess) {
             return false;
         }
-        steps_.push_back({FolderCreated{*made}});
+        steps_.push_back({FolderCreated{*folder}});
+        if (made != nullptr) {
+            made->push_back(*folder);
+        }
     }
     return true;
 }

@@ -28,8 +28,10 @@ public:
                    bool program);
     // Removes a file, kept for a rollback. True when it is gone (or was never there).
     bool RemoveFile(const std::string& path);
-    // Makes a folder and its missing parents, noting those it made.
-    bool MakeFolder(const std::string& path, fs::Readers readers);
+    // Makes a folder and its missing parents, noting those it made (and
+    // adding them to `made`, outermost first, when given).
+    bool MakeFolder(const std::string& path, fs::Readers readers,
+                    std::vector<std::string>* made = nullptr);
     // Removes an empty folder (a rollback makes it again).
     bool RemoveEmptyFolder(const std::string& path);
 
