@@ -141,7 +141,7 @@ TEST_F(MsiEngineTest, RegistryValuesLandInTheirViewAndGoWithTheProduct) {
     EXPECT_EQ(entry("VersionMajor"), "#1");
     EXPECT_EQ(entry("VersionMinor"), "#0");
     EXPECT_EQ(entry("WindowsInstaller"), "#1");
-    EXPECT_EQ(entry("EstimatedSize"), "#1");
+    EXPECT_EQ(entry("EstimatedSize"), "#0");  // whole kilobytes
     EXPECT_EQ(entry("ModifyPath"), std::string("MsiExec.exe /I") + kCode);
     EXPECT_EQ(entry("UninstallString"), std::string("MsiExec.exe /I") + kCode);
     EXPECT_EQ(entry("InstallLocation"), "");

@@ -141,7 +141,9 @@ bool Session::InstallFiles() {
                 return false;
             }
             for (const std::string& folder : made) {
-                Note(file->component, Kind::Folder, {folder});
+                if (!IsSystemFolder(folder)) {
+                    Note(file->component, Kind::Folder, {folder});
+                }
             }
             if (!changes_.PlaceFile(staged, target, Readers(), IsProgram(staged))) {
                 log_.Line("MSI (s): cannot install file %s to %s", file->key.c_str(),
@@ -228,22 +230,16 @@ bool Session::RemoveFiles() {
             return false;
         }
     }
+    // Folders made for the files go with them once empty.
+    RemoveEmptyFolders({});
     ForgetRemoved({Kind::File});
     return true;
 }
 
-bool Session::RemoveFolders() {
-    std::vector<std::string> folders;
+void Session::RemoveEmptyFolders(std::vector<std::string> folders) {
     for (const InstalledItem& item : record_.items) {
         if (item.kind == Kind::Folder && Removing(item.component) && !item.fields.empty()) {
             folders.push_back(item.fields[0]);
-        }
-    }
-    for (const RemoveFileRow& row : package_.RemoveFiles()) {
-        if (Applies(row) && row.fileName.empty()) {
-            if (const std::string folder = FolderProperty(row.directory); !folder.empty()) {
-                folders.push_back(folder);
-            }
         }
     }
     // Deepest first; a folder that still holds something stays.
@@ -256,6 +252,18 @@ bool Session::RemoveFolders() {
         }
     }
     ForgetRemoved({Kind::Folder});
+}
+
+bool Session::RemoveFolders() {
+    std::vector<std::string> folders;
+    for (const RemoveFileRow& row : package_.RemoveFiles()) {
+        if (Applies(row) && row.fileName.empty()) {
+            if (const std::string folder = FolderProperty(row.directory); !folder.empty()) {
+                folders.push_back(folder);
+            }
+        }
+    }
+    RemoveEmptyFolders(std::move(folders));
     return true;
 }
 
@@ -270,7 +278,7 @@ bool Session::CreateFolders() {
             log_.Line("MSI (s): cannot create the folder %s", folder.c_str());
             return false;
         }
-        if (!existed) {
+        if (!existed && !IsSystemFolder(folder)) {
             Note(row.component, Kind::Folder, {folder});
         }
     }

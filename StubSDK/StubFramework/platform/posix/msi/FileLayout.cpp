@@ -99,6 +99,19 @@ const std::map<std::string, std::string>& KnownFolders() {
     return Folders();
 }
 
+bool IsSystemFolder(const std::string& path) {
+    const std::string root = InstallRoot();
+    if (IsInside(root, path)) {
+        return true;  // the root or above it
+    }
+    for (const auto& [key, folder] : Folders()) {
+        if (IsInside(root + "/" + folder, path)) {
+            return true;  // a known folder or one of its parents
+        }
+    }
+    return false;
+}
+
 std::string MapFolder(const std::string& value) {
     std::string path = value;
     const bool windows =

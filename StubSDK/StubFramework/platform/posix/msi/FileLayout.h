@@ -31,6 +31,9 @@ private:
 // The known folders (ProgramFilesFolder and the like) by their place under
 // the install root.
 const std::map<std::string, std::string>& KnownFolders();
+// The install root, a known folder or a parent of one: folders a Windows
+// machine always has, which no product makes or takes away.
+bool IsSystemFolder(const std::string& path);
 // A folder given as a property: a Windows path ("C:\\Place") lands on the
 // install root's drive folder, a relative one under the install root, never
 // under the current folder.

@@ -95,7 +95,7 @@ bool WriteEntry(Transaction& changes, const Record& record) {
         text("AuthorizedCDFPrefix", "") && text("Size", "") &&
         dword("Version", (parts[0] & 0xFF) << 24 | (parts[1] & 0xFF) << 16 | (parts[2] & 0xFFFF)) &&
         dword("VersionMajor", parts[0] & 0xFF) && dword("VersionMinor", parts[1] & 0xFF) &&
-        dword("EstimatedSize", static_cast<std::uint32_t>((record.bytes + 1023) / 1024)) &&
+        dword("EstimatedSize", static_cast<std::uint32_t>(record.bytes / 1024)) &&
         dword("Language", Number(entry("ProductLanguage"))) && dword("WindowsInstaller", 1);
     // What the package chose to show, empty when it says nothing.
     static const std::pair<const char*, const char*> kTexts[] = {
@@ -105,7 +105,7 @@ bool WriteEntry(Transaction& changes, const Record& record) {
         {"ARPHELPTELEPHONE", "HelpTelephone"},
         {"ARPURLINFOABOUT", "URLInfoAbout"},
         {"ARPURLUPDATEINFO", "URLUpdateInfo"},
-        {"ARPREADME", "Readme"},
+        {"ARPREADME", "ReadMe"},
     };
     for (const auto& [property, name] : kTexts) {
         written = written && text(name, entry(property));

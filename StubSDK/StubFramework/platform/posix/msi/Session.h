@@ -72,6 +72,8 @@ private:
     bool InstallFiles();
     bool RemoveFiles();
     bool RemoveFolders();
+    // Removes `folders` and those the going components made, when empty.
+    void RemoveEmptyFolders(std::vector<std::string> folders);
     bool CreateFolders();
     bool WriteRegistryValues();
     bool RemoveRegistryValues();
