@@ -96,6 +96,13 @@ bool Session::WantsFile(const PackageFile& file, const std::string& target,
     return has('o') || has('e') || has('d') || (has('c') && current != ContentHash(staged));
 }
 
+bool Session::IsComponentFolder(const std::string& folder) const {
+    return std::any_of(package_.Components().begin(), package_.Components().end(),
+                       [&](const auto& component) {
+                           return layout_.Folder(component.second.directory) == folder;
+                       });
+}
+
 bool Session::InstallFiles() {
     std::vector<const PackageFile*> files;
     std::int64_t total = 0;
@@ -140,8 +147,10 @@ bool Session::InstallFiles() {
                 log_.Line("MSI (s): cannot create the folder of %s", target.c_str());
                 return false;
             }
+            // Only folders of components go with them: a parent such as the
+            // maker's folder may hold other products.
             for (const std::string& folder : made) {
-                if (!IsSystemFolder(folder)) {
+                if (!IsSystemFolder(folder) && IsComponentFolder(folder)) {
                     Note(file->component, Kind::Folder, {folder});
                 }
             }

@@ -60,7 +60,7 @@ std::string InstallRoot() {
 
 namespace detail {
 
-std::string Layout::Folder(const std::string& key, int depth) {
+std::string Layout::Folder(const std::string& key, int depth) const {
     if (const auto cached = folders_.find(key); cached != folders_.end()) {
         return cached->second;
     }
@@ -91,7 +91,7 @@ std::string Layout::Folder(const std::string& key, int depth) {
     return folder;
 }
 
-std::string Layout::FilePath(const PackageFile& file) {
+std::string Layout::FilePath(const PackageFile& file) const {
     return Folder(package_.ComponentDirectory(file.component)) + "/" + file.name;
 }
 

@@ -17,15 +17,15 @@ public:
         : package_(package), properties_(properties) {}
 
     // The folder of a Directory key, without a trailing separator.
-    std::string Folder(const std::string& key, int depth = 0);
-    std::string FilePath(const PackageFile& file);
+    std::string Folder(const std::string& key, int depth = 0) const;
+    std::string FilePath(const PackageFile& file) const;
     // Forgets the folders found: a property of a folder changed.
     void Reset() { folders_.clear(); }
 
 private:
     const Package& package_;
     const std::map<std::string, std::string>& properties_;
-    std::map<std::string, std::string> folders_;
+    mutable std::map<std::string, std::string> folders_;  // found so far
 };
 
 // The known folders (ProgramFilesFolder and the like) by their place under

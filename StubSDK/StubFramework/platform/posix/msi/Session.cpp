@@ -208,14 +208,14 @@ int Session::FeatureAction(const std::string& name) const {
 std::string Session::FilePath(const std::string& fileKey) const {
     for (const PackageFile& file : package_.Files()) {
         if (file.key == fileKey) {
-            return const_cast<Layout&>(layout_).FilePath(file);
+            return layout_.FilePath(file);
         }
     }
     return {};
 }
 
 std::string Session::ComponentFolder(const std::string& component) const {
-    return const_cast<Layout&>(layout_).Folder(package_.ComponentDirectory(component)) + "/";
+    return layout_.Folder(package_.ComponentDirectory(component)) + "/";
 }
 
 // ---- the run ----
@@ -730,8 +730,7 @@ std::string Session::ComponentIdentity(const std::string& key) const {
     if (component == package_.Components().end() || component->second.id.empty()) {
         return {};
     }
-    return component->second.id + "|" +
-           const_cast<Layout&>(layout_).Folder(component->second.directory);
+    return component->second.id + "|" + layout_.Folder(component->second.directory);
 }
 
 // A component going that another installed product also holds stays in

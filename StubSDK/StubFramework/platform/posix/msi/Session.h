@@ -86,6 +86,7 @@ private:
     bool Installing(const std::string& component) const;
     bool Removing(const std::string& component) const;
     bool Reinstalling(const std::string& component) const;
+    bool IsComponentFolder(const std::string& folder) const;
     bool WantsFile(const PackageFile& file, const std::string& target, const std::string& staged);
     void Note(const std::string& component, InstalledItem::Kind kind,
               std::vector<std::string> fields);
