@@ -116,7 +116,8 @@ TEST_F(InstallTest, RemovalAndRepairThroughTheStandIn) {
                                                         "/remove_1.log\""),
               ErrorHandle::NoError);
     EXPECT_FALSE(stdfs::exists(Installed("")));
-    EXPECT_TRUE(stdfs::exists(work / "root/Program Files (x86)")) << "removal climbed out of its folder";
+    EXPECT_TRUE(stdfs::exists(work / "root/Program Files (x86)"))
+        << "removal climbed out of its folder";
     EXPECT_EQ(Recorded(kCode1, "DisplayVersion"), "");
     EXPECT_NE(stubtest::ReadFile(logs + "/remove_1.log").find("Removal completed successfully"),
               std::string::npos);

@@ -331,7 +331,7 @@ TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
     ASSERT_FALSE(built.empty());
     // The same product whose lib.bin is version 2.0, and a copy where it is 1.0.
     const auto withVersion = [&](const std::string& name, const std::string& version) {
-        const std::string package = work_ / name;
+        std::string package = work_ / name;
         stdfs::copy_file(built, package);
         const std::string sql = "msibuild '" + package + "' -q \"UPDATE File SET Version = '" +
                                 version + "' WHERE File = 'lib.bin'\"";

@@ -105,7 +105,7 @@ bool IsSystemFolder(const std::string& path) {
         return true;  // the root or above it
     }
     for (const auto& [key, folder] : Folders()) {
-        if (IsInside(root + "/" + folder, path)) {
+        if (IsInside(std::string(root).append("/").append(folder), path)) {
             return true;  // a known folder or one of its parents
         }
     }
