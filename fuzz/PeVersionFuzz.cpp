@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <span>
 
-#include "core/PeImage.h"
+#include "pe/PeImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> image(data, size);
-    const auto version = stubframework::core::ReadFileVersion(image);
-    if (version && stubframework::core::FormatFileVersion(*version).size() > 23) {
+    const auto version = stubframework::pe::ReadFileVersion(image);
+    if (version && stubframework::pe::FormatFileVersion(*version).size() > 23) {
         std::abort();
     }
-    (void)stubframework::core::ReadDataDirectories(image);
+    (void)stubframework::pe::ReadDataDirectories(image);
     return 0;
 }

@@ -31,8 +31,8 @@ void AppendKey(std::vector<std::uint8_t>& bytes, const std::string& key) {
 
 // The version resource as a resource compiler writes it: the fixed info, then
 // a VarFileInfo child with the translation (en-US, Unicode).
-std::vector<std::uint8_t> VersionResource(const stubframework::core::FileVersion& version) {
-    std::vector<std::uint8_t> block = stubframework::core::MakeVersionBlock(version);
+std::vector<std::uint8_t> VersionResource(const stubframework::pe::FileVersion& version) {
+    std::vector<std::uint8_t> block = stubframework::pe::MakeVersionBlock(version);
     std::vector<std::uint8_t> var;
     Append16(var, 0);  // length, set below
     Append16(var, 4);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace stubtest {
 
@@ -18,7 +18,7 @@ struct PeOptions {
     bool pe32Plus = false;
     bool resources = true;        // a resource directory at all
     bool versionResource = true;  // type 16 among the resources (beside an icon)
-    stubframework::core::FileVersion version{1, 2, 3, 4};
+    stubframework::pe::FileVersion version{1, 2, 3, 4};
     // Appended at the end of the file and named by the security directory.
     std::optional<std::vector<std::uint8_t>> certificateTable;
 };

@@ -16,7 +16,22 @@ bool Shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
+// A word in single quotes for the shell, whatever it holds.
+std::string Quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
 }  // namespace
+
+bool AlterMsi(const std::string& package, const std::vector<std::string>& statements) {
+    return std::all_of(statements.begin(), statements.end(), [&](const std::string& sql) {
+        return Shell("msibuild " + Quoted(package) + " -q " + Quoted(sql));
+    });
+}
 
 std::string BuildTestMsi(const std::string& work, const std::string& version,
                          const std::string& code, const std::string& extra) {

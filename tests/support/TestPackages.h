@@ -27,6 +27,10 @@ std::string BuildWxsMsi(const std::string& work, const std::string& name, const 
                         const std::vector<std::pair<std::string, std::string>>& files,
                         bool x64 = false, const std::string& scope = "perMachine");
 
+// Runs SQL statements on a built package (what wixl cannot write: tables it
+// lacks, columns it leaves empty), one after the other.
+bool AlterMsi(const std::string& package, const std::vector<std::string>& statements);
+
 // A ZIP archive at `path` of (entry name, source file) pairs.
 bool BuildTestZip(const std::string& path,
                   const std::vector<std::pair<std::string, std::string>>& entries);

@@ -8,7 +8,6 @@
 #include "core/CommandLine.h"
 #include "core/EmbeddedTag.h"
 #include "core/FrameworkCore.h"
-#include "core/PeImage.h"
 #include "core/TempFolder.h"
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -43,8 +42,7 @@ std::string FileVersionText(const std::string& extension, const std::string& pat
                                                                              : std::string();
     }
     if (kind == ".exe") {
-        const std::optional<core::FileVersion> version = core::ReadFileVersionOfFile(path);
-        return version ? core::FormatFileVersion(*version) : std::string();
+        return fs::FileVersion(path);
     }
     return {};
 }

@@ -6,7 +6,7 @@
 #include <functional>
 #include <limits>
 
-#include "core/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace stubframework::core {
 namespace {
@@ -50,13 +50,13 @@ struct Table {
 // other file, the footer at its end.
 std::optional<Table> LocateTable(std::uint64_t fileSize, const ReadAt& read) {
     const std::optional<Bytes> first = read(0, std::min<std::uint64_t>(fileSize, 64));
-    if (const auto extent = first ? PeHeaderExtent(*first) : std::nullopt) {
+    if (const auto extent = first ? pe::PeHeaderExtent(*first) : std::nullopt) {
         const std::optional<Bytes> headers = read(0, std::min(fileSize, *extent));
-        if (const auto directories = headers ? ReadDataDirectories(*headers) : std::nullopt) {
+        if (const auto directories = headers ? pe::ReadDataDirectories(*headers) : std::nullopt) {
             if (directories->size() <= kSecurityDirectoryIndex) {
                 return std::nullopt;
             }
-            const DataDirectory security = (*directories)[kSecurityDirectoryIndex];
+            const pe::DataDirectory security = (*directories)[kSecurityDirectoryIndex];
             if (security.size > fileSize || security.address > fileSize - security.size) {
                 return std::nullopt;
             }

@@ -90,6 +90,10 @@ std::uint32_t RenameNoReplace(const std::string& from, const std::string& to);
 // with failIfExists an existing target gives kErrorFileExists.
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 
+// The fixed file version of a program's version resource as
+// "major.minor.build.revision" (GetFileVersionInfo); "" when it has none.
+std::string FileVersion(const std::string& path);
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };

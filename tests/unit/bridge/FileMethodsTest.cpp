@@ -8,8 +8,8 @@
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
-#include "core/PeImage.h"
 #include "core/TempFolder.h"
+#include "pe/PeImage.h"
 #include "platform/fs.h"
 #include "support/BridgeFixture.h"
 #include "support/MethodCall.h"
@@ -109,7 +109,7 @@ TEST_F(FileMethodsTest, VolumesAndVersionsAnswerWithTextOrNothing) {
 
     // A Linux program carries its version in an embedded block.
     const std::string program = scratch_ / "program";
-    const auto block = stubframework::core::MakeVersionBlock({24, 0, 3, 17});
+    const auto block = stubframework::pe::MakeVersionBlock({24, 0, 3, 17});
     stubtest::WriteFile(program,
                         "\x7f"
                         "ELF...." +

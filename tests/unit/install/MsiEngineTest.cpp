@@ -3,12 +3,14 @@
 // and rollbacks that never lose a file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
 #include "platform/msi.h"
 #include "platform/registry.h"
+#include "support/PeBuilder.h"
 #include "support/TestFolder.h"
 #include "support/TestPackages.h"
 
@@ -333,9 +335,8 @@ TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
     const auto withVersion = [&](const std::string& name, const std::string& version) {
         std::string package = work_ / name;
         stdfs::copy_file(built, package);
-        const std::string sql = "msibuild '" + package + "' -q \"UPDATE File SET Version = '" +
-                                version + "' WHERE File = 'lib.bin'\"";
-        EXPECT_EQ(std::system(sql.c_str()), 0);
+        EXPECT_TRUE(stubtest::AlterMsi(
+            package, {"UPDATE `File` SET `Version` = '" + version + "' WHERE `File` = 'lib.bin'"}));
         return package;
     };
     const std::string newer = withVersion("newer.msi", "2.0.0.0");
@@ -353,6 +354,145 @@ TEST_F(MsiEngineTest, ARepairKeepsNewerFilesAndTheUsersChanges) {
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "the user's own");
     ASSERT_EQ(msi::InstallProduct(newer, "REINSTALL=ALL REINSTALLMODE=a"), msi::kSuccess);
     EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "app 1\n");
+}
+
+TEST_F(MsiEngineTest, FilesAlreadyThereAreJudgedByTheirVersions) {
+    // Every .dll of the package is version 2.0; app.txt has no version.
+    std::string components;
+    std::string refs;
+    int id = 0x10;
+    for (const char* name : {"newer", "older", "plain", "mine"}) {
+        components += R"(
+          <Component Id=")" +
+                      std::string(name) + R"(" Guid="{31313131-0000-0000-0000-0000000000)" +
+                      std::to_string(id++) + R"(}">
+            <File Id=")" +
+                      name + R"(" Name=")" + name + R"(.dll" Source="extra.txt" KeyPath="yes"/>
+          </Component>)";
+        refs += R"(<ComponentRef Id=")" + std::string(name) + R"("/>)";
+    }
+    const std::string package = Build(
+        "judged",
+        Product(std::string(kAppComponent) + components,
+                R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/>)" + refs + "</Feature>"));
+    ASSERT_FALSE(package.empty());
+    ASSERT_TRUE(stubtest::AlterMsi(
+        package, {"UPDATE `File` SET `Version` = '2.0.0.0' WHERE `File` <> 'app.txt'"}));
+
+    stdfs::create_directories(Installed(""));
+    const auto putPe = [&](const std::string& name, std::uint16_t major) {
+        stubtest::PeOptions options;
+        options.version = {major, 0, 0, 0};
+        const auto image = stubtest::BuildPe(options).bytes;
+        stubtest::WriteFile(Installed(name), std::string(image.begin(), image.end()));
+        return stubtest::ReadFile(Installed(name));
+    };
+    const std::string newer = putPe("newer.dll", 3);
+    putPe("older.dll", 1);
+    const std::string versionedApp = putPe("app.txt", 1);
+    stubtest::WriteFile(Installed("plain.dll"), "unversioned");
+    stubtest::WriteFile(Installed("mine.dll"), "the user's own");
+    // Changed well after it was made (where the file system keeps when that was).
+    const auto later = stdfs::last_write_time(Installed("mine.dll")) + std::chrono::hours(1);
+    stdfs::last_write_time(Installed("mine.dll"), later);
+
+    ASSERT_EQ(msi::InstallProduct(package, ""), msi::kSuccess) << Log();
+    EXPECT_EQ(stubtest::ReadFile(Installed("newer.dll")), newer) << "a newer version lost";
+    EXPECT_EQ(stubtest::ReadFile(Installed("older.dll")), "extra\n");
+    EXPECT_EQ(stubtest::ReadFile(Installed("plain.dll")), "extra\n") << "versioned wins";
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), versionedApp) << "unversioned won";
+    const bool knowsWhenMade = stubtest::ReadFile(Installed("mine.dll")) == "the user's own";
+    if (!knowsWhenMade) {
+        EXPECT_EQ(stubtest::ReadFile(Installed("mine.dll")), "extra\n");
+    }
+
+    // What the machine had before and kept stays; what the product placed goes.
+    ASSERT_EQ(msi::RemoveProduct(kCode, ""), msi::kSuccess) << Log();
+    EXPECT_EQ(stubtest::ReadFile(Installed("newer.dll")), newer);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), versionedApp);
+    EXPECT_EQ(stdfs::exists(Installed("mine.dll")), knowsWhenMade);
+    EXPECT_FALSE(stdfs::exists(Installed("older.dll")));
+    EXPECT_FALSE(stdfs::exists(Installed("plain.dll")));
+}
+
+TEST_F(MsiEngineTest, AppSearchFindsWhatTheMachineHas) {
+    // What the machine has: values of an earlier install ("#beta" comes back
+    // as "##beta" and is written back as "#beta") and a tool of
+    // version 3.0 two folders down.
+    {
+        reg::Key key;
+        ASSERT_EQ(reg::CreateKey(reg::Root::LocalMachine, kKey, reg::View::Wow64_32, key), 0u);
+        const std::uint32_t seven = 7;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&seven);
+        ASSERT_EQ(reg::SetValue(key, "Channel", reg::kRegSz, reg::TextData("#beta")), 0u);
+        ASSERT_EQ(reg::SetValue(key, "Count", reg::kRegDword, std::span(bytes, 4)), 0u);
+        ASSERT_EQ(reg::SetValue(key, "Place", reg::kRegSz, reg::TextData("C:\\Elsewhere\\")), 0u);
+    }
+    stdfs::create_directories(work_ / "root/Elsewhere");
+    stdfs::create_directories(work_ / "root/ProgramData/Zelvo/Tools/bin");
+    stubtest::PeOptions options;
+    options.version = {3, 0, 0, 0};
+    const auto tool = stubtest::BuildPe(options).bytes;
+    stubtest::WriteFile(work_ / "root/ProgramData/Zelvo/Tools/bin/TOOL.DLL",
+                        std::string(tool.begin(), tool.end()));
+
+    const std::string components = R"(
+          <Component Id="App" Guid="{31313131-0000-0000-0000-000000000001}">
+            <File Id="app.txt" Source="app.txt" KeyPath="yes"/>
+            <RegistryValue Root="HKLM" Key="SOFTWARE\Zelvo\Found" Name="Seen" Type="string"
+                           Value="[CHANNEL]|[COUNT]|[TOOL]|[NEWTOOL]|[APPFOLDER]"/>
+          </Component>)";
+    const std::string searches = R"(
+    <Property Id="CHANNEL" Value="none">
+      <RegistrySearch Id="ChannelSearch" Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark"
+                      Name="Channel" Type="raw"/>
+    </Property>
+    <Property Id="COUNT">
+      <RegistrySearch Id="CountSearch" Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark"
+                      Name="Count" Type="raw"/>
+    </Property>
+    <Property Id="INSTALLDIR">
+      <RegistrySearch Id="PlaceSearch" Root="HKLM" Key="SOFTWARE\Zelvo\Brindlemark"
+                      Name="Place" Type="directory"/>
+    </Property>)";
+    const std::string package = Build("search", Product(components, kMainFeature, searches));
+    ASSERT_FALSE(package.empty());
+    // Folder, file and component searches wixl cannot write.
+    ASSERT_TRUE(stubtest::AlterMsi(
+        package,
+        {"CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `Parent` CHAR(72), "
+         "`Path` CHAR(255), `Depth` SHORT PRIMARY KEY `Signature_`, `Parent`, `Path`)",
+         "CREATE TABLE `CompLocator` (`Signature_` CHAR(72) NOT NULL, `ComponentId` CHAR(38) "
+         "NOT NULL, `Type` SHORT PRIMARY KEY `Signature_`)",
+         "INSERT INTO `Signature` (`Signature`, `FileName`, `MinVersion`) "
+         "VALUES ('ToolSearch', 'tool.dll', '2.0.0.0')",
+         "INSERT INTO `Signature` (`Signature`, `FileName`, `MinVersion`) "
+         "VALUES ('NewToolSearch', 'tool.dll', '4.0.0.0')",
+         "INSERT INTO `DrLocator` (`Signature_`, `Path`, `Depth`) "
+         "VALUES ('ZelvoSearch', '[CommonAppDataFolder]Zelvo', 0)",
+         "INSERT INTO `DrLocator` (`Signature_`, `Parent`, `Depth`) "
+         "VALUES ('ToolSearch', 'ZelvoSearch', 2)",
+         "INSERT INTO `DrLocator` (`Signature_`, `Parent`, `Depth`) "
+         "VALUES ('NewToolSearch', 'ZelvoSearch', 2)",
+         "INSERT INTO `CompLocator` (`Signature_`, `ComponentId`, `Type`) "
+         "VALUES ('AppSearch', '{31313131-0000-0000-0000-000000000001}', 0)",
+         "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('TOOL', 'ToolSearch')",
+         "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('NEWTOOL', 'NewToolSearch')",
+         "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('APPFOLDER', 'AppSearch')"}));
+
+    ASSERT_EQ(msi::InstallProduct(package, ""), msi::kSuccess) << Log();
+    // The earlier install's folder is where the product goes.
+    EXPECT_EQ(stubtest::ReadFile(work_ / "root/Elsewhere/app.txt"), "app 1\n");
+    EXPECT_EQ(Text(reg::Root::LocalMachine, reg::View::Wow64_32, "SOFTWARE\\Zelvo\\Found", "Seen"),
+              "#beta|#7|" + work_ / "root/ProgramData/Zelvo/Tools/bin/TOOL.DLL" + "||")
+        << Log();
+
+    // Installed, its component is found where it went.
+    ASSERT_EQ(msi::InstallProduct(package, "REINSTALL=ALL REINSTALLMODE=omus"), msi::kSuccess);
+    const auto seen =
+        Text(reg::Root::LocalMachine, reg::View::Wow64_32, "SOFTWARE\\Zelvo\\Found", "Seen");
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->substr(seen->rfind('|') + 1), work_ / "root/Elsewhere/");
 }
 
 TEST_F(MsiEngineTest, AComponentTwoProductsHoldStaysUntilBothAreGone) {
@@ -388,11 +528,9 @@ TEST_F(MsiEngineTest, FoldersComeAndGoAndRemoveFileRowsMatchNames) {
     const std::string package = Build("folders", Product(components, features));
     ASSERT_FALSE(package.empty());
     // wixl writes no file rows of RemoveFile: msibuild adds one.
-    const std::string sql = "msibuild '" + package +
-                            "' -q \"INSERT INTO RemoveFile (FileKey, Component_, FileName, "
-                            "DirProperty, InstallMode) VALUES ('OldLogs', 'App', '*.LOG', "
-                            "'INSTALLDIR', 1)\"";
-    ASSERT_EQ(std::system(sql.c_str()), 0);
+    ASSERT_TRUE(stubtest::AlterMsi(
+        package, {"INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, "
+                  "`InstallMode`) VALUES ('OldLogs', 'App', '*.LOG', 'INSTALLDIR', 1)"}));
     stdfs::create_directories(Installed(""));
     stubtest::WriteFile(Installed("old.log"), "old");
     stubtest::WriteFile(Installed("keep.txt"), "mine");
@@ -422,19 +560,18 @@ TEST_F(MsiEngineTest, EnvironmentProgramsAndRestarts) {
     // wixl writes no Environment table: msibuild adds it and its actions.
     const std::string package = work_ / "environment.msi";
     stdfs::copy_file(built, package);
-    const std::string sql =
-        "msibuild '" + package +
-        "' -q 'CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT "
-        "NULL, `Value` CHAR(255), `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)'"
-        " -q \"INSERT INTO Environment (Environment, Name, Value, Component_) VALUES "
-        "('Path', '=-*PATH', '[~];[INSTALLDIR]', 'App')\""
-        " -q \"INSERT INTO Environment (Environment, Name, Value, Component_) VALUES "
-        "('Home', '=-BRINDLEMARK_HOME', '[INSTALLDIR]', 'App')\""
-        " -q \"INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES "
-        "('WriteEnvironmentStrings', 5200)\""
-        " -q \"INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES "
-        "('RemoveEnvironmentStrings', 3300)\"";
-    ASSERT_EQ(std::system(sql.c_str()), 0);
+    ASSERT_TRUE(stubtest::AlterMsi(
+        package,
+        {"CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL, "
+         "`Value` CHAR(255), `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)",
+         "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES "
+         "('Path', '=-*PATH', '[~];[INSTALLDIR]', 'App')",
+         "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES "
+         "('Home', '=-BRINDLEMARK_HOME', '[INSTALLDIR]', 'App')",
+         "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES "
+         "('WriteEnvironmentStrings', 5200)",
+         "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES "
+         "('RemoveEnvironmentStrings', 3300)"}));
     const std::string system = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
     {
         reg::Key key;

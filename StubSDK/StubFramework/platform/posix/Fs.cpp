@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "pe/PeImage.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 
@@ -377,6 +378,13 @@ std::uint32_t RenameNoReplace(const std::string& from, const std::string& to) {
         return error;
     }
     return kErrorSuccess;
+}
+
+// Linux has no version resources of its own: a version comes from a PE
+// image's resource or from a version block a program carries.
+std::string FileVersion(const std::string& path) {
+    const std::optional<pe::FileVersion> version = pe::ReadFileVersionOfFile(path);
+    return version ? pe::FormatFileVersion(*version) : std::string();
 }
 
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists) {

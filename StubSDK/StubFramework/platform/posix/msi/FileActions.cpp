@@ -1,11 +1,14 @@
 // The session's actions on files and folders: the file-versioning rules,
 // InstallFiles, RemoveFiles with the RemoveFile table, Create/RemoveFolders.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "platform/crypto.h"
 #include "platform/error.h"
@@ -29,6 +32,12 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
+constexpr const char* kKept = "kept";
+
+bool IsKept(const InstalledItem& item) {
+    return item.fields.size() > 3 && item.fields[3] == kKept;
+}
+
 std::string ContentHash(const std::string& path) {
     std::string content;
     if (fs::File file(std::fopen(path.c_str(), "rb")); file) {
@@ -46,13 +55,40 @@ std::string ContentHash(const std::string& path) {
     return Hex({digest.begin(), digest.end()});
 }
 
+// A user's change to an unversioned file shows as a modification well after
+// the file was made (Linux keeps no creation time everywhere: without one
+// the file counts as unchanged, as the package's rules assume).
+bool ChangedSinceMade(const std::string& path) {
+    struct statx info {};
+    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &info) != 0 ||
+        (info.stx_mask & STATX_BTIME) == 0) {
+        return false;
+    }
+    return info.stx_mtime.tv_sec > info.stx_btime.tv_sec + 2;
+}
+
 }  // namespace
 
+// The version a package file is judged by: its own, or that of the file it
+// names as its companion.
+std::string Session::VersionOf(const PackageFile& file) const {
+    if (file.version.empty() || std::isdigit(static_cast<unsigned char>(file.version[0])) != 0) {
+        return file.version;
+    }
+    for (const PackageFile& companion : package_.Files()) {
+        if (companion.key == file.version) {
+            return companion.version;
+        }
+    }
+    return {};
+}
+
+// The file-versioning rules: the higher version wins, a versioned file wins
+// over an unversioned one, and an unversioned file a user changed stays
+// theirs. REINSTALLMODE widens what is replaced.
 bool Session::WantsFile(const PackageFile& file, const std::string& target,
                         const std::string& staged) {
-    // A component new to the product takes its place (what was there is
-    // kept aside until the installation is done).
-    if (Installing(file.component)) {
+    if (!fs::Exists(target)) {
         return true;
     }
     const std::string mode = Get(properties_, "REINSTALLMODE");
@@ -60,40 +96,58 @@ bool Session::WantsFile(const PackageFile& file, const std::string& target,
         return mode.find(letter) != std::string::npos ||
                mode.find(static_cast<char>(std::toupper(letter))) != std::string::npos;
     };
-    if (!fs::Exists(target)) {
-        return true;
-    }
     if (has('a')) {
         return true;
     }
-    // What the user changed since it was installed stays theirs.
-    std::string installedHash;
-    std::string installedVersion;
+    const InstalledItem* installed = nullptr;
     for (const InstalledItem& item : record_.items) {
-        if (item.kind == Kind::File && item.fields.size() > 2 && item.fields[0] == target) {
-            installedHash = item.fields[1];
-            installedVersion = item.fields[2];
+        if (item.kind == Kind::File && item.fields.size() > 2 && item.fields[0] == target &&
+            !IsKept(item)) {
+            installed = &item;
         }
     }
-    const std::string current = ContentHash(target);
-    if (file.version.empty()) {
-        if (!installedHash.empty() && current != installedHash) {
-            log_.Line("MSI (s): %s was changed since it was installed: it is kept", target.c_str());
-            return false;
-        }
-        return has('c') && current != ContentHash(staged);
+    // Our stand-in payloads carry no version resource: what the package said
+    // of a file it installed stands for it.
+    std::string onDisk = fs::FileVersion(target);
+    if (onDisk.empty() && installed != nullptr) {
+        onDisk = installed->fields[2];
     }
-    // A versioned file: never replaced by an older one.
-    if (!installedVersion.empty()) {
-        const int order = CompareVersions(file.version, installedVersion);
-        if (order < 0) {
+    const std::string version = VersionOf(file);
+    const auto differs = [&] { return ContentHash(target) != ContentHash(staged); };
+    if (!version.empty()) {
+        if (onDisk.empty()) {
+            return true;
+        }
+        const int order = CompareVersions(version, onDisk);
+        if (order > 0) {
+            return has('o') || has('e') || has('d');
+        }
+        if (order == 0) {
+            return has('e') || (has('c') && differs());
+        }
+        if (!has('d')) {
             log_.Line("MSI (s): %s is newer (%s) than the package's (%s): it is kept",
-                      target.c_str(), installedVersion.c_str(), file.version.c_str());
-            return false;
+                      target.c_str(), onDisk.c_str(), version.c_str());
         }
-        return order > 0 ? has('o') || has('e') || has('d') : has('e');
+        return has('d');
     }
-    return has('o') || has('e') || has('d') || (has('c') && current != ContentHash(staged));
+    if (!onDisk.empty()) {
+        log_.Line("MSI (s): %s has a version (%s) and the package's has none: it is kept",
+                  target.c_str(), onDisk.c_str());
+        return false;
+    }
+    const std::string recordedHash = installed != nullptr ? installed->fields[1] : std::string();
+    const bool changed =
+        recordedHash.empty() ? ChangedSinceMade(target) : ContentHash(target) != recordedHash;
+    if (changed) {
+        log_.Line("MSI (s): %s was changed since it was installed: it is kept", target.c_str());
+        return false;
+    }
+    // A file that was there before the product is the product's now.
+    if (installed == nullptr || Installing(file.component)) {
+        return differs();
+    }
+    return has('c') && differs();
 }
 
 bool Session::IsComponentFolder(const std::string& folder) const {
@@ -132,6 +186,14 @@ bool Session::InstallFiles() {
          !ui_.Send(kMessageActionStart, "Action " + Now() + ": InstallFiles. Copying new files"))) {
         return false;
     }
+    std::set<std::string> placed;
+    for (const Record& product : AllRecords()) {
+        for (const InstalledItem& item : product.items) {
+            if (item.kind == Kind::File && !item.fields.empty() && !IsKept(item)) {
+                placed.insert(item.fields[0]);
+            }
+        }
+    }
     for (const PackageFile* file : files) {
         const std::string target = layout_.FilePath(*file);
         const std::string staged = stage_ + "/" + file->key;
@@ -164,7 +226,10 @@ bool Session::InstallFiles() {
                  {target, file->version.empty() ? ContentHash(target) : std::string(),
                   file->version});
         } else if (Installing(file->component)) {
-            Note(file->component, Kind::File, {target, "", ""});
+            // What the machine had before stays when the product goes, unless
+            // an installed product placed it (then it is shared).
+            Note(file->component, Kind::File,
+                 {target, "", "", placed.count(target) != 0 ? "" : kKept});
         }
         if (!quiet_ && (!ui_.Send(kMessageActionData,
                                   "File: " + file->name +
@@ -219,9 +284,14 @@ bool Session::RemoveFiles() {
     }
     std::vector<std::string> going;
     for (const InstalledItem& item : record_.items) {
-        if (item.kind == Kind::File && Removing(item.component) && !item.fields.empty()) {
-            going.push_back(item.fields[0]);
+        if (item.kind != Kind::File || !Removing(item.component) || item.fields.empty()) {
+            continue;
         }
+        if (IsKept(item)) {
+            log_.Line("MSI (s): %s was there before the product: it stays", item.fields[0].c_str());
+            continue;
+        }
+        going.push_back(item.fields[0]);
     }
     const bool report = removing_ && !quiet_;
     if (report && !ui_.Progress(0, static_cast<std::int64_t>(going.size()), 0, 1)) {

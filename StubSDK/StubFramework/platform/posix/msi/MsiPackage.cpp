@@ -118,12 +118,14 @@ bool IsKnownTable(const std::string& name) {
         "AdminUISequence",
         "AdvtExecuteSequence",
         "AdvtUISequence",
+        "AppSearch",
         "BBControl",
         "Billboard",
         "Binary",
         "BindImage",
         "CheckBox",
         "ComboBox",
+        "CompLocator",
         "Component",
         "Condition",
         "Control",
@@ -133,6 +135,7 @@ bool IsKnownTable(const std::string& name) {
         "CustomAction",
         "Dialog",
         "Directory",
+        "DrLocator",
         "Environment",
         "Error",
         "EventMapping",
@@ -155,11 +158,13 @@ bool IsKnownTable(const std::string& name) {
         "MsiFileHash",
         "Property",
         "RadioButton",
+        "RegLocator",
         "Registry",
         "RemoveFile",
         "RemoveRegistry",
         "ReserveCost",
         "Shortcut",
+        "Signature",
         "TextStyle",
         "UIText",
         "Upgrade",
@@ -384,6 +389,35 @@ bool Package::ReadTables(void* handle) {
                 [this](LibmsiRecord* r) {
                     environment_.push_back(
                         {FieldText(r, 1), FieldText(r, 2), FieldText(r, 3), FieldText(r, 4)});
+                }) &&
+           rows("SELECT `Property`, `Signature_` FROM `AppSearch`",
+                [this](LibmsiRecord* r) {
+                    appSearches_.push_back({FieldText(r, 1), FieldText(r, 2)});
+                }) &&
+           rows(
+               "SELECT `Signature`, `FileName`, `MinVersion`, `MaxVersion`, `MinSize`, "
+               "`MaxSize`, `MinDate`, `MaxDate` FROM `Signature`",
+               [this](LibmsiRecord* r) {
+                   signatures_[FieldText(r, 1)] = {LongName(FieldText(r, 2)), FieldText(r, 3),
+                                                   FieldText(r, 4),           IntegerField(r, 5),
+                                                   IntegerField(r, 6),        IntegerField(r, 7),
+                                                   IntegerField(r, 8)};
+               }) &&
+           rows("SELECT `Signature_`, `Root`, `Key`, `Name`, `Type` FROM `RegLocator`",
+                [this](LibmsiRecord* r) {
+                    regLocators_[FieldText(r, 1)] = {FieldText(r, 1), IntegerOr(r, 2, 0),
+                                                     FieldText(r, 3), FieldText(r, 4),
+                                                     IntegerOr(r, 5, 0)};
+                }) &&
+           rows("SELECT `Signature_`, `Parent`, `Path`, `Depth` FROM `DrLocator`",
+                [this](LibmsiRecord* r) {
+                    drLocators_.push_back(
+                        {FieldText(r, 1), FieldText(r, 2), FieldText(r, 3), IntegerOr(r, 4, 0)});
+                }) &&
+           rows("SELECT `Signature_`, `ComponentId`, `Type` FROM `CompLocator`",
+                [this](LibmsiRecord* r) {
+                    compLocators_[FieldText(r, 1)] = {FieldText(r, 1), FieldText(r, 2),
+                                                      IntegerOr(r, 3, 1)};
                 }) &&
            SortSequence();
 }

@@ -43,6 +43,11 @@ public:
     const std::vector<CreateFolderRow>& CreateFolders() const { return createFolders_; }
     const std::vector<RemoveFileRow>& RemoveFiles() const { return removeFiles_; }
     const std::vector<EnvironmentRow>& Environment() const { return environment_; }
+    const std::vector<AppSearchRow>& AppSearches() const { return appSearches_; }
+    const std::map<std::string, SignatureRow>& Signatures() const { return signatures_; }
+    const std::map<std::string, RegLocatorRow>& RegLocators() const { return regLocators_; }
+    const std::vector<DrLocatorRow>& DrLocators() const { return drLocators_; }
+    const std::map<std::string, CompLocatorRow>& CompLocators() const { return compLocators_; }
     // From the summary's platform: "x64" (or another 64-bit one) packages
     // write to the 64-bit views.
     bool Is64Bit() const { return is64Bit_; }
@@ -81,6 +86,11 @@ private:
     std::vector<CreateFolderRow> createFolders_;
     std::vector<RemoveFileRow> removeFiles_;
     std::vector<EnvironmentRow> environment_;
+    std::vector<AppSearchRow> appSearches_;
+    std::map<std::string, SignatureRow> signatures_;
+    std::map<std::string, RegLocatorRow> regLocators_;
+    std::vector<DrLocatorRow> drLocators_;
+    std::map<std::string, CompLocatorRow> compLocators_;
     std::vector<std::string> cabinets_;
     bool is64Bit_ = false;
     std::string unsupported_;

@@ -132,4 +132,50 @@ struct EnvironmentRow {
     std::string component;
 };
 
+// AppSearch: `property` takes what the locators find for `signature`.
+struct AppSearchRow {
+    std::string property;
+    std::string signature;
+};
+
+// A file to find: its name and the bounds its version, size and date keep
+// (empty or kNoInteger where the package sets none).
+struct SignatureRow {
+    std::string fileName;  // the long name
+    std::string minVersion;
+    std::string maxVersion;
+    int minSize = kNoInteger;
+    int maxSize = kNoInteger;
+    int minDate = kNoInteger;  // as DOS date and time, date in the high word
+    int maxDate = kNoInteger;
+};
+
+struct RegLocatorRow {
+    std::string signature;
+    int root = 0;  // 0 HKCR, 1 HKCU, 2 HKLM, 3 HKU
+    std::string key;
+    std::string name;
+    int type = 0;
+
+    static constexpr int kDirectory = 0;
+    static constexpr int kFile = 1;
+    static constexpr int kRawValue = 2;
+    static constexpr int k64Bit = 0x10;
+};
+
+struct DrLocatorRow {
+    std::string signature;
+    std::string parent;  // a signature whose place this one's path starts from
+    std::string path;
+    int depth = 0;
+};
+
+struct CompLocatorRow {
+    std::string signature;
+    std::string componentId;  // the GUID of an installed component
+    int type = 0;             // 0: its folder, 1: a file in it
+
+    static constexpr int kFile = 1;
+};
+
 }  // namespace stubframework::platform::msi::detail

@@ -19,7 +19,9 @@ namespace stubframework::platform::msi::detail {
 // One thing a component put in place, removed with it.
 struct InstalledItem {
     enum class Kind : char {
-        File = 'F',      // path, content hash ("" for a versioned file)
+        // path, content hash ("" for a versioned file), version, and "kept"
+        // for a file the machine had before and keeps when the product goes
+        File = 'F',
         Value = 'R',     // root, view, key, name
         Key = 'K',       // root, view, key: made by the installation
         Folder = 'D',    // path: made by the installation

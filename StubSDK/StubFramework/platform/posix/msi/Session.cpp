@@ -28,7 +28,6 @@ using Kind = InstalledItem::Kind;
 bool IsQuietStandardAction(const std::string& action) {
     static const std::set<std::string> actions = {
         "AllocateRegistrySpace",
-        "AppSearch",
         "BindImage",
         "CCPSearch",
         "CostInitialize",
@@ -97,7 +96,7 @@ bool IsActingStandardAction(const std::string& action) {
         "LaunchConditions",     "FindRelatedProducts", "CostFinalize",    "RemoveExistingProducts",
         "RemoveRegistryValues", "RemoveShortcuts",     "RemoveFiles",     "RemoveFolders",
         "CreateFolders",        "InstallFiles",        "CreateShortcuts", "WriteRegistryValues",
-        "ScheduleReboot",       "ForceReboot",
+        "ScheduleReboot",       "ForceReboot",         "AppSearch",
     };
     return actions.count(action) != 0;
 }
@@ -105,10 +104,23 @@ bool IsActingStandardAction(const std::string& action) {
 // The order of a package that has no sequence of its own.
 const std::vector<std::string>& DefaultSequence() {
     static const std::vector<std::string> actions = {
-        "LaunchConditions", "FindRelatedProducts",  "CostInitialize",    "FileCost",
-        "CostFinalize",     "InstallValidate",      "InstallInitialize", "RemoveExistingProducts",
-        "RemoveShortcuts",  "RemoveRegistryValues", "RemoveFiles",       "RemoveFolders",
-        "CreateFolders",    "InstallFiles",         "CreateShortcuts",   "WriteRegistryValues",
+        "AppSearch",
+        "LaunchConditions",
+        "FindRelatedProducts",
+        "CostInitialize",
+        "FileCost",
+        "CostFinalize",
+        "InstallValidate",
+        "InstallInitialize",
+        "RemoveExistingProducts",
+        "RemoveShortcuts",
+        "RemoveRegistryValues",
+        "RemoveFiles",
+        "RemoveFolders",
+        "CreateFolders",
+        "InstallFiles",
+        "CreateShortcuts",
+        "WriteRegistryValues",
         "InstallFinalize",
     };
     return actions;
@@ -371,6 +383,12 @@ std::uint32_t Session::RunAction(const std::string& action) {
     if (const auto custom = package_.CustomActions().find(action);
         custom != package_.CustomActions().end()) {
         return RunCustomAction(custom->second);
+    }
+    if (action == "AppSearch") {
+        if (!removing_) {
+            AppSearch();
+        }
+        return kSuccess;
     }
     if (action == "LaunchConditions") {
         return removing_ ? kSuccess : LaunchConditions();
@@ -806,8 +824,12 @@ void Session::Note(const std::string& component, Kind kind, std::vector<std::str
     auto& items = record_.items;
     items.erase(std::remove_if(items.begin(), items.end(),
                                [&](const InstalledItem& item) {
-                                   return item.kind == kind && item.fields.size() >= 1 &&
-                                          fields.size() >= 1 && item.fields == fields;
+                                   if (item.kind != kind || item.fields.empty() || fields.empty()) {
+                                       return false;
+                                   }
+                                   // A file is one item whatever its content.
+                                   return kind == Kind::File ? item.fields[0] == fields[0]
+                                                             : item.fields == fields;
                                }),
                 items.end());
     items.push_back({component, kind, std::move(fields)});

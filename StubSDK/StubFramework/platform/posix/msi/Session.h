@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <set>
@@ -66,6 +67,11 @@ private:
     void KeepSharedComponents();
     std::string ComponentIdentity(const std::string& key) const;
 
+    void AppSearch();
+    std::string Locate(const std::string& signature, int depth);
+    std::string LocateInRegistry(
+        const RegLocatorRow& row, const SignatureRow* signature,
+        const std::function<std::string(const std::string&, bool)>& inPlace);
     std::uint32_t LaunchConditions();
     void FindRelatedProducts();
     std::uint32_t RemoveExistingProducts();
@@ -87,6 +93,7 @@ private:
     bool Removing(const std::string& component) const;
     bool Reinstalling(const std::string& component) const;
     bool IsComponentFolder(const std::string& folder) const;
+    std::string VersionOf(const PackageFile& file) const;
     bool WantsFile(const PackageFile& file, const std::string& target, const std::string& staged);
     void Note(const std::string& component, InstalledItem::Kind kind,
               std::vector<std::string> fields);

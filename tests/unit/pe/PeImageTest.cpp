@@ -1,7 +1,7 @@
 // The file version of program images: PE32 and PE32+ through their resource
 // tree, other files through an embedded version block; damaged and lying
 // images give nothing rather than a read outside the bytes.
-#include "core/PeImage.h"
+#include "pe/PeImage.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace stubframework::core;
+using namespace stubframework::pe;
 using stubtest::BuildPe;
 using stubtest::BuiltPe;
 using stubtest::PeOptions;

@@ -1,6 +1,8 @@
 // What the stub reads from a program image's own bytes: the file version of
-// its version resource, and the headers that lead there. Plain byte parsing:
-// every offset and size read from the image is checked against its length.
+// its version resource, and the headers that lead there. Plain byte parsing
+// with no system underneath, so every layer may use it (the Linux file
+// services read versions through it). Every offset and size read from the
+// image is checked against its length.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace stubframework::core {
+namespace stubframework::pe {
 
 struct FileVersion {
     std::uint16_t major = 0;
@@ -47,4 +49,4 @@ std::optional<std::vector<DataDirectory>> ReadDataDirectories(std::span<const st
 // start a PE image.
 std::optional<std::uint64_t> PeHeaderExtent(std::span<const std::uint8_t> first64);
 
-}  // namespace stubframework::core
+}  // namespace stubframework::pe

@@ -1,10 +1,10 @@
-#include "core/PeImage.h"
+#include "pe/PeImage.h"
 
 #include <algorithm>
 #include <fstream>
 #include <functional>
 
-namespace stubframework::core {
+namespace stubframework::pe {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -357,4 +357,4 @@ std::vector<std::uint8_t> MakeVersionBlock(const FileVersion& version) {
     return block;
 }
 
-}  // namespace stubframework::core
+}  // namespace stubframework::pe
