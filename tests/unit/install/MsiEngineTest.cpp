@@ -283,6 +283,39 @@ TEST_F(MsiEngineTest, AFailedInstallationPutsBackEveryFileItReplaced) {
     EXPECT_EQ(stubtest::ReadFile(Installed("notes.txt")), "mine");
 }
 
+TEST_F(MsiEngineTest, AFolderThatCannotBeMadeStopsTheInstallationAndPutsBackWhatItReplaced) {
+    const std::string first = Build("first", Product(kAppComponent, kMainFeature));
+    ASSERT_EQ(msi::InstallProduct(first, ""), msi::kSuccess) << Log();
+    stubtest::WriteFile(Installed("app.txt"), "the user's own");
+
+    // A repair with "a" replaces app.txt, then cannot make the folder of its
+    // next file: a plain file stands where the folder should be.
+    const std::string components = std::string(kAppComponent) + R"(
+          <Directory Id="Blocked" Name="blocked">
+            <Component Id="Late" Guid="{31313131-0000-0000-0000-000000000020}">
+              <File Id="late.txt" Source="extra.txt" KeyPath="yes"/>
+            </Component>
+          </Directory>)";
+    const std::string second = Build(
+        "second",
+        Product(
+            components,
+            R"(<Feature Id="Main" Level="1"><ComponentRef Id="App"/><ComponentRef Id="Late"/></Feature>)"),
+        "1.0.0", kCode, false, "app 2\n");
+    ASSERT_FALSE(second.empty());
+    stubtest::WriteFile(Installed("blocked"), "in the way");
+    msi::SetInternalUI(msi::kUiBasic);
+    EXPECT_EQ(msi::InstallProduct(second, "REINSTALL=ALL REINSTALLMODE=amus ADDLOCAL=ALL"),
+              msi::kInstallFailure);
+    msi::SetInternalUI(msi::kUiNone);
+    EXPECT_EQ(stubtest::ReadFile(Installed("app.txt")), "the user's own");
+    EXPECT_EQ(stubtest::ReadFile(Installed("blocked")), "in the way");
+    EXPECT_FALSE(stdfs::exists(work_ / "root/Config.Msi")) << "backups were left behind";
+    EXPECT_NE(Log().find("No user interface is shown on this system"), std::string::npos);
+    EXPECT_NE(Log().find("Installed file " + Installed("app.txt")), std::string::npos)
+        << "nothing was replaced before the failure";
+}
+
 TEST_F(MsiEngineTest, SettersShortcutsAndWindowsPaths) {
     const std::string components = R"(
           <Component Id="App" Guid="{31313131-0000-0000-0000-000000000006}">
