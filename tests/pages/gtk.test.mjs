@@ -39,7 +39,9 @@ async function startWindow(t, pages, env = {}, prepare = undefined) {
   const fullEnv = { ...process.env, DISPLAY: display, TMPDIR: path.join(root, "tmp"),
                     STUB_REGISTRY_DIR: path.join(root, "registry"),
                     XDG_RUNTIME_DIR: path.join(root, "runtime"),
-                    STUB_INSTALL_ROOT: path.join(root, "root"), STUB_PAGES_DIR: pages, ...env };
+                    STUB_INSTALL_ROOT: path.join(root, "root"), STUB_PAGES_DIR: pages,
+                    STUB_WEBSERVICE_URL: "https://127.0.0.1:9", STUB_REBOOT_COMMAND: "true",
+                    ...env };
   // What the stub and WebKit print goes beside the screenshot, for a failed run.
   const artifacts = path.resolve(binDir, "..", "test-artifacts");
   fs.mkdirSync(artifacts, { recursive: true });

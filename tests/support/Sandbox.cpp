@@ -18,10 +18,12 @@ std::string Sandbox::BinPath(const std::string& program) {
                                                   : program;
 }
 
+// Reports go to a refused port and a restart is a no-op unless a test says
+// otherwise (its assignments come later and win), however the suite is run.
 std::string Sandbox::Environment() const {
     return "TMPDIR='" + tmp_.Path() + "' STUB_REGISTRY_DIR='" + registry_.Path() +
            "' XDG_RUNTIME_DIR='" + runtime_.Path() + "' STUB_INSTALL_ROOT='" + installRoot_.Path() +
-           "'" + extra_;
+           "' STUB_WEBSERVICE_URL='https://127.0.0.1:9' STUB_REBOOT_COMMAND=true" + extra_;
 }
 
 std::string Sandbox::Command(const std::string& program, const std::string& arguments) const {

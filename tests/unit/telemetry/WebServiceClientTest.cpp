@@ -110,4 +110,23 @@ TEST_F(WebServiceClientTest, AnUntrustedCertificateFailsTheSend) {
     EXPECT_TRUE(mock.Requests().empty());
 }
 
+TEST_F(WebServiceClientTest, ASilentServiceEndsTheRequestAtItsLimit) {
+    // The service takes the request and then says nothing for 5 s.
+    mock.SetBehaviour("/v1/logAnalytics", R"({"delayMs": 5000})");
+    namespace http = stubframework::platform::http;
+    http::SyncRequest request;
+    request.url = mock.BaseUrl() + "/v1/logAnalytics";
+    request.verb = "POST";
+    request.totalTimeoutMs = 300;
+    const http::SyncReply reply = http::Perform(request);
+    EXPECT_FALSE(reply.received);
+    EXPECT_EQ(reply.error, http::kErrorTimeout);
+    // Only the limit ended it: the same request with time to spare is answered.
+    request.totalTimeoutMs = 0;
+    mock.SetBehaviour("/v1/logAnalytics", R"({"delayMs": 10})");
+    const http::SyncReply answered = http::Perform(request);
+    EXPECT_TRUE(answered.received);
+    EXPECT_EQ(answered.status, 200);
+}
+
 }  // namespace
