@@ -3,7 +3,8 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 import { launchBrowser, startStub, startWebServiceMock } from "./stub.mjs";
 
-test("a completed run reports its start, the user's steps and its end", async (t) => {
+// A test installer reporting to a fresh mock, its page open in the browser.
+async function openInstaller(t) {
   const mock = await startWebServiceMock();
   t.after(() => mock.stop());
   const browser = await launchBrowser();
@@ -12,6 +13,11 @@ test("a completed run reports its start, the user's steps and its end", async (t
   t.after(() => stub.stop());
   const page = await browser.newPage();
   await page.goto(stub.url);
+  return { mock, stub, page };
+}
+
+test("a completed run reports its start, the user's steps and its end", async (t) => {
+  const { mock, stub, page } = await openInstaller(t);
 
   await page.evaluate(() => {
     window.external.trackUserActivity("Welcome: Next <1>");
@@ -31,14 +37,7 @@ test("a completed run reports its start, the user's steps and its end", async (t
 });
 
 test("a run the user leaves reports canceled, escaped and with nothing unset", async (t) => {
-  const mock = await startWebServiceMock();
-  t.after(() => mock.stop());
-  const browser = await launchBrowser();
-  t.after(() => browser.close());
-  const stub = await startStub("stub-test-installer", mock.env);
-  t.after(() => stub.stop());
-  const page = await browser.newPage();
-  await page.goto(stub.url);
+  const { mock, stub, page } = await openInstaller(t);
 
   // The wizard starts the status at 0 and the user leaves; the channel comes
   // from the page with markup in it.
