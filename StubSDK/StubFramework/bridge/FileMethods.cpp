@@ -1,6 +1,5 @@
 #include "bridge/FileMethods.h"
 
-#include <cctype>
 #include <optional>
 
 #include "bridge/ExternalMethods.h"
@@ -26,22 +25,15 @@ std::string PathArgument(const DISPPARAMS* params, UINT index) {
     return fs::FromPagePath(StringArgument(params, index));
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // The version text of a package or program; "" when it has none.
 std::string FileVersionText(const std::string& extension, const std::string& path) {
-    const std::string kind = Lower(extension);
-    if (kind == ".msi") {
+    const std::string kind = platform::FoldCase(extension);
+    if (kind == platform::FoldCase(".msi")) {
         std::string version;
         return platform::msi::QueryProperty(path, "ProductVersion", version) ? version
                                                                              : std::string();
     }
-    if (kind == ".exe") {
+    if (kind == platform::FoldCase(".exe")) {
         return fs::FileVersion(path);
     }
     return {};

@@ -1,7 +1,5 @@
 #include "bridge/SystemMethods.h"
 
-#include <cctype>
-
 #include "bridge/ExternalMethods.h"
 #include "bridge/MethodSignature.h"
 #include "bridge/Workers.h"
@@ -9,6 +7,7 @@
 #include "core/LanguageTable.h"
 #include "core/MinimumOs.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 #include "telemetry/RegionCheck.h"
 #include "telemetry/ReportDocuments.h"
 #include "telemetry/WebServiceClient.h"
@@ -17,19 +16,6 @@ namespace stubframework::methods {
 namespace {
 
 namespace system = platform::system;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -45,7 +31,8 @@ HRESULT getOSVersion(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS* /*p
 HRESULT checkOS(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params, VARIANT* result) {
     const std::string minimum = StringArgument(params, 0);
     const std::string bitness = StringArgument(params, 1);
-    if (EqualsIgnoringCase(bitness, "x64") && owner.Core().Architecture() == "x86") {
+    if (platform::FoldCase(bitness) == platform::FoldCase("x64") &&
+        owner.Core().Architecture() == "x86") {
         owner.Core().Properties().Set("OSBitNotSupport", "true");
         ReturnBool(result, false);
         return S_OK;

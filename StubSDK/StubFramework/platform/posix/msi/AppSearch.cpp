@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -27,10 +26,7 @@ constexpr int kMaxParentDepth = 16;
 constexpr std::size_t kMaxFoldersSearched = 10000;
 
 bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return FoldCase(a) == FoldCase(b);
 }
 
 std::string WithoutTrailingSeparator(std::string path) {
