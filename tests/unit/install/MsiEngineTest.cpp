@@ -493,6 +493,7 @@ TEST_F(MsiEngineTest, AppSearchFindsWhatTheMachineHas) {
     // Folder, file and component searches wixl cannot write.
     ASSERT_TRUE(stubtest::AlterMsi(
         package,
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long statements, split
         {"CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `Parent` CHAR(72), "
          "`Path` CHAR(255), `Depth` SHORT PRIMARY KEY `Signature_`, `Parent`, `Path`)",
          "CREATE TABLE `CompLocator` (`Signature_` CHAR(72) NOT NULL, `ComponentId` CHAR(38) "
@@ -595,6 +596,7 @@ TEST_F(MsiEngineTest, EnvironmentProgramsAndRestarts) {
     stdfs::copy_file(built, package);
     ASSERT_TRUE(stubtest::AlterMsi(
         package,
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long statements, split
         {"CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL, "
          "`Value` CHAR(255), `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)",
          "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES "

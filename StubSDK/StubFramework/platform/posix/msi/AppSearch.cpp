@@ -103,7 +103,7 @@ std::string SearchBelow(const std::string& base, int depth, const std::string& n
         const auto [folder, level] = pending.front();
         pending.pop_front();
         if (signature != nullptr) {
-            const std::string file = FindEntry(folder, signature->fileName, false);
+            std::string file = FindEntry(folder, signature->fileName, false);
             if (!file.empty() && Matches(file, *signature)) {
                 return file;
             }
@@ -272,7 +272,7 @@ std::string Session::Locate(const std::string& signatureKey, int depth) {
                 found = SearchBelow(WithoutTrailingSeparator(found), 0, {}, signature);
             }
         } else {
-            found = inPlace(WithoutTrailingSeparator(base + "/" + path), false);
+            found = inPlace(WithoutTrailingSeparator(base.append("/").append(path)), false);
         }
         if (!found.empty()) {
             return found;
