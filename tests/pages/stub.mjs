@@ -39,9 +39,10 @@ export async function waitFor(condition, what, process = undefined, log = undefi
 
 // `program` is a name in the build's bin folder or a function of the run's
 // root folder that gives a path; `prepare(root)` runs before the stub starts;
-// `urlFile(root)` is where it is to write its URL (in `root` unless given).
+// `urlFile(root)` is where it is to write its URL (in `root` unless given);
+// `args` follow the stub's own on its command line.
 export async function startStub(program = "stub-test-installer", extraEnv = {},
-                                { prepare, urlFile: chosenUrlFile } = {}) {
+                                { prepare, urlFile: chosenUrlFile, args = [] } = {}) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), "stub-page-"));
   const dirs = {};
   for (const name of ["tmp", "registry", "runtime", "root"]) {
@@ -51,7 +52,7 @@ export async function startStub(program = "stub-test-installer", extraEnv = {},
   const urlFile = chosenUrlFile ? chosenUrlFile(root) : path.join(root, "url");
   prepare?.(root);
   const executable = typeof program === "function" ? program(root) : path.join(binDir, program);
-  const child = spawn(executable, ["run=1", "--ui=external"], {
+  const child = spawn(executable, ["run=1", "--ui=external", ...args], {
     env: { ...process.env, TMPDIR: dirs.tmp, STUB_REGISTRY_DIR: dirs.registry,
            XDG_RUNTIME_DIR: dirs.runtime, STUB_INSTALL_ROOT: dirs.root, STUB_PAGES_DIR: fixture,
            STUB_URL_FILE: urlFile,

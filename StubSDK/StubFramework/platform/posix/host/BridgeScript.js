@@ -186,7 +186,10 @@
     if (window === window.top) request({ op: "connect", session: config.session });
   }
 
-  function complete() { request({ op: "documentComplete", session: config.session }); }
+  // A page that closed the window before its load event has nobody to tell.
+  function complete() {
+    try { request({ op: "documentComplete", session: config.session }); } catch (ignored) { }
+  }
   if (document.readyState === "complete") complete();
   else window.addEventListener("load", complete);
 
