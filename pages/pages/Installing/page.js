@@ -49,7 +49,8 @@
 
     function show(current, total) {
         var share = total > 0 ? Math.min(1, current / total) : 0;
-        var percent = items.length ? Math.floor((at + share) * 100 / items.length) : 100;
+        // A late progress tick of a finished package must not pass the end.
+        var percent = items.length ? Math.min(100, Math.floor((at + share) * 100 / items.length)) : 100;
         $("#progress").css("width", percent + "%");
         $("#percent").text(W.t("percent").replace(/%d%/g, percent));
     }
