@@ -2,112 +2,12 @@
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import fs from "node:fs";
-import http from "node:http";
-import https from "node:https";
 import os from "node:os";
 import path from "node:path";
 import { test } from "node:test";
-import { binDir, launchBrowser, startStub, startWebServiceMock } from "./stub.mjs";
-import { pagesDir } from "./wizard-context.mjs";
-
-const jquery = path.join(pagesDir, "node_modules/jquery/dist/jquery.min.js");
-
-// The package as the build stages it, its installer list refreshed from
-// `listUrl` instead of the download site, with `edit(folder)` applied.
-function stagePages(t, listUrl, edit) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "wizard-pages-"));
-  t.after(() => fs.rmSync(folder, { recursive: true, force: true }));
-  fs.cpSync(pagesDir, folder, {
-    recursive: true,
-    filter: (source) => !/node_modules|package(-lock)?\.json$/.test(path.relative(pagesDir, source)),
-  });
-  fs.copyFileSync(jquery, path.join(folder, "common/js/jquery-1.11.2.min.js"));
-  rewrite(folder, "config/installparams.js", (text) =>
-    text.replace(/DOWNLOAD_URL: "[^"]*"/, `DOWNLOAD_URL: "${listUrl}"`));
-  edit?.(folder);
-  return folder;
-}
-
-function rewrite(folder, file, change) {
-  const where = path.join(folder, file);
-  fs.writeFileSync(where, change(fs.readFileSync(where, "utf8")));
-}
-
-// The download site: `files(base)` maps paths to their bodies; the
-// installer list is the packaged one unless given.
-async function startSite(t, files = () => ({})) {
-  const site = {};
-  const server = http.createServer((request, reply) => {
-    const body = site[new URL(request.url, "http://x").pathname];
-    if (body === undefined) {
-      reply.writeHead(404);
-      reply.end();
-      return;
-    }
-    reply.writeHead(200, { "Content-Type": "application/octet-stream", "Content-Length": body.length });
-    reply.end(request.method === "HEAD" ? undefined : body);
-  });
-  await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
-  t.after(() => server.close());
-  const base = `http://127.0.0.1:${server.address().port}`;
-  Object.assign(site, { "/list/BrindlemarkComponents.js":
-                          fs.readFileSync(path.join(pagesDir, "config/BrindlemarkComponents.js")) },
-                files(base));
-  return { base, listUrl: `${base}/list/BrindlemarkComponents.js` };
-}
-
-// Writes registry values for the run before it starts.
-function seedRegistry(root, values) {
-  for (const [key, name, data] of values) {
-    const done = spawnSync(path.join(binDir, "stub-reg"), ["add", key, "/v", name, "/d", data, "/f"],
-                           { env: { ...process.env, STUB_REGISTRY_DIR: path.join(root, "registry") } });
-    assert.equal(done.status, 0, String(done.stderr));
-  }
-}
-
-// Sets the mock's reply for a service path.
-function putReply(mock, servicePath, body) {
-  return new Promise((resolve, reject) => {
-    const request = https.request(`${mock.env.STUB_WEBSERVICE_URL}/__reply${servicePath}`,
-                                  { method: "PUT", ca: fs.readFileSync(mock.env.STUB_CA_BUNDLE) },
-                                  (reply) => { reply.resume(); reply.on("end", resolve); });
-    request.on("error", reject);
-    request.end(body);
-  });
-}
-
-async function openWizard(t, { registry = [], site, edit, region, args } = {}) {
-  const mock = await startWebServiceMock();
-  t.after(() => mock.stop());
-  if (region) await putReply(mock, "/v1/isInEmbargoedCountry", region);
-  const browser = await launchBrowser();
-  t.after(() => browser.close());
-  const pages = stagePages(t, (site ?? await startSite(t)).listUrl, edit);
-  const stub = await startStub("BrindlemarkInstall-bare",
-                               { ...mock.env, STUB_PAGES_DIR: pages, STUB_NETWORK: "online",
-                                 LANG: "en_US.UTF-8", LC_ALL: "", LANGUAGE: "" },
-                               { prepare: (root) => seedRegistry(root, registry), args });
-  t.after(() => stub.stop());
-  const page = await browser.newPage();
-  const errors = [];
-  page.on("pageerror", (error) => errors.push(error.message));
-  if (process.env.WIZARD_DEBUG) {
-    page.on("console", (m) => console.log("console:", m.text()));
-    page.on("pageerror", (e) => console.log("stack:", e.stack));
-    page.on("framenavigated", (f) => console.log("nav:", f.url()));
-  }
-  t.after(() => assert.deepEqual(errors, []));
-  await page.goto(stub.url);
-  return { mock, stub, page };
-}
-
-const onPage = (page, name) => page.waitForFunction((title) => document.title === title &&
-  document.readyState === "complete", name, { polling: 50, timeout: 0 });
-
-const runtimes = [
-  ["HKLM\\SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64", "Version", "14.40.33810"],
-  ["HKLM\\SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x86", "Version", "14.40.33810"],
-];
+import { binDir } from "./stub.mjs";
+import { downloadToTemp, installedProduct, onPage, openWizard, productList, runtimes, startSite,
+         walkToDownloading } from "./wizard-run.mjs";
 
 test("the start page leads to Welcome, and the user can walk on and back", async (t) => {
   const { page } = await openWizard(t);
@@ -118,7 +18,7 @@ test("the start page leads to Welcome, and the user can walk on and back", async
   await page.click("#next");
   await onPage(page, "Prerequisite");
   assert.deepEqual(await page.$$eval("#prerequisites li", (items) => items.map((item) => item.textContent)),
-                   ["Visual C++ Redistributable (x64)", "Visual C++ Redistributable (x86)"]);
+                   ["C++ runtime (x64)", "C++ runtime (x86)"]);
   await page.click("#next");
   await onPage(page, "Agreement");
   assert.equal(await page.isDisabled("#next"), true);
@@ -173,32 +73,6 @@ test("choosing another language changes the texts at once and on later pages", a
   assert.equal(await page.textContent("h1"), "Lizenzvertrag");
   assert.match(await page.getAttribute("#eula", "src"), /EULA_de\.html$/);
 });
-
-// A list with one product file to fetch and nothing to run, downloaded into
-// the run's temporary folder; no thank-you page opens on the desktop.
-function productList(base, fileName, size) {
-  return Buffer.from(`var Components = [
-    { group: "Product", sku: "Pro", type: 2 | 1, name: "ProductName",
-      registry: { check: false, key: "HKLM\\\\SOFTWARE\\\\Zelvo\\\\Brindlemark\\\\24.0", value: "InstallPath" },
-      files: [{ name: ${JSON.stringify(fileName)}, url: "${base}/files/data.bin", size: ${size} }] }
-  ];`);
-}
-
-function downloadToTemp(folder) {
-  rewrite(folder, "pages/Downloading/features.js", (text) =>
-    text.replace(/Feature_DownloadFolder = "Current"/, 'Feature_DownloadFolder = "Temp"'));
-  rewrite(folder, "config/installparams.js", (text) => text.replace(/TYP_URL: "[^"]*"/, 'TYP_URL: ""'));
-}
-
-async function walkToDownloading(page) {
-  await onPage(page, "Welcome");
-  await page.click("#next");
-  await onPage(page, "Agreement");
-  await page.click("#accept");
-  await page.click("#next");
-  await onPage(page, "Analytics");
-  await page.click("#disagree");
-}
 
 // A package and the meta file the download verifies it with.
 function packageWithMeta(t, data) {
@@ -284,8 +158,6 @@ test("an embargoed country sees the warning, its name as text, and leaves", asyn
   const [, ended] = await mock.requests("/v1/logAnalytics", 2);
   assert.match(ended.body, /<status><\/status>/);
 });
-
-const installedProduct = ["HKLM\\SOFTWARE\\Zelvo\\Brindlemark\\24.0", "InstallPath", "/opt/zelvo/brindlemark"];
 
 test("a silent run takes every page's default and ends by itself", async (t) => {
   const { mock, stub } = await openWizard(t, { registry: [...runtimes, installedProduct], edit: downloadToTemp,
