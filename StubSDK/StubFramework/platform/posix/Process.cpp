@@ -25,6 +25,7 @@
 #include "platform/commandline.h"
 #include "platform/posix/DesktopUser.h"
 #include "platform/process.h"
+#include "platform/system.h"
 #include "platform/unicode.h"
 
 namespace stubframework::platform::process {
@@ -82,19 +83,23 @@ int TakeExitCodePipe() noexcept {
 const int exitCodePipe = TakeExitCodePipe();
 
 // "msiexec.exe" (any case, with or without a folder) runs the stand-in that
-// lies beside our executable.
+// lies beside our executable, else the one in the system folder, where
+// Windows keeps its own (an installer running as a working copy in a
+// temporary folder has nothing beside it).
 void ResolveStandIns(std::vector<std::string>& arguments) {
     if (arguments.empty()) {
         return;
     }
-    std::string name = arguments[0].substr(arguments[0].find_last_of("/\\") + 1);
-    for (char& c : name) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string name = FoldCase(arguments[0].substr(arguments[0].find_last_of("/\\") + 1));
+    if (name != "MSIEXEC.EXE" && name != "MSIEXEC") {
+        return;
     }
-    if (name == "msiexec.exe" || name == "msiexec") {
-        const std::string self = ExecutablePath();
-        arguments[0] = self.substr(0, self.find_last_of('/') + 1) + "msiexec";
-    }
+    const std::string self = ExecutablePath();
+    const std::string beside = self.substr(0, self.find_last_of('/') + 1) + "msiexec";
+    const std::string installed = system::SystemFolder() + "/msiexec";
+    arguments[0] = access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0
+                       ? installed
+                       : beside;
 }
 
 // An argv array pointing into `arguments`, ending with null.
