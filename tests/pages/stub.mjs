@@ -123,6 +123,12 @@ export async function startWebServiceMock() {
         if (found.length >= count) return found;
       }
     },
+    // Forgets the requests, replies and behaviours so far: one mock for runs
+    // one after the other.
+    reset: () => new Promise((resolve, reject) => {
+      https.get(`${url}/__reset`, { ca }, (reply) => { reply.resume(); reply.on("end", resolve); })
+        .on("error", reject);
+    }),
     stop() {
       child.kill();
       fs.rmSync(folder, { recursive: true, force: true });

@@ -2,11 +2,10 @@
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import fs from "node:fs";
-import os from "node:os";
 import path from "node:path";
 import { test } from "node:test";
 import { binDir } from "./stub.mjs";
-import { downloadToTemp, installedProduct, onPage, openWizard, productList, runtimes, startSite,
+import { downloadToTemp, installedProduct, metaOf, onPage, openWizard, productList, runtimes, startSite,
          walkToDownloading } from "./wizard-run.mjs";
 
 test("the start page leads to Welcome, and the user can walk on and back", async (t) => {
@@ -74,21 +73,10 @@ test("choosing another language changes the texts at once and on later pages", a
   assert.match(await page.getAttribute("#eula", "src"), /EULA_de\.html$/);
 });
 
-// A package and the meta file the download verifies it with.
-function packageWithMeta(t, data) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "wizard-package-"));
-  t.after(() => fs.rmSync(folder, { recursive: true, force: true }));
-  const file = path.join(folder, "data.bin");
-  fs.writeFileSync(file, data);
-  const made = spawnSync(path.join(binDir, "stub-meta"), [file]);
-  assert.equal(made.status, 0, String(made.stderr));
-  return fs.readFileSync(`${file}.meta`);
-}
-
 test("the chosen components are downloaded and the run ends completed", async (t) => {
   const data = Buffer.alloc(1536 * 1024);
   for (let i = 0; i < data.length; ++i) data[i] = (i * 31) & 0xFF;
-  const meta = packageWithMeta(t, data);
+  const meta = metaOf(t, data);
   const site = await startSite(t, (base) => ({
     "/files/data.bin": data,
     "/files/data.bin.meta": meta,

@@ -4,6 +4,7 @@
     var W = Wizard, E = Config_ErrorHandle, S = Config_Status;
     var items = [], at = 0, started = 0;
     var rebootPending = false, repairOnly = true, installedAny = false;
+    var finished = [];  // components this run installed, as their properties
     var closing = false, busy = false;
 
     function installFolder(c) {
@@ -127,6 +128,7 @@
     function componentDone(item) {
         var c = item.component, is64 = W.get("isDownload64") === "true";
         installedAny = true;
+        finished.push(c.name + W.bitsOf(c, is64));
         W.dropFromResumeRecord(c.name + W.bitsOf(c, is64));
         if (c.name === "DotNet") installParams.DOTNET_UPDATED = "yes";
         if (c.name === "WebView2") installParams.WEBVIEW_UPDATED = "yes";
@@ -148,7 +150,10 @@
         W.trackProperty(Track_Properties.DOTNET_UPDATED, installParams.DOTNET_UPDATED);
         W.trackProperty(Track_Properties.WEBVIEW_UPDATED, installParams.WEBVIEW_UPDATED);
         if (rebootPending) {
+            // What is left after the restart: the chosen components this run
+            // has not installed.
             W.saveResumeRecord();
+            for (var i = 0; i < finished.length; ++i) W.dropFromResumeRecord(finished[i]);
             appExternal.runAfterReboot("INSTALLING");
             W.setStatus(S.COMPLETED);
             W.trackEvent("install.completed", W.finalStatusText(W.get("Config_Status")));
@@ -159,7 +164,10 @@
         }
         var repair = repairOnly && installedAny;
         W.setStatus(repair ? S.REPAIR : S.COMPLETED);
-        if (!W.isResume()) W.guard("undoRunAfterReboot", function () { appExternal.undoRunAfterReboot(); });
+        // Nothing is left to resume: no component in the record, no entry that
+        // would start the installer again (a resumed run's own entry included).
+        W.writeReg(W.resumeKey(), Config_RegRecorder.Components, "");
+        W.guard("undoRunAfterReboot", function () { appExternal.undoRunAfterReboot(); });
         W.runPostInstallActions();
         var program = W.get("startProgram");
         if (program !== "" && !W.isSilent() && $("#launch").prop("checked")) {
