@@ -9,6 +9,7 @@ import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { binDir, startWebServiceMock, waitFor } from "./stub.mjs";
+import { userActions } from "../../tools/demo-release/wizard-actions.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const source = path.resolve(here, "../..");
@@ -142,24 +143,9 @@ export async function createMachine(top, name, release) {
   };
 }
 
-// What a user does on each page. Pages that work by themselves are only
-// watched; Installing starts the product at its end, as it is set to.
-export const userActions = {
-  Welcome: (page) => page.click("#next"),
-  Prerequisite: (page) => page.click("#next"),
-  Agreement: async (page) => {
-    await page.check("#accept");
-    await page.click("#next");
-  },
-  Analytics: (page) => page.click("#agree"),
-  Download: (page) => page.click("#next"),
-  Install: (page) => page.click("#install"),
-  Finish: async (page) => {
-    if (await page.isVisible("#launch")) await page.uncheck("#launch");
-    await page.click("#finish");
-  },
-  Error: (page) => page.click("#exit"),
-};
+// What a user does on each page; Installing starts the product at its end,
+// as it is set to.
+export { userActions };
 
 // Runs the machine's installer (or `program`) with `args`, then --ui=external,
 // follows its pages in a fresh browser context and does `actions[title]` on

@@ -8,6 +8,7 @@ import { spawn } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { launchBrowser } from "../../tests/pages/stub.mjs";
+import { userActions } from "./wizard-actions.mjs";
 
 const [installer, output] = process.argv.slice(2);
 const urlFile = path.join(output, "url");
@@ -15,27 +16,12 @@ const trackerUrlFile = path.join(output, "tracker-url");
 fs.rmSync(urlFile, { force: true });
 fs.rmSync(trackerUrlFile, { force: true });
 
-// What a user does on each page; pages that work by themselves are only shown.
 const actions = {
-  Welcome: (page) => page.click("#next"),
-  Prerequisite: (page) => page.click("#next"),
-  Agreement: async (page) => {
-    await page.check("#accept");
-    await page.click("#next");
-  },
-  Analytics: (page) => page.click("#agree"),
-  Download: (page) => page.click("#next"),
-  Install: (page) => page.click("#install"),
-  Maintenance: (page) => page.click("#next"),
+  ...userActions,
+  // The product is not started at the end: this is a demo on a server.
   Installing: async (page) => {
     if (await page.isVisible("#launch")) await page.uncheck("#launch");
   },
-  Finish: async (page) => {
-    if (await page.isVisible("#launch")) await page.uncheck("#launch");
-    await page.click("#finish");
-  },
-  Error: (page) => page.click("#exit"),
-  EmbargoedWarning: (page) => page.click("#cancel"),
 };
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
