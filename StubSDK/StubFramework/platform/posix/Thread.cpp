@@ -68,13 +68,13 @@ public:
     ThreadPool& operator=(const ThreadPool&) = delete;
 
     bool Queue(std::function<void()> work) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) {
-                return false;
-            }
-            queue_.push_back(std::move(work));
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) {
+            return false;
         }
+        queue_.push_back(std::move(work));
+        // Woken under the lock: once it is released the item may be done and
+        // the process ending, the pool with it.
         wake_.notify_one();
         return true;
     }
