@@ -366,14 +366,21 @@ var Wizard = (function () {
         return W.offeredLanguages(window.installParams, Config_StubMultiLangs);
     };
 
+    // A page changes its language only through useLanguage; progress
+    // ticks read texts often, so the page keeps what it read.
+    var pageLang = null;
     W.lang = function () {
-        var code = W.get("lang");
-        return Config_StubMultiLangs[code] && code !== "regions" ? code : "en";
+        if (pageLang === null) {
+            var code = W.get("lang");
+            pageLang = Config_StubMultiLangs[code] && code !== "regions" ? code : "en";
+        }
+        return pageLang;
     };
 
     W.t = function (key) { return W.text(W.lang(), key); };
 
     W.useLanguage = function (code) {
+        pageLang = null;
         W.set("lang", code);
         W.set("selected_lang", code);
         ext().setLang(ext().getParsedInstallLanguage(code));

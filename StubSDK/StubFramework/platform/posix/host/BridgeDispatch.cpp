@@ -221,6 +221,10 @@ std::string DispatchChecked(const std::string& body, IDispatchEx& external,
         hub->Connect(session);
         return json{{"hr", S_OK}}.dump();
     }
+    if (op == "taken") {
+        hub->Taken(session);
+        return json{{"hr", S_OK}}.dump();
+    }
     if (!message.contains("name") || !message["name"].is_string()) {
         badRequest = true;
         return json{{"hr", E_INVALIDARG}}.dump();

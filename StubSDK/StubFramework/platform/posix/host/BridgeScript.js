@@ -102,12 +102,18 @@
     return error;
   }
 
-  function request(message) {
+  function post(message, wait) {
     var xhr = new Request();
-    apply(open, xhr, ["POST", config.base + "invoke", false]);
+    apply(open, xhr, ["POST", config.base + "invoke", !wait]);
     apply(setHeader, xhr, ["Content-Type", "application/json"]);
+    apply(send, xhr, [write(message)]);
+    return xhr;
+  }
+
+  function request(message) {
+    var xhr;
     try {
-      apply(send, xhr, [write(message)]);
+      xhr = post(message, true);
     } catch (gone) {
       throw failure("window.external: the installer has gone", -2147417848);  // RPC_E_DISCONNECTED
     }
@@ -172,7 +178,13 @@
 
   if (config.eventStream) {
     var events = new Events(config.base + "events?session=" + config.session);
-    events.onmessage = function (event) { deliver(parse(apply(dataOf, event, []))); };
+    // A batch at a time; the next comes once this one is taken, so a page
+    // slower than its workers gets their newest progress, not a backlog.
+    events.onmessage = function (event) {
+      var batch = parse(apply(dataOf, event, []));
+      for (var i = 0; i < batch.length; ++i) deliver(batch[i]);
+      post({ op: "taken", session: config.session }, false);
+    };
   } else {
     // The host hands the events over itself, a JSON array at a time; only
     // the top document takes them.

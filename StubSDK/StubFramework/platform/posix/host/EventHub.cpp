@@ -22,7 +22,7 @@ void EventHub::Push(unsigned session, std::int64_t callback, bool progress, std:
             return;
         }
         std::deque<Event>& queue = queues_[session];
-        if (progress && queue.size() >= kCoalesceAfter) {
+        if (progress) {
             // The callback's last event, when it is a progress report, takes
             // the newer figures: nothing of that callback follows it.
             const auto last =
@@ -53,6 +53,7 @@ void EventHub::Connect(unsigned session) {
         if (session > current_ && session <= issued_) {
             current_ = session;
             queues_.erase(queues_.begin(), queues_.lower_bound(current_));
+            sent_.erase(sent_.begin(), sent_.lower_bound(current_));
         }
     }
     wake_.notify_all();
@@ -60,16 +61,47 @@ void EventHub::Connect(unsigned session) {
 
 bool EventHub::Next(unsigned session, std::string& batch, std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const auto over = [&] { return closed_ || session < current_; };
-    wake_.wait_for(lock, wait, [&] { return over() || !queues_[session].empty(); });
-    if (over()) {
-        return false;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (closed_ || session < current_) {
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const auto sent = sent_.find(session);
+        if (sent != sent_.end() && now >= sent->second + kTakeWait) {
+            sent_.erase(sent);  // the page never said: go on without it
+            continue;
+        }
+        // While the page is busy with the last batch, newer progress reports
+        // replace older ones in the queue.
+        const bool busy = sent != sent_.end();
+        if (!busy && !queues_[session].empty()) {
+            break;
+        }
+        if (now >= deadline) {
+            return true;
+        }
+        wake_.wait_until(lock, busy ? std::min(deadline, sent->second + kTakeWait) : deadline);
     }
-    for (const Event& event : queues_[session]) {
-        batch += "data: " + event.data + "\n\n";
+    std::deque<Event>& queue = queues_[session];
+    batch += "data: [";
+    for (const Event& event : queue) {
+        batch += event.data;
+        batch += ',';
     }
-    queues_[session].clear();
+    batch.back() = ']';
+    batch += "\n\n";
+    queue.clear();
+    sent_[session] = std::chrono::steady_clock::now();
     return true;
+}
+
+void EventHub::Taken(unsigned session) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        sent_.erase(session);
+    }
+    wake_.notify_all();
 }
 
 std::vector<std::string> EventHub::TakeCurrent() {
@@ -96,6 +128,7 @@ void EventHub::Close() {
         const std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
         queues_.clear();
+        sent_.clear();
         waker_ = nullptr;
     }
     wake_.notify_all();

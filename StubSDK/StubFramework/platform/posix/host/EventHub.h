@@ -1,9 +1,10 @@
 // Callback events of the pages, per page load ("session"). Sessions are
 // handed out by the hub, one per document served; a newer page that
-// connects makes the older ones gone (their events are dropped). A page that
-// does not listen cannot make its queue grow without bound: past a few
-// hundred events a progress report replaces the one of the same callback
-// still waiting, and past the cap the oldest events go.
+// connects makes the older ones gone (their events are dropped). A progress
+// report replaces the one of the same callback still waiting, so a page that
+// is slower than its workers gets the newest figures, not a backlog; past the
+// cap the oldest events go. A stream sends the next batch once the page has
+// taken the last one (or it has waited too long for that).
 #pragma once
 
 #include <chrono>
@@ -20,8 +21,10 @@ namespace stubframework::platform::posix {
 
 class EventHub {
 public:
-    static constexpr std::size_t kCoalesceAfter = 256;
     static constexpr std::size_t kMaxQueued = 1024;
+    // A page that has not said it took a batch within this time gets the
+    // next one anyway: it may be a page that never says so.
+    static constexpr std::chrono::seconds kTakeWait{5};
 
     // A new session, for a document about to be served.
     unsigned Issue();
@@ -32,9 +35,13 @@ public:
     // callback take the place of one still queued.
     void Push(unsigned session, std::int64_t callback, bool progress, std::string data);
     void Connect(unsigned session);
-    // Waits for the session's events, as one batch of server-sent events.
-    // False when the session is over.
+    // Waits for the session's events, and for the page to have taken the
+    // previous batch, as one server-sent event holding a JSON array. The
+    // batch stays empty when the wait ends first. False when the session
+    // is over.
     bool Next(unsigned session, std::string& batch, std::chrono::milliseconds wait);
+    // The page has delivered the batch `Next` gave it.
+    void Taken(unsigned session);
     // The queued events of the connected session, without waiting.
     std::vector<std::string> TakeCurrent();
     // Called (on the pushing thread) after every push: a pump that is not a
@@ -54,6 +61,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::map<unsigned, std::deque<Event>> queues_;
+    // Sessions whose last batch the page has not taken yet, and since when.
+    std::map<unsigned, std::chrono::steady_clock::time_point> sent_;
     std::function<void()> waker_;
     unsigned issued_ = 0;
     unsigned current_ = 0;

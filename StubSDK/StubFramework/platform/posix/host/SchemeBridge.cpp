@@ -196,6 +196,12 @@ void SchemeBridge::ServeInvoke(WebKitURISchemeRequest* request) {
 
 void SchemeBridge::Deliver() {
     deliveryPosted_ = false;
+    // The next batch waits until the page has run this one, so a page slower
+    // than its workers gets their newest progress instead of a backlog. A
+    // batch that never reports back holds nothing up for long.
+    if (delivering_ && std::chrono::steady_clock::now() < deliveredAt_ + EventHub::kTakeWait) {
+        return;
+    }
     const std::vector<std::string> events = hub_->TakeCurrent();
     if (events.empty()) {
         return;
@@ -203,8 +209,29 @@ void SchemeBridge::Deliver() {
     const std::string batch = nlohmann::json(events).dump();
     const std::string script =
         std::string(kDeliverFunction) + "(" + nlohmann::json(batch).dump() + ")";
+    delivering_ = true;
+    deliveredAt_ = std::chrono::steady_clock::now();
     webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()),
-                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+                                        nullptr, nullptr, nullptr, &SchemeBridge::OnDelivered,
+                                        context_);
+}
+
+void SchemeBridge::OnDelivered(GObject* view, GAsyncResult* result, gpointer context) {
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    if (value != nullptr) {
+        g_object_unref(value);
+    }
+    if (error != nullptr) {
+        g_error_free(error);
+    }
+    // The bridge may be gone by now: found by its context.
+    const auto found = Serving().find(static_cast<WebKitWebContext*>(context));
+    if (found != Serving().end()) {
+        found->second->delivering_ = false;
+        found->second->Deliver();
+    }
 }
 
 }  // namespace stubframework::platform::posix

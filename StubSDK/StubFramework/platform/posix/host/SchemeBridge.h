@@ -9,6 +9,7 @@
 #include <webkit2/webkit2.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -41,12 +42,16 @@ private:
     void Serve(WebKitURISchemeRequest* request);
     void ServeInvoke(WebKitURISchemeRequest* request);
     void Deliver();
+    static void OnDelivered(GObject* view, GAsyncResult* result, gpointer context);
 
     const PageSource source_;
     WebKitWebContext* const context_;
     WebKitWebView* const view_;
     std::shared_ptr<EventHub> hub_;
     std::atomic<bool> deliveryPosted_{false};
+    // A batch the page is still running, and since when (window thread).
+    bool delivering_ = false;
+    std::chrono::steady_clock::time_point deliveredAt_;
     bool stopped_ = false;
 };
 
