@@ -20,6 +20,7 @@ using downloader::Ptr;
 
 constexpr int kAttempts = 10;
 constexpr auto kPause = std::chrono::milliseconds(1000);
+constexpr std::uint32_t kStopLookMs = 100;
 
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kAbort = static_cast<HRESULT>(0x80004004);
@@ -160,7 +161,15 @@ void DownloadCallback::OnComplete(downloader::Result result) {
 }
 
 HRESULT DownloadCallback::Wait() {
-    done_.Wait();
+    // A stalled transfer reports no progress for as long as it stalls: a
+    // stop request is looked at while waiting too.
+    bool cancelled = false;
+    while (!done_.Wait(kStopLookMs)) {
+        if (!cancelled && host_.StopDownload() && task_) {
+            cancelled = true;
+            task_->Cancel();
+        }
+    }
     return result_;
 }
 

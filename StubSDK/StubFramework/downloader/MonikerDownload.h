@@ -18,6 +18,8 @@ public:
     // A failure code stops the transfer.
     virtual HRESULT OnProgress(std::uint64_t progress, std::uint64_t max,
                                platform::http::BindStatus status) = 0;
+    // Asked between progress reports as well: true stops the transfer.
+    virtual bool Stopped() { return false; }
 
 protected:
     ~BindStatusCallback() = default;
@@ -31,6 +33,7 @@ public:
     explicit DownloadCallback(DownloadHost& host) : host_(host) {}
     HRESULT OnProgress(std::uint64_t progress, std::uint64_t max,
                        platform::http::BindStatus status) override;
+    bool Stopped() override { return host_.StopDownload(); }
     bool DataSeen() const { return dataSeen_; }
 
 private:
@@ -47,6 +50,7 @@ public:
     std::int32_t OnProgress(std::uint64_t progress, std::uint64_t max,
                             platform::http::BindStatus status) override;
     std::int32_t OnData(const std::uint8_t* data, std::size_t size) override;
+    bool Stopped() override { return inner_ != nullptr && inner_->Stopped(); }
     // The end of the binding with the transfer's code; the holder's result.
     HRESULT OnStopBinding(HRESULT result);
 

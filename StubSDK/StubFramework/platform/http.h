@@ -112,6 +112,9 @@ public:
     virtual std::int32_t OnProgress(std::uint64_t progress, std::uint64_t max,
                                     BindStatus status) = 0;
     virtual std::int32_t OnData(const std::uint8_t* data, std::size_t size) = 0;
+    // Asked while the transfer waits for data too (a stalled server sends
+    // none): true ends it as aborted.
+    virtual bool Stopped() { return false; }
 
 protected:
     ~PullEvents() = default;

@@ -109,6 +109,38 @@ TEST_F(DownloadDriverTest, AStopRequestAbortsWithoutRetry) {
     EXPECT_EQ(CountLogLines("TransferDownloadError HRESULT: 80004004"), 1);
 }
 
+TEST_F(DownloadDriverTest, AStopRequestEndsAStalledTransferInItsFirstAttempt) {
+    // The server sends a little, then nothing: no progress comes to look at
+    // the stop request, and the attempt must not wait for its stall limit.
+    const auto bodies = [this] {
+        int count = 0;
+        for (const auto& request : server.Requests()) {
+            count += request.path.find("/p.bin") != std::string::npos &&
+                     request.path.find(".meta") == std::string::npos;
+        }
+        return count;
+    };
+    for (const bool resume : {true, false}) {
+        SCOPED_TRACE(resume ? "resumable" : "plain");
+        bridge.Dispatch().SetStopDownload(0);
+        const int before = bodies();
+        std::thread stopper = StopWhen([&] {
+            if (bodies() == before) {
+                return false;
+            }
+            // Past the bytes the server sends before it stalls.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            return true;
+        });
+        EXPECT_EQ(Download(server.Url("p.bin", "stall=1000"), resume), ErrorHandle::Abort);
+        stopper.join();
+    }
+    // One attempt each, ended by the stop, never by a failure and a retry.
+    EXPECT_EQ(CountLogLines("TransferDownloadError HRESULT: 80004004"), 2);
+    EXPECT_EQ(CountLogLines("TransferDownloadError"), 2) << bridge.LogText();
+    EXPECT_EQ(CountRequests("p.bin.meta"), 1);
+}
+
 TEST_F(DownloadDriverTest, PlainAttemptsThatKeepReceivingDataAreRetriedPastTen) {
     std::thread stopper = StopWhen([this] { return CountRequests("/p.bin") >= 12; });
     EXPECT_EQ(Download(server.Url("p.bin", "dropall=1000"), false), ErrorHandle::Abort);

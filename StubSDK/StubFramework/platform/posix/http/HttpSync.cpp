@@ -88,6 +88,13 @@ public:
                    : 0;
     }
 
+    // At least once a second, data or not.
+    static int OnTick(void* self, curl_off_t /*downTotal*/, curl_off_t /*down*/,
+                      curl_off_t /*upTotal*/, curl_off_t /*up*/) {
+        auto* puller = static_cast<Puller*>(self);
+        return puller->Report(puller->events_.Stopped() ? kAbort : 0) ? 0 : 1;
+    }
+
     std::int32_t Finish(CURLcode code) {
         if (result_ != 0) {
             return result_;
@@ -202,6 +209,9 @@ std::int32_t PullUrl(const std::string& url, PullEvents& events) {
     curl_easy_setopt(easy.get(), CURLOPT_HEADERDATA, &puller);
     curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &Puller::OnBody);
     curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &puller);
+    curl_easy_setopt(easy.get(), CURLOPT_XFERINFOFUNCTION, &Puller::OnTick);
+    curl_easy_setopt(easy.get(), CURLOPT_XFERINFODATA, &puller);
+    curl_easy_setopt(easy.get(), CURLOPT_NOPROGRESS, 0L);
     return puller.Finish(curl_easy_perform(easy.get()));
 }
 
