@@ -219,6 +219,11 @@ ErrorHandle UpdateInstallerList(ProgressJob& job, ExternalMethods& owner,
         DownloadWithRetry(host, request.url, temporary, request.isSecure, request.isResume);
     if (result != ErrorHandle::NoError) {
         job.SetState(result);
+        // What a plain transfer left is of no use; a resumable one goes on
+        // from its part next time.
+        if (!request.isResume && temporary != target) {
+            fs::DeleteFile(temporary);
+        }
     } else {
         ReportTransferEnd(job, host);
         if (temporary != target &&

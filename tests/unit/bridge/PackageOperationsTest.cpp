@@ -249,6 +249,11 @@ TEST_F(PackageOperationsTest, TheInstallerListReplacesItsFileOnlyWhenWhole) {
               0);
     EXPECT_EQ(stubtest::ReadFile(list), "var list = [];\n");
     EXPECT_FALSE(stdfs::exists(work / "list__NEW_FILE__.js"));
+    // A list the server does not have: the old one stays, and no empty part.
+    EXPECT_EQ(Final(Run("updateInstallerList", {server.Url("gone.js"), list, false, false})).at(0),
+              2);
+    EXPECT_EQ(stubtest::ReadFile(list), "var list = [];\n");
+    EXPECT_FALSE(stdfs::exists(work / "list__NEW_FILE__.js"));
     // No dot: straight onto the target.
     EXPECT_EQ(
         Final(Run("updateInstallerList", {server.Url("list.js"), work / "plain", false, false}))
