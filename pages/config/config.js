@@ -3,6 +3,9 @@
 var Config_SequencePages = ["Initialization", "Welcome", "Prerequisite", "Agreement", "Analytics",
                             "Downloading", "Installing", "Finish"];
 var Config_MultiDownload = true;
+// Where the packages go unless the user picks a folder: "Current" (the
+// installer's folder), "Desktop" or "Temp".
+var Feature_DownloadFolder = "Current";
 var Config_OSArchitectureSelection = "Disable";
 var Config_Essential = true;
 var Config_SupportSelfUpdate = false;

@@ -220,7 +220,7 @@ export function productList(base, fileName, size) {
 }
 
 export function downloadToTemp(folder) {
-  rewrite(folder, "pages/Downloading/features.js", (text) =>
+  rewrite(folder, "config/config.js", (text) =>
     text.replace(/Feature_DownloadFolder = "Current"/, 'Feature_DownloadFolder = "Temp"'));
   rewrite(folder, "config/installparams.js", (text) => text.replace(/TYP_URL: "[^"]*"/, 'TYP_URL: ""'));
 }

@@ -5,7 +5,7 @@ import fs from "node:fs";
 import path from "node:path";
 import { test } from "node:test";
 import { binDir } from "./stub.mjs";
-import { downloadToTemp, installedProduct, metaOf, onPage, openWizard, productList, runtimes, startSite,
+import { downloadToTemp, installedProduct, metaOf, onPage, openWizard, productList, rewrite, runtimes, startSite,
          walkToDownloading } from "./wizard-run.mjs";
 
 test("the start page leads to Welcome, and the user can walk on and back", async (t) => {
@@ -101,6 +101,40 @@ test("the chosen components are downloaded and the run ends completed", async (t
   const activities = (await mock.requests("/v1/logUserActivity", 3))
     .map((request) => request.body.match(/<activity>(.*)<\/activity>/)[1]);
   assert.deepEqual(activities, ["Welcome_Next", "Agreement_Next", "Analytics_Disagree"]);
+});
+
+test("one package from the release's address, with the folder and install pages shown", async (t) => {
+  // The package records how it was run beside itself.
+  const setup = Buffer.from('#!/bin/sh\necho "$@" > "$0.ran"\n');
+  const site = await startSite(t, () => ({ "/files/setup64.exe": setup, "/files/setup64.exe.meta": metaOf(t, setup) }));
+  const { mock, stub, page } = await openWizard(t, {
+    registry: [...runtimes, ["HKLM\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", "Release", "533320"]],
+    site,
+    edit: (folder) => {
+      downloadToTemp(folder);
+      rewrite(folder, "config/config.js", (text) => text
+        .replace("Config_MultiDownload = true", "Config_MultiDownload = false")
+        .replace('"Analytics",\n                            "Downloading", "Installing"',
+                 '"Analytics",\n                            "Download", "Downloading", "Install", "Installing"'));
+      rewrite(folder, "config/installparams.js", (text) =>
+        text.replace(/DOWNLOAD_URL: "[^"]*"/, `DOWNLOAD_URL: "${site.base}/files/setup\${osbits}.exe"`));
+    },
+  });
+  await walkToDownloading(page);
+  // The folder the settings name, until the user picks another.
+  await onPage(page, "Download");
+  const folder = await page.textContent("#folder");
+  assert.ok(folder.startsWith(stub.dirs.tmp), folder);
+  await page.click("#next");
+  await onPage(page, "Install");
+  await page.click("#install");
+  assert.equal(await stub.exited, 0);
+  const ran = fs.readdirSync(stub.dirs.tmp, { recursive: true }).filter((name) => name.endsWith("setup64.exe.ran"));
+  assert.equal(ran.length, 1);
+  assert.ok(path.join(stub.dirs.tmp, ran[0]).startsWith(folder));
+  assert.match(fs.readFileSync(path.join(stub.dirs.tmp, ran[0]), "utf8"), /\/qn/);
+  const [, ended] = await mock.requests("/v1/logAnalytics", 2);
+  assert.match(ended.body, /<status>completed<\/status>/);
 });
 
 test("a list file that would leave the download folder stops the run on the Error page", async (t) => {

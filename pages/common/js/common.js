@@ -300,6 +300,17 @@ var Wizard = (function () {
     };
     W.set = function (name, value) { ext().setProperty(name, String(value)); };
 
+    // The packages' folder: the user's pick, else where Feature_DownloadFolder says.
+    W.downloadFolder = function () {
+        var folder = W.get("downloadPath");
+        if (folder !== "") return folder;
+        if (Feature_DownloadFolder === "Desktop") folder = String(ext().getDesktopPath());
+        else if (Feature_DownloadFolder === "Temp") folder = String(ext().getTempPath("Brindlemark"));
+        else folder = String(ext().getCurrentPath());
+        W.set("downloadPath", folder);
+        return folder;
+    };
+
     // Reporting never stops the wizard.
     W.guard = function (what, call) {
         try {

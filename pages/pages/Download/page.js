@@ -2,11 +2,7 @@
     var W = Wizard;
 
     function showFolder() {
-        var folder = W.get("downloadPath");
-        if (folder === "") {
-            folder = String(appExternal.getCurrentPath());
-            W.set("downloadPath", folder);
-        }
+        var folder = W.downloadFolder();
         $("#folder").text(folder);
         $("#space").text(W.formatSize(appExternal.getDiskAvailableSpace(folder), W.t("byte")));
     }

@@ -6,16 +6,6 @@
     var latest = 0, shownPosition = 0, jobStarted = 0, jobBytesAtStart = 0;
     var started = 0, timer = null, attempt = 0, paused = false;
 
-    function downloadFolder() {
-        var folder = W.get("downloadPath");
-        if (folder !== "") return folder;
-        if (Feature_DownloadFolder === "Desktop") folder = String(appExternal.getDesktopPath());
-        else if (Feature_DownloadFolder === "Temp") folder = String(appExternal.getTempPath("Brindlemark"));
-        else folder = String(appExternal.getCurrentPath());
-        W.set("downloadPath", folder);
-        return folder;
-    }
-
     function chooseArchitecture() {
         if (W.isResume() && W.get("isDownload64") !== "") return;
         var system64 = W.get("osbits") === "64";
@@ -41,7 +31,7 @@
         }
     }
 
-    function target(file) { return W.joinPath(downloadFolder(), file.name); }
+    function target(file) { return W.joinPath(W.downloadFolder(), file.name); }
 
     // Sizes the server has to tell; then what is still to fetch.
     function measure() {
@@ -169,7 +159,7 @@
                 W.setStatus(Config_Status.COMPLETED);
                 W.goTo("Finish");
             } else {
-                W.goTo("Installing");
+                W.next();  // Installing, or the Install page where the sequence has it
             }
         }, 1000);
     }
@@ -178,7 +168,7 @@
     function stopTimer() { if (timer) clearInterval(timer); timer = null; }
 
     function begin() {
-        downloadFolder();
+        W.downloadFolder();
         chooseArchitecture();
         markSelected();
         jobs = W.jobs();
@@ -192,7 +182,7 @@
             return;
         }
         var missing = measure();
-        var free = Number(appExternal.getDiskAvailableSpace(downloadFolder())) || 0;
+        var free = Number(appExternal.getDiskAvailableSpace(W.downloadFolder())) || 0;
         if (missing > free) {
             W.fail(Config_Status.ERROR_DOWNLOAD,
                    W.t("diskFull").replace(/\$reqSpace/g, W.formatSize(missing, W.t("byte"))));
