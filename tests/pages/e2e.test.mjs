@@ -1,6 +1,7 @@
 // The packed installer against the demo release, end to end: each scenario
 // on a scratch machine of its own, clicked through in headless Chromium.
 import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { after, before, test } from "node:test";
@@ -276,6 +277,60 @@ test("a package the server does not have ends on the Error page with a download 
   assert.equal(events.at(-1).eventName, "install.completed");
   assert.equal(events.at(-1).eventData["install.completed"], "NOK");
   assert.notEqual((await reports(computer)).at(-1).status, "completed");
+});
+
+// The names of the files in a ZIP, from its central directory.
+function zipNames(bytes) {
+  const names = [];
+  const end = bytes.lastIndexOf(Buffer.from([0x50, 0x4b, 0x05, 0x06]));
+  assert.ok(end >= 0, "not a ZIP");
+  let at = bytes.readUInt32LE(end + 16);
+  for (let i = bytes.readUInt16LE(end + 10); i > 0; --i) {
+    const length = bytes.readUInt16LE(at + 28);
+    names.push(bytes.subarray(at + 46, at + 46 + length).toString("latin1"));
+    at += 46 + length + bytes.readUInt16LE(at + 30) + bytes.readUInt16LE(at + 32);
+  }
+  return names;
+}
+
+test("a product whose install fails ends on the Error page and reports both logs", async () => {
+  const computer = await machine("msi-fails", release("msi-fails", { options: ["--msi-fail"] }));
+  const run = await runInstaller(browser, computer);
+  assert.equal(run.titles.at(-1), "Error", run.titles.join(" "));
+  assert.deepEqual(run.errors, []);
+  // The prerequisite before it stays installed; the product left nothing.
+  assert.equal(anyView(computer, RUNTIME_KEY, "Version"), "4.8");
+  assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
+  assert.equal(computer.reg(PRODUCT_KEY, "InstallPath"), null);
+  assert.equal(anyView(computer, `${UNINSTALL_KEY}\\${PRODUCT_X64}`, "DisplayName"), null);
+  // A failed MSI (1603) is a Failure, which has no status of its own: ERROR.
+  const events = await trackerEvents(computer);
+  assert.equal(events.at(-1).eventData["install.fail-reason"], "UnknowError");
+  assert.equal((await reports(computer)).at(-1).status, "error occurred");
+  // The error report carries the installer's log and the product's own.
+  const [report] = await computer.received("/v1/reportError");
+  assert.ok(report, "no error report");
+  const names = zipNames(Buffer.from(report.body, "latin1"));
+  assert.ok(names.some((name) => /^installer_log_/.test(name)), names.join(" "));
+  assert.ok(names.some((name) => /^log_\d{14}\.txt$/.test(name)), names.join(" "));
+});
+
+test("a product program still running is asked about, and Cancel ends the run before the product", async (t) => {
+  // Any process of that name counts, as on Windows.
+  const computer = await machine("running");
+  const program = path.join(computer.root, "Brindlemark.exe");
+  fs.copyFileSync("/bin/sleep", program);
+  fs.chmodSync(program, 0o755);
+  const running = spawn(program, ["600"], { stdio: "ignore" });
+  t.after(() => running.kill("SIGKILL"));
+  const run = await runInstaller(browser, computer, { env: { STUB_DIALOG_ANSWERS: "retry,cancel" } });
+  assert.equal(run.code, 0, run.output);
+  assert.equal(run.titles.at(-1), "Installing", run.titles.join(" "));
+  assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
+  const events = await trackerEvents(computer);
+  assert.equal(events.at(-1).eventData["install.fail-reason"], "CanceledBKRunning");
+  // The end report has no text for this status, as for every cancel on a page.
+  assert.equal((await reports(computer)).at(-1).status, "");
 });
 
 test("a connection dropped in the middle of a package is resumed to the same bytes", async () => {
