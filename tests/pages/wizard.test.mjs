@@ -16,6 +16,8 @@ test("the start page leads to Welcome, and the user can walk on and back", async
   // Nothing installs the runtimes here: the Prerequisite page lists them.
   await page.click("#next");
   await onPage(page, "Prerequisite");
+  // The list is filled once the installer list has loaded, all at once.
+  await page.waitForSelector("#prerequisites li");
   assert.deepEqual(await page.$$eval("#prerequisites li", (items) => items.map((item) => item.textContent)),
                    ["C++ runtime (x64)", "C++ runtime (x86)"]);
   await page.click("#next");
