@@ -1,0 +1,84 @@
+// The whole install of the demo release with a large product payload, run
+// silently by the packed installer, beside the same files fetched with curl,
+// checked with sha1sum and the product installed with msiexec, in one run.
+//   node bench/install.mjs [--payload-mib N] [--pairs N]   (default 1024 MiB, 2 pairs)
+import { spawnSync } from "node:child_process";
+import fs from "node:fs";
+import path from "node:path";
+import { buildRelease, createMachine, makeTop, runInstaller, startReleaseServer } from "../tests/pages/e2e-release.mjs";
+import { binDir, launchBrowser } from "../tests/pages/stub.mjs";
+
+const option = (name, fallback) => {
+  const at = process.argv.indexOf(name);
+  return at > 0 ? Number(process.argv[at + 1]) : fallback;
+};
+const PAYLOAD_MIB = option("--payload-mib", 1024);
+const PAIRS = option("--pairs", 2);
+const PACKAGES = ["prereq/BrindlemarkRuntimeSetup.exe", "24.0.0.0/x64/Brindlemark-x64.msi",
+                  "content/BrindlemarkContent.zip"];
+const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+
+const top = makeTop();
+process.on("exit", () => fs.rmSync(top, { recursive: true, force: true }));
+const root = path.join(top, "release");
+fs.mkdirSync(root);
+const server = await startReleaseServer(root);
+console.log(`building the release with a ${PAYLOAD_MIB} MiB payload...`);
+const release = buildRelease(server, "bench", { options: ["--payload-mib", String(PAYLOAD_MIB)] });
+const browser = await launchBrowser();
+
+function run(command, args, env) {
+  const done = spawnSync(command, args, { env, encoding: "utf8", maxBuffer: 1 << 24 });
+  if (done.status !== 0) throw new Error(`${command} ${args.join(" ")}: ${done.stderr}`);
+  return done.stdout;
+}
+
+async function ours(index) {
+  const computer = await createMachine(top, `ours-${index}`, release);
+  const start = performance.now();
+  const result = await runInstaller(browser, computer, { args: ["/QN"], actions: {} });
+  const seconds = (performance.now() - start) / 1000;
+  if (result.code !== 0 || !fs.existsSync(path.join(computer.programFiles, "payload.bin"))) {
+    throw new Error(`the install failed (${result.code}):\n${computer.keptLog().slice(-3000)}`);
+  }
+  computer.stop();
+  fs.rmSync(computer.root, { recursive: true, force: true });
+  return seconds;
+}
+
+async function reference(index) {
+  const computer = await createMachine(top, `reference-${index}`, release);
+  const folder = path.join(computer.downloads, "reference");
+  fs.mkdirSync(folder);
+  const start = performance.now();
+  const files = PACKAGES.map((name) => {
+    const file = path.join(folder, path.basename(name));
+    run("curl", ["-sf", "-o", file, `${server.url}/bench/${name}`], computer.env);
+    return file;
+  });
+  run("sha1sum", files, computer.env);
+  run(path.join(binDir, "msiexec"), ["/i", files[1], "/qn"], computer.env);
+  const seconds = (performance.now() - start) / 1000;
+  if (!fs.existsSync(path.join(computer.programFiles, "payload.bin"))) throw new Error("msiexec installed nothing");
+  computer.stop();
+  fs.rmSync(computer.root, { recursive: true, force: true });
+  return seconds;
+}
+
+const mine = [];
+const theirs = [];
+try {
+  for (let i = 0; i < PAIRS; ++i) {
+    mine.push(await ours(i));
+    theirs.push(await reference(i));
+    console.log(`  pair ${i + 1}: installer ${mine.at(-1).toFixed(1)} s, curl + sha1sum + msiexec ` +
+                `${theirs.at(-1).toFixed(1)} s`);
+  }
+} finally {
+  await browser.close();
+  server.stop();
+}
+const overhead = (median(mine) / median(theirs) - 1) * 100;
+console.log(`whole install with a ${PAYLOAD_MIB} MiB payload, ${PAIRS} pairs (medians): installer ` +
+            `${median(mine).toFixed(1)} s, reference ${median(theirs).toFixed(1)} s; the wizard's overhead ` +
+            `${overhead.toFixed(0)} % (target at most 25 %): ${overhead <= 25 ? "met" : "MISSED"}`);
