@@ -1,7 +1,7 @@
 // The packed installer against the demo release, end to end: each scenario
 // on a scratch machine of its own, clicked through in headless Chromium.
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
+import { spawn, spawnSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { after, before, test } from "node:test";
@@ -331,6 +331,32 @@ test("a product program still running is asked about, and Cancel ends the run be
   assert.equal(events.at(-1).eventData["install.fail-reason"], "CanceledBKRunning");
   // The end report has no text for this status, as for every cancel on a page.
   assert.equal((await reports(computer)).at(-1).status, "");
+});
+
+test("a disk that fills up during a download ends on the Error page saying so", async (t) => {
+  // The packages go to a 1 MiB volume of their own; the list understates the
+  // product's size, so the space check before the downloads passes and the
+  // volume runs full in the middle of the product's 2 MiB.
+  const full = release("disk-full", { options: ["--payload-mib", "2", "--set", 'Feature_DownloadFolder="Temp"'] });
+  const list = path.join(full.folder, "installer/BrindlemarkComponents.js");
+  fs.writeFileSync(list, fs.readFileSync(list, "utf8")
+    .replace(/("url": "[^"]*Brindlemark-x64\.msi",\s*"size": )\d+/, (all, head) => `${head}1000`));
+  const computer = await machine("disk-full", full);
+  const volume = path.join(computer.dirs.tmp, "Brindlemark");
+  fs.mkdirSync(volume);
+  if (spawnSync("mount", ["-t", "tmpfs", "-o", "size=1m,mode=0700", "tmpfs", volume]).status !== 0) {
+    t.skip("no small volume can be mounted here");
+    return;
+  }
+  t.after(() => spawnSync("umount", ["-l", volume]));
+  const run = await runInstaller(browser, computer);
+  assert.equal(run.titles.at(-1), "Error", run.titles.join(" "));
+  // How much is still to come, in figures (by the list's own sizes).
+  assert.match(run.texts.Error, /There is not enough disk space\. [\d.]+ \S+ are needed\./);
+  assert.deepEqual(run.errors, []);
+  assert.match(computer.keptLog(), /TransferDownloadError HRESULT: 80070070/);
+  assert.match(computer.keptLog(), /install\.completed=NOK\|install\.fail-reason=DownloadFailure/);
+  assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
 });
 
 test("a connection dropped in the middle of a package is resumed to the same bytes", async () => {

@@ -114,6 +114,17 @@
                              });
     }
 
+    // A full disk says how much is still to come.
+    function failureText(result) {
+        if (result !== E.DiskFull) return W.t(W.errorKey(result));
+        var done = Math.min(plan.total, plan.files[Math.min(fileAt, plan.files.length - 1)].offset + latest);
+        return diskFullText(plan.total - done);
+    }
+
+    function diskFullText(bytes) {
+        return W.t("diskFull").replace(/\$reqSpace/g, W.formatSize(bytes, W.t("byte")));
+    }
+
     function onResult(result, total, current) {
         if (result === E.Running) {
             latest = Number(current) || 0;
@@ -134,7 +145,7 @@
             alreadyInstalled();
         } else {
             stopTimer();
-            W.fail(Config_Status.ERROR_DOWNLOAD, W.t(W.errorKey(result)), function () {
+            W.fail(Config_Status.ERROR_DOWNLOAD, failureText(result), function () {
                 ++fileAt;
                 startTimer();
                 downloadFile();
@@ -184,8 +195,7 @@
         var missing = measure();
         var free = Number(appExternal.getDiskAvailableSpace(W.downloadFolder())) || 0;
         if (missing > free) {
-            W.fail(Config_Status.ERROR_DOWNLOAD,
-                   W.t("diskFull").replace(/\$reqSpace/g, W.formatSize(missing, W.t("byte"))));
+            W.fail(Config_Status.ERROR_DOWNLOAD, diskFullText(missing));
             return;
         }
         W.saveResumeRecord();
