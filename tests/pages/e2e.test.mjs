@@ -359,6 +359,48 @@ test("a disk that fills up during a download ends on the Error page saying so", 
   assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
 });
 
+test("Close during a download or a package ends the run there, with nothing installed past it", async (t) => {
+  const progressed = (page) => page.waitForFunction(() => /^[1-9]\d*%/.test(document.getElementById("percent").textContent),
+                                                   null, { polling: 100, timeout: 0 });
+  await t.test("on Downloading, a transfer under way stops at once", async () => {
+    // The product's 1 MiB comes at 100 KB/s.
+    const slow = release("close-downloading", { fault: "/f/slow=100000", options: ["--payload-mib", "1"] });
+    const computer = await machine("close-downloading", slow);
+    const run = await runInstaller(browser, computer, { actions: { ...userActions,
+      Downloading: async (page) => {
+        await progressed(page);
+        await page.click("#close");
+      } } });
+    assert.equal(run.code, 0, run.output);
+    assert.equal(run.titles.at(-1), "Downloading");
+    assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
+    assert.equal(anyView(computer, RUNTIME_KEY, "Version"), null);
+    const events = await trackerEvents(computer);
+    assert.equal(events.at(-1).eventData["install.fail-reason"], "CanceledDownloading");
+    const activities = (await computer.received("/v1/logUserActivity")).map((request) => field(request.body, "activity"));
+    assert.equal(activities.at(-1), "Downloading_Close");
+  });
+  await t.test("on Installing, the package under way ends first and nothing comes after it", async () => {
+    const slow = release("close-installing", { options: ["--prereq-delay", "4"] });
+    const computer = await machine("close-installing", slow);
+    const run = await runInstaller(browser, computer, { env: { STUB_DIALOG_ANSWERS: "ok" }, actions: { ...userActions,
+      Installing: async (page) => {
+        await page.waitForFunction(() => document.getElementById("component").textContent !== "", null,
+                                   { polling: 100, timeout: 0 });
+        await page.click("#close");
+      } } });
+    assert.equal(run.code, 0, run.output);
+    assert.equal(run.titles.at(-1), "Installing");
+    // The prerequisite ran to its end; the product never started.
+    assert.equal(anyView(computer, RUNTIME_KEY, "Version"), "4.8");
+    assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
+    const events = await trackerEvents(computer);
+    assert.equal(events.at(-1).eventData["install.fail-reason"], "CanceledInstalling");
+    const activities = (await computer.received("/v1/logUserActivity")).map((request) => field(request.body, "activity"));
+    assert.equal(activities.at(-1), "Installing_Close");
+  });
+});
+
 test("a connection dropped in the middle of a package is resumed to the same bytes", async () => {
   // The first answer for each path stops after 4 KiB: the MSI (11 KiB) is cut.
   const dropping = release("drop", { fault: "/f/drop=4096" });
