@@ -9,6 +9,7 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import { binDir, fixture, startDisplay, startWebServiceMock, waitFor } from "./stub.mjs";
+import { downloadToTemp, metaOf, productList, runtimes, seedRegistry, stagePages, startSite } from "./wizard-run.mjs";
 
 const pagesRoot = path.dirname(fixture);
 
@@ -28,7 +29,7 @@ const skip = (!haveTools && "needs Xvfb, xdotool, ImageMagick and WebKitGTK") ||
 
 // Xvfb on a display it picks itself, and the stub on it with `pages`.
 // `prepare(root)` runs before the stub starts.
-async function startWindow(t, pages, env = {}, prepare = undefined) {
+async function startWindow(t, pages, env = {}, prepare = undefined, args = []) {
   const { display, stop } = await startDisplay();
   t.after(stop);
 
@@ -47,7 +48,7 @@ async function startWindow(t, pages, env = {}, prepare = undefined) {
   fs.mkdirSync(artifacts, { recursive: true });
   const log = path.join(artifacts, `gtk-stub-${path.basename(pages)}.log`);
   const output = fs.openSync(log, "w");
-  const stub = spawn(path.join(binDir, "BrindlemarkInstall"), ["run=1", "--ui=gtk"],
+  const stub = spawn(path.join(binDir, "BrindlemarkInstall"), ["run=1", "--ui=gtk", ...args],
                      { env: fullEnv, stdio: ["ignore", output, output] });
   const exited = new Promise((resolve) => stub.on("exit", (code) => resolve(code)));
   t.after(() => { if (stub.exitCode === null) stub.kill("SIGKILL"); });
@@ -305,4 +306,28 @@ test("a tracker page that never answers, or never loads, lets the GTK run end", 
     assert.equal(/ TRACE\] vaArgsRet:\ntracked install.start\n/.test(log), loads, query);
     assert.match(log, / TRACE\] release end\n/, query);
   }
+});
+
+test("the whole wizard runs in the window: a silent run downloads the product and ends completed", { skip },
+     async (t) => {
+  const data = Buffer.alloc(1536 * 1024);
+  for (let i = 0; i < data.length; ++i) data[i] = (i * 29) & 0xFF;
+  const site = await startSite(t, (base) => ({
+    "/files/data.bin": data,
+    "/files/data.bin.meta": metaOf(t, data),
+    "/list/BrindlemarkComponents.js": productList(base, "Brindlemark/x64/data.bin", data.length),
+  }));
+  const mock = await startWebServiceMock();
+  t.after(() => mock.stop());
+  const pages = stagePages(t, site.listUrl, downloadToTemp);
+  const w = await startWindow(t, pages, { ...mock.env, STUB_NETWORK: "online", LANG: "en_US.UTF-8" },
+                              (root) => seedRegistry(root, runtimes), ["/QN"]);
+  assert.equal(await w.exited, 0);
+  // Every page and callback went through our own view: the file is whole.
+  const found = fs.readdirSync(path.join(w.root, "tmp"), { recursive: true })
+    .filter((name) => name.endsWith(path.join("Brindlemark", "x64", "data.bin")));
+  assert.equal(found.length, 1);
+  assert.ok(fs.readFileSync(path.join(w.root, "tmp", found[0])).equals(data));
+  const [, ended] = await mock.requests("/v1/logAnalytics", 2);
+  assert.match(ended.body, /<status>completed<\/status>/);
 });
