@@ -92,7 +92,11 @@ public:
     static int OnTick(void* self, curl_off_t /*downTotal*/, curl_off_t /*down*/,
                       curl_off_t /*upTotal*/, curl_off_t /*up*/) {
         auto* puller = static_cast<Puller*>(self);
-        return puller->Report(puller->events_.Stopped() ? kAbort : 0) ? 0 : 1;
+        if (!puller->events_.Stopped()) {
+            return 0;
+        }
+        puller->Report(kAbort);
+        return 1;  // ends the transfer
     }
 
     std::int32_t Finish(CURLcode code) {
