@@ -67,10 +67,15 @@
         return null;
     }
 
+    // The job's bytes so far, by the list's sizes.
+    function fetched() {
+        if (fileAt >= plan.files.length) return plan.total;
+        return Math.min(plan.total, plan.files[fileAt].offset + latest);
+    }
+
     function show() {
         if (!plan) return;
-        var position = Math.min(plan.total, plan.files[Math.min(fileAt, plan.files.length - 1)].offset + latest);
-        if (fileAt >= plan.files.length) position = plan.total;
+        var position = fetched();
         var percent = plan.total > 0 ? Math.floor(position * 100 / plan.total) : 0;
         $("#progress").css("width", percent + "%");
         $("#percent").text(W.t("percent").replace(/%d%/g, percent));
@@ -117,8 +122,7 @@
     // A full disk says how much is still to come.
     function failureText(result) {
         if (result !== E.DiskFull) return W.t(W.errorKey(result));
-        var done = Math.min(plan.total, plan.files[Math.min(fileAt, plan.files.length - 1)].offset + latest);
-        return diskFullText(plan.total - done);
+        return diskFullText(plan.total - fetched());
     }
 
     function diskFullText(bytes) {
