@@ -51,20 +51,25 @@ bool Aes256GcmOpen(const Aes256Key& key, const AesGcmNonce& nonce,
                    std::span<const std::uint8_t> associated, std::span<const std::uint8_t> sealed,
                    std::vector<std::uint8_t>& plain);
 
-// A SHA-1 over data that arrives in pieces.
-class Sha1Stream {
+// A digest over data that arrives in pieces: SHA-1 or SHA-256, after the
+// digest it gives.
+template <typename Digest>
+class HashStream {
 public:
-    Sha1Stream();
-    ~Sha1Stream();
-    Sha1Stream(const Sha1Stream&) = delete;
-    Sha1Stream& operator=(const Sha1Stream&) = delete;
+    HashStream();
+    ~HashStream();
+    HashStream(const HashStream&) = delete;
+    HashStream& operator=(const HashStream&) = delete;
 
     bool Update(const void* data, std::size_t size);
     // Ends this digest and starts the next one.
-    bool Finish(Sha1Digest& digest);
+    bool Finish(Digest& digest);
 
 private:
     void* context_;
 };
+
+using Sha1Stream = HashStream<Sha1Digest>;
+using Sha256Stream = HashStream<Sha256Digest>;
 
 }  // namespace stubframework::platform::crypto

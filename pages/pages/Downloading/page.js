@@ -169,6 +169,7 @@
         show();
         W.trackProperty(Track_Properties.DOWNLOAD_DURATION,
                         String(Math.round((new Date().getTime() - started) / 1000)));
+        // The full bar stays a moment for whoever watches; nobody does in a silent run.
         setTimeout(function () {
             if (W.get("isDownloadOnly") === "true") {
                 W.setStatus(Config_Status.COMPLETED);
@@ -176,7 +177,7 @@
             } else {
                 W.next();  // Installing, or the Install page where the sequence has it
             }
-        }, 1000);
+        }, W.isSilent() ? 0 : 1000);
     }
 
     function startTimer() { if (!timer) timer = setInterval(show, 500); }

@@ -37,6 +37,21 @@ TEST(CryptoTest, DigestsAndKeyDerivationMatchPublishedVectors) {
     ASSERT_TRUE(crypto::Md5("", 0, md5));
     EXPECT_EQ(Hex(md5.data(), md5.size()), "d41d8cd98f00b204e9800998ecf8427e");
 
+    // Streams in pieces give the published digests, and start afresh after each.
+    crypto::Sha1Stream sha1;
+    crypto::Sha1Digest sha1Digest{};
+    crypto::Sha256Stream sha256;
+    crypto::Sha256Digest sha256Digest{};
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(sha1.Update("a", 1) && sha1.Update("bc", 2) && sha1.Finish(sha1Digest));
+        EXPECT_EQ(Hex(sha1Digest.data(), sha1Digest.size()),
+                  "a9993e364706816aba3e25717850c26c9cd0d89d");
+        ASSERT_TRUE(sha256.Update("ab", 2) && sha256.Update("", 0) && sha256.Update("c", 1) &&
+                    sha256.Finish(sha256Digest));
+        EXPECT_EQ(Hex(sha256Digest.data(), sha256Digest.size()),
+                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    }
+
     // RFC 5869, test case 1.
     const std::vector<std::uint8_t> secret(22, 0x0b);
     const std::vector<std::uint8_t> salt{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};

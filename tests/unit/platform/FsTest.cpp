@@ -86,6 +86,23 @@ TEST_F(FsTest, FoldersAndFilesArePrivateWhateverTheUmask) {
     EXPECT_EQ(Mode(work / "opened"), 0640u);
 }
 
+TEST_F(FsTest, ACopyHoldsEveryByteWhateverTheSourceSaysOfItsSize) {
+    std::string large(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>((i * 7919) >> 5);
+    }
+    stubtest::WriteFile(work / "large", large);
+    ASSERT_EQ(fs::CopyFile(work / "large", work / "large-copy", true), kErrorSuccess);
+    EXPECT_TRUE(stubtest::ReadFile(work / "large-copy") == large);
+    // Over a longer file, nothing of the old content stays past the new.
+    stubtest::WriteFile(work / "short", "short");
+    ASSERT_EQ(fs::CopyFile(work / "short", work / "large-copy", false), kErrorSuccess);
+    EXPECT_EQ(stubtest::ReadFile(work / "large-copy"), "short");
+    // The kernel's files say they are empty and are not.
+    ASSERT_EQ(fs::CopyFile("/proc/self/status", work / "status", true), kErrorSuccess);
+    EXPECT_NE(stubtest::ReadFile(work / "status").find("Name:"), std::string::npos);
+}
+
 TEST_F(FsTest, NoWriteGoesThroughALink) {
     stubtest::WriteFile(work / "victim", "keep me");
     const std::string victimMode = std::to_string(Mode(work / "victim"));

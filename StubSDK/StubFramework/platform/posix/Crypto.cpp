@@ -197,31 +197,47 @@ bool Aes256GcmOpen(const Aes256Key& key, const AesGcmNonce& nonce,
     return true;
 }
 
-Sha1Stream::Sha1Stream() : context_(EVP_MD_CTX_new()) {
+namespace {
+
+template <typename Digest>
+const EVP_MD* AlgorithmOf() {
+    return sizeof(Digest) == sizeof(Sha256Digest) ? EVP_sha256() : EVP_sha1();
+}
+
+}  // namespace
+
+template <typename Digest>
+HashStream<Digest>::HashStream() : context_(EVP_MD_CTX_new()) {
     if (context_ != nullptr) {
-        EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha1(), nullptr);
+        EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), AlgorithmOf<Digest>(), nullptr);
     }
 }
 
-Sha1Stream::~Sha1Stream() {
+template <typename Digest>
+HashStream<Digest>::~HashStream() {
     EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(context_));
 }
 
-bool Sha1Stream::Update(const void* data, std::size_t size) {
+template <typename Digest>
+bool HashStream<Digest>::Update(const void* data, std::size_t size) {
     return context_ != nullptr &&
            EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context_), data, size) == 1;
 }
 
-bool Sha1Stream::Finish(Sha1Digest& digest) {
+template <typename Digest>
+bool HashStream<Digest>::Finish(Digest& digest) {
     auto* context = static_cast<EVP_MD_CTX*>(context_);
     unsigned int length = 0;
     const bool done = context != nullptr &&
                       EVP_DigestFinal_ex(context, digest.data(), &length) == 1 &&
                       length == digest.size();
     if (context != nullptr) {
-        EVP_DigestInit_ex(context, EVP_sha1(), nullptr);
+        EVP_DigestInit_ex(context, AlgorithmOf<Digest>(), nullptr);
     }
     return done;
 }
+
+template class HashStream<Sha1Digest>;
+template class HashStream<Sha256Digest>;
 
 }  // namespace stubframework::platform::crypto

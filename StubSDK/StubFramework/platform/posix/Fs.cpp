@@ -387,6 +387,42 @@ std::string FileVersion(const std::string& path) {
     return version ? pe::FormatFileVersion(*version) : std::string();
 }
 
+namespace {
+
+// In the kernel where it can (the bytes never pass through this process, and
+// file systems that share extents clone them); by reading and writing where
+// it cannot, on from where the kernel stopped. Files that say they are
+// empty (those of /proc among them) are read: the kernel would copy nothing.
+bool CopyContent(int from, int to, off_t size) {
+    while (size > 0) {
+        const ssize_t moved = copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+        if (moved == 0) {
+            return true;
+        }
+        if (moved < 0 && errno != EINTR) {
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+                return false;
+            }
+            break;
+        }
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = read(from, buffer, sizeof buffer);
+        if (got == 0) {
+            return true;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || !WriteAll(to, buffer, static_cast<std::size_t>(got))) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
 std::uint32_t CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
     FdCloser source{open(from.c_str(), O_RDONLY | O_CLOEXEC)};
     if (source.fd < 0) {
@@ -407,20 +443,10 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to, bool fail
     if (target.fd < 0) {
         return errno == EEXIST ? kErrorFileExists : LastError();
     }
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = read(source.fd, buffer, sizeof buffer);
-        if (got == 0) {
-            break;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0 || !WriteAll(target.fd, buffer, static_cast<std::size_t>(got))) {
-            const std::uint32_t error = LastError();
-            unlink(to.c_str());  // never leave a half-written copy behind
-            return error;
-        }
+    if (!CopyContent(source.fd, target.fd, info.st_size)) {
+        const std::uint32_t error = LastError();
+        unlink(to.c_str());  // never leave a half-written copy behind
+        return error;
     }
     fchmod(target.fd, mode);
     return kErrorSuccess;

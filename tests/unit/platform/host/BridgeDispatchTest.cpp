@@ -139,6 +139,44 @@ TEST(EventHubTest, AStreamSendsTheNextBatchOnceThePageHasTakenTheLast) {
     EXPECT_EQ(batch, "data: [3]\n\n");
 }
 
+TEST(EventHubTest, ProgressAloneWaitsForThePaceAndAnythingElseGoesAtOnce) {
+    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    EventHub hub([&now] { return now; });
+    const unsigned session = hub.Issue();
+    hub.Connect(session);
+    std::string batch;
+    hub.Push(session, 1, true, "1a");
+    ASSERT_TRUE(hub.Next(session, batch, std::chrono::milliseconds(0)));
+    EXPECT_EQ(batch, "data: [1a]\n\n");  // the first batch never waits
+    hub.Taken(session);
+    hub.Push(session, 1, true, "1b");
+    batch.clear();
+    ASSERT_TRUE(hub.Next(session, batch, std::chrono::milliseconds(0)));
+    EXPECT_EQ(batch, "");
+    std::chrono::milliseconds again{0};
+    EXPECT_TRUE(hub.TakeCurrent(&again).empty());
+    EXPECT_EQ(again, EventHub::kProgressPace);
+    now += EventHub::kProgressPace - std::chrono::milliseconds(1);
+    hub.Push(session, 1, true, "1c");
+    ASSERT_TRUE(hub.Next(session, batch, std::chrono::milliseconds(0)));
+    EXPECT_EQ(batch, "");
+    now += std::chrono::milliseconds(1);
+    ASSERT_TRUE(hub.Next(session, batch, std::chrono::milliseconds(0)));
+    EXPECT_EQ(batch, "data: [1c]\n\n");
+    hub.Taken(session);
+    // A final call takes the waiting figures along at once.
+    hub.Push(session, 1, true, "1d");
+    hub.Push(session, 1, false, "1-final");
+    batch.clear();
+    ASSERT_TRUE(hub.Next(session, batch, std::chrono::milliseconds(0)));
+    EXPECT_EQ(batch, "data: [1d,1-final]\n\n");
+    hub.Push(session, 2, true, "2a");
+    EXPECT_TRUE(hub.TakeCurrent(&again).empty());
+    now += EventHub::kProgressPace;
+    EXPECT_EQ(hub.TakeCurrent(&again), std::vector<std::string>{"2a"});
+    EXPECT_EQ(again.count(), 0);
+}
+
 TEST(EventHubTest, APageThatDoesNotListenCannotGrowTheQueueWithoutBound) {
     EventHub hub;
     const unsigned session = hub.Issue();

@@ -54,34 +54,50 @@ void EventHub::Connect(unsigned session) {
             current_ = session;
             queues_.erase(queues_.begin(), queues_.lower_bound(current_));
             sent_.erase(sent_.begin(), sent_.lower_bound(current_));
+            lastBatch_.erase(lastBatch_.begin(), lastBatch_.lower_bound(current_));
         }
     }
     wake_.notify_all();
 }
 
+EventHub::TimePoint EventHub::ReadyAt(unsigned session) const {
+    const auto queue = queues_.find(session);
+    if (queue == queues_.end() || queue->second.empty()) {
+        return TimePoint::max();
+    }
+    const auto last = lastBatch_.find(session);
+    const bool progressOnly = std::all_of(queue->second.begin(), queue->second.end(),
+                                          [](const Event& e) { return e.progress; });
+    if (!progressOnly || last == lastBatch_.end()) {
+        return TimePoint::min();
+    }
+    return last->second + kProgressPace;
+}
+
 bool EventHub::Next(unsigned session, std::string& batch, std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const auto deadline = clock_() + wait;
     for (;;) {
         if (closed_ || session < current_) {
             return false;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = clock_();
         const auto sent = sent_.find(session);
         if (sent != sent_.end() && now >= sent->second + kTakeWait) {
             sent_.erase(sent);  // the page never said: go on without it
             continue;
         }
-        // While the page is busy with the last batch, newer progress reports
-        // replace older ones in the queue.
+        // While the page is busy with the last batch, or the pace holds
+        // progress back, newer progress reports replace older ones.
         const bool busy = sent != sent_.end();
-        if (!busy && !queues_[session].empty()) {
+        const TimePoint ready = busy ? sent->second + kTakeWait : ReadyAt(session);
+        if (!busy && now >= ready) {
             break;
         }
         if (now >= deadline) {
             return true;
         }
-        wake_.wait_until(lock, busy ? std::min(deadline, sent->second + kTakeWait) : deadline);
+        wake_.wait_for(lock, std::min(deadline, ready) - now);
     }
     std::deque<Event>& queue = queues_[session];
     batch += "data: [";
@@ -92,7 +108,7 @@ bool EventHub::Next(unsigned session, std::string& batch, std::chrono::milliseco
     batch.back() = ']';
     batch += "\n\n";
     queue.clear();
-    sent_[session] = std::chrono::steady_clock::now();
+    sent_[session] = lastBatch_[session] = clock_();
     return true;
 }
 
@@ -104,17 +120,29 @@ void EventHub::Taken(unsigned session) {
     wake_.notify_all();
 }
 
-std::vector<std::string> EventHub::TakeCurrent() {
+std::vector<std::string> EventHub::TakeCurrent(std::chrono::milliseconds* again) {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> events;
-    const auto queue = queues_.find(current_);
-    if (closed_ || queue == queues_.end()) {
+    if (again != nullptr) {
+        *again = std::chrono::milliseconds(0);
+    }
+    const TimePoint ready = ReadyAt(current_);
+    if (closed_ || ready == TimePoint::max()) {
         return events;
     }
-    for (Event& event : queue->second) {
+    const auto now = clock_();
+    if (now < ready) {
+        if (again != nullptr) {
+            *again = std::chrono::ceil<std::chrono::milliseconds>(ready - now);
+        }
+        return events;
+    }
+    std::deque<Event>& queue = queues_[current_];
+    for (Event& event : queue) {
         events.push_back(std::move(event.data));
     }
-    queue->second.clear();
+    queue.clear();
+    lastBatch_[current_] = now;
     return events;
 }
 
@@ -129,6 +157,7 @@ void EventHub::Close() {
         closed_ = true;
         queues_.clear();
         sent_.clear();
+        lastBatch_.clear();
         waker_ = nullptr;
     }
     wake_.notify_all();

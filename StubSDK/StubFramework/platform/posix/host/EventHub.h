@@ -4,7 +4,8 @@
 // report replaces the one of the same callback still waiting, so a page that
 // is slower than its workers gets the newest figures, not a backlog; past the
 // cap the oldest events go. A stream sends the next batch once the page has
-// taken the last one (or it has waited too long for that).
+// taken the last one (or it has waited too long for that); a batch of
+// progress reports alone waits for the pace as well.
 #pragma once
 
 #include <chrono>
@@ -25,6 +26,12 @@ public:
     // A page that has not said it took a batch within this time gets the
     // next one anyway: it may be a page that never says so.
     static constexpr std::chrono::seconds kTakeWait{5};
+    // Batches of progress reports alone go at most this often: a bar needs no
+    // more, and a page kept redrawing takes the processor from the work it shows.
+    static constexpr std::chrono::milliseconds kProgressPace{50};
+
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    explicit EventHub(Clock clock = &std::chrono::steady_clock::now) : clock_(std::move(clock)) {}
 
     // A new session, for a document about to be served.
     unsigned Issue();
@@ -42,8 +49,9 @@ public:
     bool Next(unsigned session, std::string& batch, std::chrono::milliseconds wait);
     // The page has delivered the batch `Next` gave it.
     void Taken(unsigned session);
-    // The queued events of the connected session, without waiting.
-    std::vector<std::string> TakeCurrent();
+    // The queued events of the connected session, without waiting. When
+    // they wait for the pace, none are taken and `again` says for how long.
+    std::vector<std::string> TakeCurrent(std::chrono::milliseconds* again = nullptr);
     // Called (on the pushing thread) after every push: a pump that is not a
     // waiting stream learns there is something to take.
     void SetWaker(std::function<void()> waker);
@@ -58,11 +66,19 @@ private:
         std::string data;
     };
 
+    using TimePoint = std::chrono::steady_clock::time_point;
+    // When the session's queue may go as a batch: now, or once the pace has
+    // passed when it holds progress reports alone. Max when it is empty.
+    TimePoint ReadyAt(unsigned session) const;
+
+    const Clock clock_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::map<unsigned, std::deque<Event>> queues_;
     // Sessions whose last batch the page has not taken yet, and since when.
-    std::map<unsigned, std::chrono::steady_clock::time_point> sent_;
+    std::map<unsigned, TimePoint> sent_;
+    // When each session's last batch went.
+    std::map<unsigned, TimePoint> lastBatch_;
     std::function<void()> waker_;
     unsigned issued_ = 0;
     unsigned current_ = 0;

@@ -202,8 +202,13 @@ void SchemeBridge::Deliver() {
     if (delivering_ && std::chrono::steady_clock::now() < deliveredAt_ + EventHub::kTakeWait) {
         return;
     }
-    const std::vector<std::string> events = hub_->TakeCurrent();
+    std::chrono::milliseconds again{0};
+    const std::vector<std::string> events = hub_->TakeCurrent(&again);
     if (events.empty()) {
+        if (again.count() > 0 && !pacing_) {
+            pacing_ = true;
+            g_timeout_add(static_cast<guint>(again.count()), &SchemeBridge::OnPaced, context_);
+        }
         return;
     }
     const std::string batch = nlohmann::json(events).dump();
@@ -232,6 +237,15 @@ void SchemeBridge::OnDelivered(GObject* view, GAsyncResult* result, gpointer con
         found->second->delivering_ = false;
         found->second->Deliver();
     }
+}
+
+gboolean SchemeBridge::OnPaced(gpointer context) {
+    const auto found = Serving().find(static_cast<WebKitWebContext*>(context));
+    if (found != Serving().end()) {
+        found->second->pacing_ = false;
+        found->second->Deliver();
+    }
+    return G_SOURCE_REMOVE;
 }
 
 }  // namespace stubframework::platform::posix

@@ -43,6 +43,7 @@ private:
     void ServeInvoke(WebKitURISchemeRequest* request);
     void Deliver();
     static void OnDelivered(GObject* view, GAsyncResult* result, gpointer context);
+    static gboolean OnPaced(gpointer context);
 
     const PageSource source_;
     WebKitWebContext* const context_;
@@ -51,6 +52,7 @@ private:
     std::atomic<bool> deliveryPosted_{false};
     // A batch the page is still running, and since when (window thread).
     bool delivering_ = false;
+    bool pacing_ = false;  // a delivery waits for the progress pace
     std::chrono::steady_clock::time_point deliveredAt_;
     bool stopped_ = false;
 };

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "platform/crypto.h"
 #include "platform/error.h"
@@ -38,18 +39,22 @@ bool IsKept(const InstalledItem& item) {
     return item.fields.size() > 3 && item.fields[3] == kKept;
 }
 
+// Read in pieces: a payload may be larger than the memory at hand.
 std::string ContentHash(const std::string& path) {
-    std::string content;
-    if (fs::File file(std::fopen(path.c_str(), "rb")); file) {
-        char buffer[65536];
-        for (std::size_t read = 0; (read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
-            content.append(buffer, read);
-        }
-    } else {
+    const fs::File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
         return {};
     }
+    platform::crypto::Sha256Stream hash;
+    std::vector<char> buffer(1 << 20);
+    for (std::size_t read = 0;
+         (read = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0;) {
+        if (!hash.Update(buffer.data(), read)) {
+            return {};
+        }
+    }
     platform::crypto::Sha256Digest digest{};
-    if (!platform::crypto::Sha256(content.data(), content.size(), digest)) {
+    if (std::ferror(file.get()) != 0 || !hash.Finish(digest)) {
         return {};
     }
     return Hex({digest.begin(), digest.end()});
@@ -216,7 +221,9 @@ bool Session::InstallFiles() {
                     Note(file->component, Kind::Folder, {folder});
                 }
             }
-            if (!changes_.PlaceFile(staged, target, Readers(), IsProgram(staged))) {
+            const bool program = IsProgram(staged);
+            if (!changes_.PlaceFile(staged, target, Readers(), program,
+                                    Transaction::Source::kTake)) {
                 log_.Line("MSI (s): cannot install file %s to %s", file->key.c_str(),
                           target.c_str());
                 return false;

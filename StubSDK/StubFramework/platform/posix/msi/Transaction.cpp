@@ -129,7 +129,7 @@ std::string Transaction::NextBackupPath() {
 }
 
 bool Transaction::PlaceFile(const std::string& source, const std::string& target,
-                            fs::Readers readers, bool program) {
+                            fs::Readers readers, bool program, Source how) {
     // Written through, a link would put the file wherever it points.
     if (fs::IsLink(target) || fs::IsFolder(target) ||
         !MakeFolder(stdfs::path(target).parent_path().string(), readers)) {
@@ -137,7 +137,9 @@ bool Transaction::PlaceFile(const std::string& source, const std::string& target
     }
     const std::string fresh = target + ".stub-new";
     fs::DeleteFile(fresh);
-    if (fs::CopyFile(source, fresh, true) != kErrorSuccess) {
+    const std::uint32_t placed = how == Source::kTake ? fs::RenameNoReplace(source, fresh)
+                                                      : fs::CopyFile(source, fresh, true);
+    if (placed != kErrorSuccess) {
         return false;
     }
     Chmod(fresh, readers, program);

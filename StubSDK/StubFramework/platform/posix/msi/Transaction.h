@@ -21,11 +21,14 @@ public:
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
-    // Puts a copy of `source` at `target` (made readable by `readers`,
-    // runnable when `program`), keeping any file there for a rollback.
-    // False, with nothing changed, when it cannot.
+    // Whether the source of a placed file stays, or is ours to move (a
+    // staged file): a large payload is not written twice.
+    enum class Source { kCopy, kTake };
+    // Puts `source` at `target` (made readable by `readers`, runnable when
+    // `program`), keeping any file there for a rollback. False, with
+    // nothing changed at `target`, when it cannot.
     bool PlaceFile(const std::string& source, const std::string& target, fs::Readers readers,
-                   bool program);
+                   bool program, Source how = Source::kCopy);
     // Removes a file, kept for a rollback. True when it is gone (or was never there).
     bool RemoveFile(const std::string& path);
     // Makes a folder and its missing parents, noting those it made (and
