@@ -359,6 +359,31 @@ test("a disk that fills up during a download ends on the Error page saying so", 
   assert.equal(fs.existsSync(path.join(computer.programFiles, "Brindlemark.exe")), false);
 });
 
+test("Close on a page before the downloads ends the run with nothing fetched or installed", async (t) => {
+  // The tracker's reason and the last activity for a Close on each page; the
+  // Prerequisite page shares Welcome's status.
+  const pages = [["Welcome", "CanceledWelcome"], ["Prerequisite", "CanceledWelcome"],
+                 ["Agreement", "CanceledAgreement"], ["Analytics", "CanceledAnalytics"]];
+  for (const [title, reason] of pages) {
+    await t.test(`on ${title}`, async () => {
+      const computer = await machine(`close-${title.toLowerCase()}`);
+      const run = await runInstaller(browser, computer, { actions: { ...userActions,
+        [title]: (page) => page.click("#close") } });
+      assert.equal(run.code, 0, run.output);
+      assert.equal(run.titles.at(-1), title);
+      assert.deepEqual(fs.readdirSync(computer.downloads).filter((name) => name !== path.basename(computer.installer)), []);
+      assert.equal(fs.existsSync(computer.programFiles), false);
+      assert.equal(anyView(computer, RUNTIME_KEY, "Version"), null);
+      const events = await trackerEvents(computer);
+      assert.equal(events.at(-1).eventData["install.fail-reason"], reason);
+      const activities = (await computer.received("/v1/logUserActivity")).map((request) => field(request.body, "activity"));
+      assert.equal(activities.at(-1), `${title}_Close`);
+      // The end report of a cancelled run carries no status text.
+      assert.deepEqual((await reports(computer)).map((report) => report.status), ["started", ""]);
+    });
+  }
+});
+
 test("Close during a download or a package ends the run there, with nothing installed past it", async (t) => {
   const progressed = (page) => page.waitForFunction(() => /^[1-9]\d*%/.test(document.getElementById("percent").textContent),
                                                    null, { polling: 100, timeout: 0 });
