@@ -45,7 +45,7 @@ stubframework::platform::com::Ptr<RecordingCallback> RecordingCallback::Create()
     return stubframework::platform::com::Ptr<RecordingCallback>::Attach(new RecordingCallback());
 }
 
-HRESULT RecordingCallback::QueryInterface(REFIID riid, void** object) {
+HRESULT STDMETHODCALLTYPE RecordingCallback::QueryInterface(REFIID riid, void** object) {
     if (riid == IID_IUnknown || riid == IID_IDispatch) {
         AddRef();
         *object = static_cast<IDispatch*>(this);
@@ -55,11 +55,11 @@ HRESULT RecordingCallback::QueryInterface(REFIID riid, void** object) {
     return E_NOINTERFACE;
 }
 
-ULONG RecordingCallback::AddRef() {
+ULONG STDMETHODCALLTYPE RecordingCallback::AddRef() {
     return ++references_;
 }
 
-ULONG RecordingCallback::Release() {
+ULONG STDMETHODCALLTYPE RecordingCallback::Release() {
     const ULONG left = --references_;
     if (left == 0) {
         delete this;
@@ -67,20 +67,21 @@ ULONG RecordingCallback::Release() {
     return left;
 }
 
-HRESULT RecordingCallback::GetTypeInfoCount(UINT* /*count*/) {
+HRESULT STDMETHODCALLTYPE RecordingCallback::GetTypeInfoCount(UINT* /*count*/) {
     return E_NOTIMPL;
 }
 
-HRESULT RecordingCallback::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+HRESULT STDMETHODCALLTYPE RecordingCallback::GetTypeInfo(UINT, LCID, ITypeInfo**) {
     return E_NOTIMPL;
 }
 
-HRESULT RecordingCallback::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+HRESULT STDMETHODCALLTYPE RecordingCallback::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
     return E_NOTIMPL;
 }
 
-HRESULT RecordingCallback::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
-                                  EXCEPINFO*, UINT*) {
+HRESULT STDMETHODCALLTYPE RecordingCallback::Invoke(DISPID id, REFIID, LCID, WORD flags,
+                                                    DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                                    UINT*) {
     if (id != DISPID_VALUE || flags != DISPATCH_METHOD) {
         return DISP_E_MEMBERNOTFOUND;
     }

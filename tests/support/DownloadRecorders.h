@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PrintfFormat.h"
 #include "downloader/Object.h"
 #include "downloader/TaskModel.h"
 #include "platform/thread.h"
@@ -19,8 +20,7 @@ namespace stubtest {
 // Keeps every log line as "function> message".
 class RecordingLogger : public downloader::ILogger {
 public:
-    void Log(const char* function, const char* format, ...) override
-        __attribute__((format(printf, 3, 4))) {
+    void Log(const char* function, const char* format, ...) override STUB_PRINTF_FORMAT(3, 4) {
         char message[1024];
         std::va_list arguments;
         va_start(arguments, format);

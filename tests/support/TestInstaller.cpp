@@ -56,21 +56,24 @@ void StageSelfUpdate(stubframework::core::FrameworkCore& core, const std::string
 class CountingCallback final : public IDispatch {
 public:
     explicit CountingCallback(IDispatch* inner) : inner_(inner) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         return inner_->QueryInterface(riid, object);
     }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT* count) override { return inner_->GetTypeInfoCount(count); }
-    HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        return inner_->GetTypeInfoCount(count);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
         return inner_->GetTypeInfo(index, locale, info);
     }
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                          DISPID* ids) override {
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
+                                            DISPID* ids) override {
         return inner_->GetIDsOfNames(riid, names, count, locale, ids);
     }
-    HRESULT Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID locale, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argumentError) override {
         ++calls_;
         return inner_->Invoke(id, riid, locale, flags, params, result, exception, argumentError);
     }
@@ -84,7 +87,7 @@ private:
 // A page function that ignores its calls.
 class IgnoringCallback final : public IDispatch {
 public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch) {
             *object = this;
             return S_OK;
@@ -92,22 +95,23 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetTypeInfoCount(UINT* count) override {
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
     }
-    HRESULT GetTypeInfo(UINT /*index*/, LCID /*locale*/, ITypeInfo** /*info*/) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT /*index*/, LCID /*locale*/,
+                                          ITypeInfo** /*info*/) override {
         return E_NOTIMPL;
     }
-    HRESULT GetIDsOfNames(REFIID /*riid*/, LPOLESTR* /*names*/, UINT /*count*/, LCID /*locale*/,
-                          DISPID* /*ids*/) override {
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID /*riid*/, LPOLESTR* /*names*/, UINT /*count*/,
+                                            LCID /*locale*/, DISPID* /*ids*/) override {
         return E_NOTIMPL;
     }
-    HRESULT Invoke(DISPID /*id*/, REFIID /*riid*/, LCID /*locale*/, WORD /*flags*/,
-                   DISPPARAMS* /*params*/, VARIANT* /*result*/, EXCEPINFO* /*exception*/,
-                   UINT* /*argumentError*/) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID /*id*/, REFIID /*riid*/, LCID /*locale*/,
+                                     WORD /*flags*/, DISPPARAMS* /*params*/, VARIANT* /*result*/,
+                                     EXCEPINFO* /*exception*/, UINT* /*argumentError*/) override {
         return S_OK;
     }
 };

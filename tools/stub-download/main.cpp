@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/PrintfFormat.h"
 #include "downloader/DownloadSimpleTask.h"
 #include "downloader/Object.h"
 #include "platform/thread.h"
@@ -20,8 +21,7 @@ using namespace downloader;
 class StderrLogger : public ILogger {
 public:
     explicit StderrLogger(bool enabled) : enabled_(enabled) {}
-    void Log(const char* function, const char* format, ...) override
-        __attribute__((format(printf, 3, 4))) {
+    void Log(const char* function, const char* format, ...) override STUB_PRINTF_FORMAT(3, 4) {
         if (!enabled_) {
             return;
         }

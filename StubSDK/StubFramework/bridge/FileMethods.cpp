@@ -71,7 +71,7 @@ HRESULT createDirectory(ExternalMethods& /*owner*/, WORD /*flags*/, DISPPARAMS* 
                         VARIANT* result) {
     const std::string path = PathArgument(params, 0);
     // Only a full path, and only when something was made.
-    const bool created = !path.empty() && path.front() == fs::kPathSeparator && !fs::Exists(path) &&
+    const bool created = fs::IsFullPath(path) && !fs::Exists(path) &&
                          fs::CreateFolderTree(path) == platform::kErrorSuccess;
     ReturnBool(result, created);
     return S_OK;

@@ -125,7 +125,7 @@ HRESULT runApplication(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* param
 
 HRESULT openPage(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params, VARIANT* result) {
     const std::string url = StringArgument(params, 0);
-    const bool opened = platform::process::LaunchAsDesktopUser("xdg-open", {url});
+    const bool opened = platform::process::OpenWithDesktop(url);
     debug::FrameworkDebugMessage(Log(owner), "ZSOpenPage: %s, result: %s", url.c_str(),
                                  Outcome(opened));
     ReturnBool(result, opened);
@@ -160,8 +160,8 @@ HRESULT startRegApps(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* /*param
 HRESULT executeCommand(ExternalMethods& owner, WORD /*flags*/, DISPPARAMS* params,
                        VARIANT* result) {
     const std::string command = StringArgument(params, 0);
-    // The shell's "cmd.exe /c": run by the shell, no terminal, not awaited.
-    const bool started = platform::process::LaunchHidden("/bin/sh", {"-c", command});
+    // Run by the shell, no terminal, not awaited.
+    const bool started = platform::process::RunShellCommand(command);
     debug::FrameworkDebugMessage(Log(owner), "EMExecuteCommand: %s, result: %s", command.c_str(),
                                  Outcome(started));
     ReturnBool(result, started);

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <functional>
 #include <limits>
 
 #include "pe/PeImage.h"
+#include "platform/error.h"
+#include "platform/fs.h"
 
 namespace stubframework::core {
 namespace {
@@ -113,26 +114,26 @@ std::optional<std::string> ReadEmbeddedTag(std::span<const std::uint8_t> image) 
     return ReadTag(image.size(), read);
 }
 
+// Through the platform's files: the path is UTF-8 on every system.
 std::optional<std::string> ReadEmbeddedTagOfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
+    platform::fs::FileHandle file;
+    if (file.Open(path) != platform::kErrorSuccess) {
         return std::nullopt;
     }
-    const std::streamoff end = file.tellg();
-    if (end < 0) {
+    const std::int64_t size = file.Size();
+    if (size < 0) {
         return std::nullopt;
     }
-    const auto fileSize = static_cast<std::uint64_t>(end);
+    const auto fileSize = static_cast<std::uint64_t>(size);
     const ReadAt read = [&file, fileSize](std::uint64_t offset,
                                           std::uint64_t length) -> std::optional<Bytes> {
         if (offset > fileSize || fileSize - offset < length) {
             return std::nullopt;
         }
         Bytes bytes(static_cast<std::size_t>(length));
-        file.clear();
-        file.seekg(static_cast<std::streamoff>(offset));
-        file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
-        if (!file || file.gcount() != static_cast<std::streamsize>(length)) {
+        const std::int64_t got =
+            file.ReadAt(static_cast<std::int64_t>(offset), bytes.data(), bytes.size());
+        if (got != static_cast<std::int64_t>(length)) {
             return std::nullopt;
         }
         return bytes;

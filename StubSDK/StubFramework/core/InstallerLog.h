@@ -7,11 +7,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/PrintfFormat.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
-
-#define STUB_PRINTF_FORMAT(formatIndex, firstArg) \
-    __attribute__((format(printf, formatIndex, firstArg)))
 
 namespace stubframework::debug {
 

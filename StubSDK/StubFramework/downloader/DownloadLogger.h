@@ -2,6 +2,7 @@
 // the installer log, or nothing when there is no log.
 #pragma once
 
+#include "core/PrintfFormat.h"
 #include "downloader/Object.h"
 #include "downloader/TaskModel.h"
 
@@ -12,8 +13,7 @@ class InstallerLog;
 class DownloadLogger : public downloader::ILogger {
 public:
     explicit DownloadLogger(InstallerLog* log) : log_(log) {}
-    void Log(const char* function, const char* format, ...) override
-        __attribute__((format(printf, 3, 4)));
+    void Log(const char* function, const char* format, ...) override STUB_PRINTF_FORMAT(3, 4);
 
 protected:
     ~DownloadLogger() = default;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/PrintfFormat.h"
 #include "platform/com.h"
 
 namespace downloader {
@@ -157,8 +158,7 @@ protected:
 };
 
 struct ILogger : IObject {
-    virtual void Log(const char* function, const char* format, ...)
-        __attribute__((format(printf, 3, 4))) = 0;
+    virtual void Log(const char* function, const char* format, ...) STUB_PRINTF_FORMAT(3, 4) = 0;
 
 protected:
     ~ILogger() = default;

@@ -9,7 +9,8 @@ std::string NameText(const OLECHAR* name) {
     if (name == nullptr) {
         return {};
     }
-    std::u16string_view text(name);
+    // OLECHAR is wchar_t on Windows: the same 16-bit units.
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(name));
     return platform::Utf16ToUtf8(text);
 }
 
@@ -29,7 +30,7 @@ MSHTMLExternal::~MSHTMLExternal() {
     }
 }
 
-HRESULT MSHTMLExternal::QueryInterface(REFIID riid, void** object) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) {
         return E_POINTER;
     }
@@ -43,11 +44,11 @@ HRESULT MSHTMLExternal::QueryInterface(REFIID riid, void** object) {
 }
 
 // Interlocked, as COM counts are: the download driver holds the host from its threads.
-ULONG MSHTMLExternal::AddRef() {
+ULONG STDMETHODCALLTYPE MSHTMLExternal::AddRef() {
     return ++references_;
 }
 
-ULONG MSHTMLExternal::Release() {
+ULONG STDMETHODCALLTYPE MSHTMLExternal::Release() {
     const ULONG left = --references_;
     if (left == 0) {
         delete this;
@@ -55,11 +56,12 @@ ULONG MSHTMLExternal::Release() {
     return left;
 }
 
-HRESULT MSHTMLExternal::GetTypeInfoCount(UINT* /*count*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetTypeInfoCount(UINT* /*count*/) {
     return E_NOTIMPL;
 }
 
-HRESULT MSHTMLExternal::GetTypeInfo(UINT /*index*/, LCID /*locale*/, ITypeInfo** /*info*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetTypeInfo(UINT /*index*/, LCID /*locale*/,
+                                                      ITypeInfo** /*info*/) {
     return E_NOTIMPL;
 }
 
@@ -82,8 +84,8 @@ std::int64_t MSHTMLExternal::FindMember(const std::string& name, bool caseInsens
     return -1;
 }
 
-HRESULT MSHTMLExternal::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* names, UINT count, LCID /*locale*/,
-                                      DISPID* ids) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* names,
+                                                        UINT count, LCID /*locale*/, DISPID* ids) {
     if (count > 0 && (names == nullptr || ids == nullptr)) {
         return E_POINTER;
     }
@@ -98,9 +100,10 @@ HRESULT MSHTMLExternal::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* names, UINT cou
     return hr;
 }
 
-HRESULT MSHTMLExternal::Invoke(DISPID id, REFIID riid, LCID /*locale*/, WORD flags,
-                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* /*exception*/,
-                               UINT* /*argumentError*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::Invoke(DISPID id, REFIID riid, LCID /*locale*/,
+                                                 WORD flags, DISPPARAMS* params, VARIANT* result,
+                                                 EXCEPINFO* /*exception*/,
+                                                 UINT* /*argumentError*/) {
     if (!(riid == IID_NULL)) {
         return DISP_E_UNKNOWNINTERFACE;
     }
@@ -112,7 +115,7 @@ HRESULT MSHTMLExternal::Invoke(DISPID id, REFIID riid, LCID /*locale*/, WORD fla
     return table.rows[row].trampoline(table.owner, row, flags, params, result);
 }
 
-HRESULT MSHTMLExternal::GetDispID(BSTR name, DWORD flags, DISPID* id) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetDispID(BSTR name, DWORD flags, DISPID* id) {
     if (id == nullptr) {
         return E_POINTER;
     }
@@ -155,8 +158,9 @@ HRESULT MSHTMLExternal::GetDispID(BSTR name, DWORD flags, DISPID* id) {
     return S_OK;
 }
 
-HRESULT MSHTMLExternal::InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params,
-                                 VARIANT* result, EXCEPINFO* exception, IServiceProvider* caller) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::InvokeEx(DISPID id, LCID locale, WORD flags,
+                                                   DISPPARAMS* params, VARIANT* result,
+                                                   EXCEPINFO* exception, IServiceProvider* caller) {
     if (id >= 0) {
         return Invoke(id, IID_NULL, locale, flags, params, result, exception, nullptr);
     }
@@ -207,13 +211,13 @@ HRESULT MSHTMLExternal::InvokeMember(DynamicMember& member, WORD flags, DISPPARA
     }
 }
 
-HRESULT MSHTMLExternal::DeleteMemberByName(BSTR name, DWORD flags) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::DeleteMemberByName(BSTR name, DWORD flags) {
     DISPID id = DISPID_UNKNOWN;
     const HRESULT hr = GetDispID(name, flags, &id);
     return FAILED(hr) ? hr : DeleteMemberByDispID(id);
 }
 
-HRESULT MSHTMLExternal::DeleteMemberByDispID(DISPID id) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::DeleteMemberByDispID(DISPID id) {
     if (id >= 0) {
         return S_FALSE;  // methods stay
     }
@@ -229,19 +233,21 @@ HRESULT MSHTMLExternal::DeleteMemberByDispID(DISPID id) {
     return S_OK;
 }
 
-HRESULT MSHTMLExternal::GetMemberProperties(DISPID /*id*/, DWORD /*fetch*/, DWORD* /*props*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetMemberProperties(DISPID /*id*/, DWORD /*fetch*/,
+                                                              DWORD* /*props*/) {
     return E_NOTIMPL;
 }
 
-HRESULT MSHTMLExternal::GetMemberName(DISPID /*id*/, BSTR* /*name*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetMemberName(DISPID /*id*/, BSTR* /*name*/) {
     return E_NOTIMPL;
 }
 
-HRESULT MSHTMLExternal::GetNextDispID(DWORD /*flags*/, DISPID /*id*/, DISPID* /*next*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetNextDispID(DWORD /*flags*/, DISPID /*id*/,
+                                                        DISPID* /*next*/) {
     return E_NOTIMPL;
 }
 
-HRESULT MSHTMLExternal::GetNameSpaceParent(IUnknown** /*parent*/) {
+HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetNameSpaceParent(IUnknown** /*parent*/) {
     return E_NOTIMPL;
 }
 

@@ -41,26 +41,29 @@ public:
     MSHTMLExternal& operator=(const MSHTMLExternal&) = delete;
 
     // IUnknown
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                          DISPID* ids) override;
-    HRESULT Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID locale, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argumentError) override;
     // IDispatchEx
-    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* id) override;
-    HRESULT InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     EXCEPINFO* exception, IServiceProvider* caller) override;
-    HRESULT DeleteMemberByName(BSTR name, DWORD flags) override;
-    HRESULT DeleteMemberByDispID(DISPID id) override;
-    HRESULT GetMemberProperties(DISPID id, DWORD fetch, DWORD* properties) override;
-    HRESULT GetMemberName(DISPID id, BSTR* name) override;
-    HRESULT GetNextDispID(DWORD flags, DISPID id, DISPID* next) override;
-    HRESULT GetNameSpaceParent(IUnknown** parent) override;
+    HRESULT STDMETHODCALLTYPE GetDispID(BSTR name, DWORD flags, DISPID* id) override;
+    HRESULT STDMETHODCALLTYPE InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params,
+                                       VARIANT* result, EXCEPINFO* exception,
+                                       IServiceProvider* caller) override;
+    HRESULT STDMETHODCALLTYPE DeleteMemberByName(BSTR name, DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE DeleteMemberByDispID(DISPID id) override;
+    HRESULT STDMETHODCALLTYPE GetMemberProperties(DISPID id, DWORD fetch,
+                                                  DWORD* properties) override;
+    HRESULT STDMETHODCALLTYPE GetMemberName(DISPID id, BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE GetNextDispID(DWORD flags, DISPID id, DISPID* next) override;
+    HRESULT STDMETHODCALLTYPE GetNameSpaceParent(IUnknown** parent) override;
 
     virtual void SetHostWindow(WindowHandle window);
     virtual void FitInitialWindow() = 0;

@@ -1,8 +1,9 @@
 #include "pe/PeImage.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace stubframework::pe {
 namespace {
@@ -305,21 +306,26 @@ std::optional<FileVersion> ReadFileVersion(Bytes image) {
     return VersionFromEmbeddedBlock(image);
 }
 
+// C stdio rather than streams: a Windows build would carry the whole of
+// the streams' locale machinery for this one read.
 std::optional<FileVersion> ReadFileVersionOfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
     if (!file) {
         return std::nullopt;
     }
     std::vector<std::uint8_t> bytes;
-    std::vector<char> chunk(std::size_t{1024} * 1024);
-    while (bytes.size() < kMaxFileRead && file) {
-        const std::uint64_t want =
-            std::min<std::uint64_t>(chunk.size(), kMaxFileRead - bytes.size());
-        file.read(chunk.data(), static_cast<std::streamsize>(want));
-        const auto got = static_cast<std::size_t>(file.gcount());
+    std::vector<std::uint8_t> chunk(std::size_t{1024} * 1024);
+    while (bytes.size() < kMaxFileRead) {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(chunk.size(), kMaxFileRead - bytes.size()));
+        const std::size_t got = std::fread(chunk.data(), 1, want, file.get());
         bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+        if (got < want) {
+            break;
+        }
     }
-    if (file.bad()) {
+    if (std::ferror(file.get()) != 0) {
         return std::nullopt;
     }
     return ReadFileVersion(bytes);

@@ -7,12 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include <cstdint>
+
+// An HRESULT from its documented unsigned spelling (0x80004005).
+constexpr std::int32_t MakeHResult(std::uint32_t value) {
+    return static_cast<std::int32_t>(value);
+}
+
 #ifdef _WIN32
+#include "platform/win32/Win32.h"
+// After windows.h, which they need.
 #include <dispex.h>
 #include <oleauto.h>
-#include <windows.h>
 #else
-#include <cstdint>
+// The calling convention of COM methods: __stdcall on 32-bit Windows.
+#define STDMETHODCALLTYPE
 
 using HRESULT = std::int32_t;
 using LONG = std::int32_t;
@@ -37,10 +46,6 @@ struct GUID {
 using IID = GUID;
 using REFIID = const IID&;
 bool operator==(const GUID& a, const GUID& b);
-
-constexpr HRESULT MakeHResult(std::uint32_t value) {
-    return static_cast<HRESULT>(value);
-}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;

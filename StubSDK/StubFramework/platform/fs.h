@@ -191,5 +191,8 @@ std::string FileName(const std::string& path);
 
 // A path as a page writes it (Windows separators) as this system spells it.
 std::string FromPagePath(std::string_view path);
+// A full path rather than one relative to the current folder: "C:\..." or
+// "\\server\share\..." on Windows, "/..." elsewhere.
+bool IsFullPath(std::string_view path);
 
 }  // namespace stubframework::platform::fs

@@ -86,13 +86,13 @@ public:
     ~InstallLock();
     InstallLock(const InstallLock&) = delete;
     InstallLock& operator=(const InstallLock&) = delete;
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return lock_ >= 0; }
     // Not held because the lock itself could not be made (not because
     // another installation holds it).
     bool Failed() const { return failed_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t lock_ = -1;  // a file descriptor, or a Windows HANDLE
     bool failed_ = false;
 };
 

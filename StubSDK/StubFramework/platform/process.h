@@ -52,9 +52,16 @@ bool RunProcess(const std::string& application, const std::string& commandLine,
 // (through sudo or pkexec). True when it started.
 bool LaunchAsDesktopUser(const std::string& program, const std::vector<std::string>& arguments);
 
+// Opens a document or an address with the desktop's default handler, as
+// the desktop user (the shell's "open"; xdg-open). True when it started.
+bool OpenWithDesktop(const std::string& target);
+
 // Starts `program` with `arguments` unseen: no terminal, standard input and
 // output on the null device, not awaited. True when it started.
 bool LaunchHidden(const std::string& program, const std::vector<std::string>& arguments);
+// Runs a command line through the system's shell (cmd.exe /c; sh -c), as
+// LaunchHidden runs a program.
+bool RunShellCommand(const std::string& command);
 
 // Starts `program` with `arguments` with administrator rights, asking for
 // them (pkexec) when this process has none. True when it started.

@@ -1,5 +1,4 @@
-// The primitives against published vectors, and the machine-bound
-// protection built on them.
+// The primitives against published vectors.
 #include "platform/crypto.h"
 
 #include <gtest/gtest.h>
@@ -8,13 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/identity.h"
-#include "support/TestFolder.h"
-
 namespace {
 
 namespace crypto = stubframework::platform::crypto;
-namespace identity = stubframework::platform::identity;
 
 std::string Hex(const std::uint8_t* bytes, std::size_t size) {
     constexpr char kHex[] = "0123456789abcdef";
@@ -93,49 +88,6 @@ TEST(CryptoTest, GcmSealsAndRefusesAnythingChanged) {
     ASSERT_TRUE(crypto::Aes256GcmSeal(key, nonce, {}, {}, sealed));
     EXPECT_EQ(Hex(sealed.data(), sealed.size()), "530f8afbc74536b9a963b4f1c4cb738b");
     EXPECT_TRUE(crypto::Aes256GcmOpen(key, nonce, {}, sealed, plain));
-}
-
-class MachineProtectionTest : public ::testing::Test {
-protected:
-    void SetMachineId(const std::string& text) { stubtest::WriteFile(work / "machine-id", text); }
-
-    stubtest::TestFolder work;
-    stubtest::ScopedEnv machineId_{"STUB_MACHINE_ID_FILE", work / "machine-id"};
-};
-
-TEST_F(MachineProtectionTest, OpensOnlyOnTheSameMachineWithTheSameEntropy) {
-    SetMachineId("3d1219c7c4c5404aaa1f6d2a48adfda4\n");
-    const std::vector<std::uint8_t> data{'P', 0, '-', 0};
-    std::vector<std::uint8_t> blob;
-    ASSERT_TRUE(identity::ProtectForMachine(data, "quenvar", blob));
-    // "SDP1", nonce, ciphertext, tag.
-    ASSERT_EQ(blob.size(), 4 + 12 + data.size() + 16);
-    EXPECT_EQ(std::string(blob.begin(), blob.begin() + 4), "SDP1");
-    std::vector<std::uint8_t> again;
-    ASSERT_TRUE(identity::ProtectForMachine(data, "quenvar", again));
-    EXPECT_NE(again, blob) << "every blob has a nonce of its own";
-
-    std::vector<std::uint8_t> plain;
-    ASSERT_TRUE(identity::UnprotectForMachine(blob, "quenvar", plain));
-    EXPECT_EQ(plain, data);
-    EXPECT_FALSE(identity::UnprotectForMachine(blob, "quenvaR", plain));
-
-    std::vector<std::uint8_t> changed = blob;
-    changed[0] = '2';  // another format: not even tried
-    EXPECT_FALSE(identity::UnprotectForMachine(changed, "quenvar", plain));
-    changed = blob;
-    changed[6] ^= 0x80;  // the nonce
-    EXPECT_FALSE(identity::UnprotectForMachine(changed, "quenvar", plain));
-    EXPECT_FALSE(identity::UnprotectForMachine(
-        std::vector<std::uint8_t>(blob.begin(), blob.end() - 1), "quenvar", plain));
-
-    SetMachineId("8f5e0b1a9c2d4e6f8a0b1c2d3e4f5a6b\n");
-    EXPECT_FALSE(identity::UnprotectForMachine(blob, "quenvar", plain));
-    // Without a machine id there is no key at all.
-    for (const char* id : {"uninitialized\n", "", "3d1219c7c4c5404aaa1f6d2a48adfda4aa\n"}) {
-        SetMachineId(id);
-        EXPECT_FALSE(identity::ProtectForMachine(data, "quenvar", blob)) << id;
-    }
 }
 
 }  // namespace

@@ -678,6 +678,10 @@ std::string FromPagePath(std::string_view path) {
     return native;
 }
 
+bool IsFullPath(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
+
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);

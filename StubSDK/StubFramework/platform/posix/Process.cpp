@@ -507,6 +507,14 @@ bool LaunchHidden(const std::string& program, const std::vector<std::string>& ar
     return true;
 }
 
+bool OpenWithDesktop(const std::string& target) {
+    return LaunchAsDesktopUser("xdg-open", {target});
+}
+
+bool RunShellCommand(const std::string& command) {
+    return LaunchHidden("/bin/sh", {"-c", command});
+}
+
 bool LaunchElevated(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> command;
     if (geteuid() != 0 && OnPath("pkexec")) {

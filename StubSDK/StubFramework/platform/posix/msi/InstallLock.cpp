@@ -18,26 +18,27 @@ InstallLock::InstallLock() {
         failed_ = true;
         return;
     }
-    fd_ =
+    const int fd =
         open((folder / "installer.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     // A lock file that cannot be opened is a failure of its own, not another
     // installation that will end one day.
-    if (fd_ < 0) {
+    if (fd < 0) {
         failed_ = true;
         detail::VerboseLog log;
         log.Line("MSI (s): The installation lock %s cannot be opened",
                  (folder / "installer.lock").c_str());
         return;
     }
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        close(fd_);
-        fd_ = -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return;
     }
+    lock_ = fd;
 }
 
 InstallLock::~InstallLock() {
-    if (fd_ >= 0) {
-        close(fd_);
+    if (lock_ >= 0) {
+        close(static_cast<int>(lock_));
     }
 }
 

@@ -1,0 +1,49 @@
+#include <cerrno>
+
+#include "platform/error.h"
+
+namespace stubframework::platform {
+
+// The C runtime's errno values (fopen and friends), as on POSIX.
+std::uint32_t Win32ErrorFromErrno(int errnoValue) {
+    switch (errnoValue) {
+        case 0:
+            return kErrorSuccess;
+        case ENOENT:
+            return kErrorFileNotFound;
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EMFILE:
+        case ENFILE:
+            return kErrorTooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+            return kErrorAccessDenied;
+        case EBADF:
+            return kErrorInvalidHandle;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        case EROFS:
+            return kErrorWriteProtect;
+        case EEXIST:
+            return kErrorAlreadyExists;
+        case EINVAL:
+            return kErrorInvalidParameter;
+        case ENOSPC:
+            return kErrorDiskFull;
+        case ENAMETOOLONG:
+            return kErrorFilenameExcedRange;
+        case ENOTEMPTY:
+            return kErrorDirNotEmpty;
+        case EBUSY:
+            return kErrorBusy;
+        case EISDIR:
+            return kErrorDirectory;
+        case EXDEV:
+            return kErrorNotSameDevice;
+        default:
+            return 31;  // ERROR_GEN_FAILURE
+    }
+}
+
+}  // namespace stubframework::platform

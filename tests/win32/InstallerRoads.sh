@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# InstallerRoads.sh BIN_DIR: the Windows installer under Wine (WINEPREFIX and
+# WINELOADER set by the caller) on the roads that need no page engine, with
+# the exit code, log lines, registry values and temporary folder the Linux
+# build gives on the same roads.
+set -euo pipefail
+bin=$(realpath "$1")
+wine=$WINELOADER
+# Without a display: the window cannot be made and the run ends there.
+unset DISPLAY
+key='HKCU\Software\Zelvo\stubframework\Brindlemark\24'
+temp="$WINEPREFIX/drive_c/users/$(whoami)/Temp"
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# The whole 32-bit exit code, through a batch file.
+run() {
+    local batch="$bin/road.bat"
+    printf '@echo off\r\n"%s" %s\r\necho exit=%%errorlevel%%\r\n' \
+        "$("$wine" winepath -w "$1" 2>/dev/null | tr -d '\r')" "${*:2}" >"$batch"
+    "$wine" cmd /c "$("$wine" winepath -w "$batch" 2>/dev/null | tr -d '\r')" 2>/dev/null |
+        tr -d '\r' | sed -n 's/^exit=//p'
+}
+
+value() {
+    "$wine" reg query "$key" /v "$1" /reg:32 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$1 *REG_SZ *//p"
+}
+
+fresh() {
+    "$wine" reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
+    rm -rf "$temp"/*
+}
+
+log() {
+    cat "$temp"/Brindlemark_log/installer_log_*.txt 2>/dev/null | tr -d '\r'
+}
+
+expect_log() {
+    log | grep -qF -- "$1" || fail "$2: the log lacks \"$1\""
+}
+
+expect_only_log_left() {
+    local left
+    left=$(ls "$temp")
+    [ "$left" = "Brindlemark_log" ] || fail "$1: the temporary folder holds: $left"
+}
+
+echo "== the bare program: no pages, the failed road"
+fresh
+code=$(run "$bin/BrindlemarkInstall-bare.exe")
+[ "$code" = 0 ] || fail "bare: exit code $code"
+expect_log "ERROR] Load Resource from pe failed." bare
+expect_log "DEBUG] Property lang: en" bare
+[ "$(value status)" = 2 ] || fail "bare: status is '$(value status)'"
+[ "$(value install_language)" = English ] || fail "bare: install_language is '$(value install_language)'"
+expect_only_log_left bare
+
+echo "== the packed program: the launcher hands over to its working copy"
+fresh
+code=$(run "$bin/BrindlemarkInstall.exe")
+[ "$code" = 0 ] || fail "packed: exit code $code"
+expect_log "DEBUG] Load Resource from pe finished." packed
+expect_log " run=1 shortcut=" packed
+expect_only_log_left packed
+
+[ "$failures" = 0 ] && echo "installer roads: all passed"
+exit "$failures"
