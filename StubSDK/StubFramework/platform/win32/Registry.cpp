@@ -15,6 +15,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/common/RegistryNames.h"
 #include "platform/error.h"
 #include "platform/unicode.h"
 #include "platform/win32/Win32.h"
@@ -47,74 +48,17 @@ struct KeyState {
 
 namespace {
 
+using detail::CleanName;
+using detail::Guarded;
+using detail::JoinPath;
 using detail::KeyState;
-
-constexpr std::size_t kMaxKeyNameUnits = 255;
-constexpr std::size_t kMaxValueNameUnits = 16383;
-constexpr std::size_t kMaxDepth = 512;
-
-// Allocation failures are the only exceptions the code below can raise.
-template <typename Call>
-std::uint32_t Guarded(Call&& call) noexcept {
-    try {
-        return call();
-    } catch (const std::bad_alloc&) {
-        return kErrorNotEnoughMemory;
-    } catch (const std::length_error&) {
-        return kErrorNotEnoughMemory;
-    }
-}
+using detail::kMaxDepth;
+using detail::kMaxKeyNameUnits;
+using detail::kMaxValueNameUnits;
+using detail::SplitPath;
 
 const wchar_t* Wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-// The name a Win32 call would see: up to the first null, invalid UTF-8
-// replaced.
-std::string CleanName(std::string_view text) {
-    const std::size_t null = text.find('\0');
-    return Utf16ToUtf8(Utf8ToUtf16(text.substr(0, null)));
-}
-
-std::uint32_t SplitPath(std::string_view text, std::vector<std::string>& parts) {
-    const std::string clean = CleanName(text);
-    std::string_view rest = clean;
-    parts.clear();
-    if (rest.empty()) {
-        return kErrorSuccess;
-    }
-    if (rest.front() == '\\') {
-        return kErrorBadKey;
-    }
-    if (rest.back() == '\\') {
-        rest.remove_suffix(1);
-    }
-    while (true) {
-        const std::size_t slash = rest.find('\\');
-        const std::string_view part = rest.substr(0, slash);
-        if (part.empty()) {
-            return kErrorBadKey;
-        }
-        if (Utf16Length(part) > kMaxKeyNameUnits || parts.size() >= kMaxDepth) {
-            return kErrorInvalidParameter;
-        }
-        parts.emplace_back(part);
-        if (slash == std::string_view::npos) {
-            return kErrorSuccess;
-        }
-        rest.remove_prefix(slash + 1);
-    }
-}
-
-std::string JoinPath(const std::vector<std::string>& parts) {
-    std::string path;
-    for (const std::string& part : parts) {
-        if (!path.empty()) {
-            path += '\\';
-        }
-        path += part;
-    }
-    return path;
 }
 
 // Only a 64-bit Windows keeps 32-bit software apart; a 32-bit one has no
@@ -260,24 +204,6 @@ bool IsStringType(std::uint32_t type) {
 }
 
 }  // namespace
-
-const char* RootName(Root root) {
-    switch (root) {
-        case Root::ClassesRoot:
-            return "HKEY_CLASSES_ROOT";
-        case Root::CurrentUser:
-            return "HKEY_CURRENT_USER";
-        case Root::LocalMachine:
-            return "HKEY_LOCAL_MACHINE";
-        case Root::Users:
-            return "HKEY_USERS";
-        case Root::CurrentConfig:
-            return "HKEY_CURRENT_CONFIG";
-        case Root::DynData:
-            return "HKEY_DYN_DATA";
-    }
-    return "";
-}
 
 Key::Key() = default;
 Key::~Key() = default;
@@ -478,30 +404,6 @@ std::uint32_t DeleteKey(Root root, std::string_view subKey, View view) {
 
 std::uint32_t DeleteTree(Root root, std::string_view subKey, View view) {
     return Guarded([&] { return RemovePath(root, subKey, view, true); });
-}
-
-std::vector<std::uint8_t> TextData(std::string_view text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    std::vector<std::uint8_t> data;
-    data.reserve((units.size() + 1) * 2);
-    for (const char16_t unit : units) {
-        data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    data.insert(data.end(), {0, 0});
-    return data;
-}
-
-std::string DataText(std::span<const std::uint8_t> data) {
-    std::u16string units;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        units += unit;
-    }
-    return Utf16ToUtf8(units);
 }
 
 }  // namespace stubframework::platform::registry
