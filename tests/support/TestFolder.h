@@ -40,6 +40,17 @@ private:
     bool hadOld_;
 };
 
+// Points the system's temporary folder at `path` for the object's life: the
+// variable Linux reads (TMPDIR) and the one Windows reads first (TMP).
+class ScopedTempPath {
+public:
+    explicit ScopedTempPath(const std::string& path) : tmpdir_("TMPDIR", path), tmp_("TMP", path) {}
+
+private:
+    ScopedEnv tmpdir_;
+    ScopedEnv tmp_;
+};
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

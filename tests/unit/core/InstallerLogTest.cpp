@@ -29,7 +29,7 @@ std::vector<std::string> Lines(const std::string& content) {
 class InstallerLogTest : public ::testing::Test {
 protected:
     stubtest::TestFolder temp_;
-    stubtest::ScopedEnv tmpdir_{"TMPDIR", temp_.Path()};
+    stubtest::ScopedTempPath tmpdir_{temp_.Path()};
 };
 
 TEST(InstallerLogFormatTest, FileNameAndHeaderBytes) {
@@ -112,7 +112,7 @@ TEST_F(InstallerLogTest, ConcurrentWritersAndAnEarlyCloseKeepLinesWhole) {
 }
 
 TEST_F(InstallerLogTest, NoFolderMeansEveryMessageIsDropped) {
-    stubtest::ScopedEnv missing("TMPDIR", temp_ / "missing");
+    stubtest::ScopedTempPath missing(temp_ / "missing");
     InstallerLog log;
     EXPECT_TRUE(log.FilePath().empty());
     EXPECT_TRUE(log.Folder().empty());

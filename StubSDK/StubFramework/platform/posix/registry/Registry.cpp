@@ -52,7 +52,6 @@ using detail::Hive;
 using detail::JoinPath;
 using detail::KeyState;
 using detail::kMaxDepth;
-using detail::kMaxKeyNameUnits;
 using detail::kMaxValueNameUnits;
 using detail::SplitPath;
 using detail::Transaction;
