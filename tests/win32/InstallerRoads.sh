@@ -23,7 +23,7 @@ run() {
     printf '@echo off\r\n"%s" %s\r\necho exit=%%errorlevel%%\r\n' \
         "$("$wine" winepath -w "$1" 2>/dev/null | tr -d '\r')" "${*:2}" >"$batch"
     "$wine" cmd /c "$("$wine" winepath -w "$batch" 2>/dev/null | tr -d '\r')" 2>/dev/null |
-        tr -d '\r' | sed -n 's/^exit=//p'
+        tr -d '\r' | sed -n 's/^exit=//p' || true  # the shell's 8 bits are no failure here
 }
 
 value() {
@@ -67,6 +67,22 @@ code=$(run "$bin/BrindlemarkInstall.exe")
 expect_log "DEBUG] Load Resource from pe finished." packed
 expect_log " run=1 shortcut=" packed
 expect_only_log_left packed
+
+echo "== the replacement step: the new version takes the launcher's place"
+# No process has this id: the parent has ended.
+scratch="$bin/roads"
+rm -rf "$scratch" && mkdir -p "$scratch"
+cp "$bin/BrindlemarkInstall-bare.exe" "$scratch/launcher.exe"
+launcher=$("$wine" winepath -w "$scratch/launcher.exe" 2>/dev/null | tr -d '\r')
+code=$(run "$bin/BrindlemarkInstall.exe" newVersionExitCode=197800 parentProcessID=4294967290 \
+    "shortcut=\"$launcher\"")
+# All 32 bits of the code arrive on Windows (Linux passes 168).
+[ "$code" = 197800 ] || fail "replacement: exit code $code"
+cmp -s "$scratch/launcher.exe" "$bin/BrindlemarkInstall.exe" || fail "replacement: the launcher was not replaced"
+gone=$("$wine" winepath -w "$scratch/gone.exe" 2>/dev/null | tr -d '\r')
+code=$(run "$bin/BrindlemarkInstall.exe" newVersionExitCode=9 parentProcessID=4294967290 "shortcut=\"$gone\"")
+[ "$code" = 9 ] || fail "replacement without a launcher: exit code $code"
+[ ! -e "$scratch/gone.exe" ] || fail "replacement without a launcher: a file was made"
 
 [ "$failures" = 0 ] && echo "installer roads: all passed"
 exit "$failures"
