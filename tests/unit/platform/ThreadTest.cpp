@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/windowthread.h"
 
 namespace {
 
@@ -81,6 +82,21 @@ TEST(ErrorTest, SystemErrorsBecomeWin32HResults) {
     EXPECT_EQ(Win32ErrorFromErrno(EACCES), 5u);
     EXPECT_EQ(Win32ErrorFromErrno(ENOENT), 2u);
     EXPECT_EQ(Win32ErrorFromErrno(EROFS), 19u);
+}
+
+// An exit path waits on a window thread that has closed: nothing can come,
+// and the wait must not spin (a spinning wait asks thousands of times).
+TEST(WindowThreadTest, AWaitOnAClosedWindowThreadSleepsUntilItsEnd) {
+    stubframework::platform::OpenWindowThread();
+    stubframework::platform::CloseWindowThread();
+    int asked = 0;
+    EXPECT_FALSE(stubframework::platform::PumpWindowThreadUntil(
+        [&] {
+            ++asked;
+            return false;
+        },
+        100));
+    EXPECT_LT(asked, 1000);
 }
 
 }  // namespace

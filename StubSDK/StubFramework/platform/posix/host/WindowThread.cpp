@@ -28,13 +28,15 @@ WindowThreadState& State() {
 }
 
 // Waits for work up to `until` and runs one task; false when none came.
-bool RunOne(std::chrono::steady_clock::time_point until, bool stopOnQuit) {
+// The loop also wakes for a quit and a close; a pump only for work (a
+// closed window thread has none to come, and waking for it would spin).
+bool RunOne(std::chrono::steady_clock::time_point until, bool forLoop) {
     WindowThreadState& state = State();
     std::function<void()> task;
     {
         std::unique_lock<std::mutex> lock(state.mutex);
         state.wake.wait_until(lock, until, [&] {
-            return !state.queue.empty() || (stopOnQuit && state.quit) || !state.open;
+            return !state.queue.empty() || (forLoop && (state.quit || !state.open));
         });
         if (state.queue.empty()) {
             return false;
