@@ -84,5 +84,21 @@ code=$(run "$bin/BrindlemarkInstall.exe" newVersionExitCode=9 parentProcessID=42
 [ "$code" = 9 ] || fail "replacement without a launcher: exit code $code"
 [ ! -e "$scratch/gone.exe" ] || fail "replacement without a launcher: a file was made"
 
+echo "== a self-update: the working copy stages a new version, which runs and replaces the launcher"
+fresh
+cp "$bin/stub-test-installer.exe" "$scratch/Install Brindlemark.exe"
+launcher=$("$wine" winepath -w "$scratch/Install Brindlemark.exe" 2>/dev/null | tr -d '\r')
+code=$(STUB_TEST_NEW_VERSION=$("$wine" winepath -w "$bin/BrindlemarkInstall-bare.exe" 2>/dev/null | tr -d '\r') \
+    run "$scratch/Install Brindlemark.exe")
+[ "$code" = 0 ] || fail "self-update: exit code $code"
+expect_log " run=1 update=0 shortcut=\"$launcher\"" self-update
+# The replacement runs after the launcher has ended.
+for _ in $(seq 100); do
+    cmp -s "$scratch/Install Brindlemark.exe" "$bin/BrindlemarkInstall-bare.exe" && break
+    sleep 0.1
+done
+cmp -s "$scratch/Install Brindlemark.exe" "$bin/BrindlemarkInstall-bare.exe" ||
+    fail "self-update: the launcher was not replaced"
+
 [ "$failures" = 0 ] && echo "installer roads: all passed"
 exit "$failures"
