@@ -107,6 +107,20 @@ bool CreateUniqueFolderIn(const std::string& base, std::string& folder) {
     }
 }
 
+bool AdoptTempFolder(const std::string& folder) {
+    const std::string temp = LongTempPath();
+    if (temp.empty() || folder.size() <= temp.size() + 1 || folder.rfind(temp, 0) != 0 ||
+        folder.back() != fs::kPathSeparator) {
+        return false;
+    }
+    const std::string name = folder.substr(temp.size(), folder.size() - temp.size() - 1);
+    if (!IsHexName(name) || fs::ClaimFolder(temp + name) != platform::kErrorSuccess) {
+        return false;
+    }
+    RecordOwner(folder);
+    return true;
+}
+
 int RemoveAbandonedTempFolders(debug::InstallerLog* log) {
     const std::string temp = LongTempPath();
     std::vector<fs::FolderEntry> entries;

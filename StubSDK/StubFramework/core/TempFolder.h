@@ -17,6 +17,11 @@ bool CreateUniqueTempFolder(std::string& folder);
 // The same under `base` (which ends with a separator).
 bool CreateUniqueFolderIn(const std::string& base, std::string& folder);
 
+// Takes over `folder`, a per-run folder directly under the temporary folder
+// (with a trailing separator), as this process's: a later run removes it
+// once this process has ended. False, with nothing written, for any other.
+bool AdoptTempFolder(const std::string& folder);
+
 // Deletes the folder with everything in it. Files that cannot be deleted stay
 // behind, and then the result is false. Links are removed, never followed.
 bool DeleteFolderTree(const std::string& folder);

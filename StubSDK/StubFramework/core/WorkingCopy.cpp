@@ -99,6 +99,11 @@ void ReplaceOriginalStub(const Arguments& arguments) {
     if (fs::Exists(process::RunningImagePath()) && ShortcutPath(arguments, launcher) &&
         fs::Exists(launcher) && !fs::IsFolder(launcher)) {
         ReplaceLauncher(launcher, DecimalValue(parent));
+        // The launcher, ended now, ran us from its per-run folder and could
+        // not remove a running program (Windows): the folder is ours to
+        // leave to the next run's sweep.
+        const std::string image = process::ExecutablePath();
+        AdoptTempFolder(image.substr(0, image.find_last_of(fs::kPathSeparator) + 1));
     }
     process::ExitProcess(DecimalValue(exitCode));
 }

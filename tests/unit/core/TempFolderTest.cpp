@@ -36,6 +36,28 @@ TEST_F(TempFolderTest, CreatesHexNamedFolderDirectlyUnderTemp) {
     EXPECT_EQ(path.filename().string().find_first_not_of("0123456789abcdef"), std::string::npos);
 }
 
+// A replacement left in its launcher's folder takes the folder over, and
+// only a per-run folder of the temporary folder.
+TEST_F(TempFolderTest, OnlyPerRunFoldersAreAdoptedAndALiveOwnerKeepsThem) {
+    std::string folder;
+    ASSERT_TRUE(CreateUniqueTempFolder(folder));
+    stdfs::remove(folder + ".stub-owner");
+    EXPECT_TRUE(stubframework::core::AdoptTempFolder(folder));
+    EXPECT_FALSE(stubtest::ReadFile(folder + ".stub-owner").empty());
+    EXPECT_EQ(stubframework::core::RemoveAbandonedTempFolders(nullptr), 0);
+    EXPECT_TRUE(stdfs::is_directory(folder));
+
+    stdfs::create_directory(temp_ / "notours");
+    stubtest::TestFolder elsewhere;
+    stdfs::create_directory(elsewhere / "abc");
+    for (const std::string& other : {temp_ / "notours/", elsewhere / "abc/",
+                                     folder.substr(0, folder.size() - 1), temp_.Path() + "/"}) {
+        EXPECT_FALSE(stubframework::core::AdoptTempFolder(other)) << other;
+    }
+    EXPECT_FALSE(stdfs::exists(temp_ / "notours/.stub-owner"));
+    EXPECT_FALSE(stdfs::exists(elsewhere / "abc/.stub-owner"));
+}
+
 TEST_F(TempFolderTest, TakenNamesAreSkippedToTheNextNumber) {
     // Occupy the next few seconds of tick names; the folder must land after them.
     std::string first;
