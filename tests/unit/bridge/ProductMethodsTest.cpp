@@ -129,7 +129,11 @@ TEST_F(ProductMethodsTest, SmallProductMethods) {
 // after the call shows how many answers the call used.
 TEST_F(ProductMethodsTest, ARunningProgramIsReportedUntilTheUserGivesUpOrItEnds) {
     stubtest::TestFolder scratch;
-    const std::string program = scratch / "Brindlemark.exe";
+    // A name of this test's own: the look covers every process of the
+    // machine, and other tests run programs named Brindlemark.exe.
+    const std::string id = std::to_string(stubframework::platform::process::CurrentProcessId());
+    const std::string programName = "Brindlemark-" + id + ".exe";
+    const std::string program = scratch / programName;
     std::filesystem::copy_file(stubtest::Sandbox::BinPath("stub-test-exit"), program);
     const std::string release = scratch / "release";
     stubframework::platform::process::ChildProcess running;
@@ -144,13 +148,13 @@ TEST_F(ProductMethodsTest, ARunningProgramIsReportedUntilTheUserGivesUpOrItEnds)
     {
         // Retry looks again and finds it again; Cancel gives up: running.
         const stubtest::ScopedEnv answers("STUB_DIALOG_ANSWERS", "retry,cancel,cancel");
-        EXPECT_TRUE(isRunning("brindlemark.EXE"));
+        EXPECT_TRUE(isRunning(("brindlemark-" + id + ".EXE").c_str()));
         EXPECT_FALSE(confirmed());
     }
     {
         // Retry with nothing left to answer ends as Cancel, not in a loop.
         const stubtest::ScopedEnv answers("STUB_DIALOG_ANSWERS", "retry");
-        EXPECT_TRUE(isRunning("Brindlemark.exe"));
+        EXPECT_TRUE(isRunning(programName.c_str()));
     }
     std::ofstream(release).put('x');
     std::uint32_t code = 1;
@@ -158,7 +162,7 @@ TEST_F(ProductMethodsTest, ARunningProgramIsReportedUntilTheUserGivesUpOrItEnds)
     {
         // A program that is not running asks nothing.
         const stubtest::ScopedEnv answers("STUB_DIALOG_ANSWERS", "cancel");
-        EXPECT_FALSE(isRunning("Brindlemark.exe"));
+        EXPECT_FALSE(isRunning(programName.c_str()));
         EXPECT_FALSE(isRunning(""));
         EXPECT_FALSE(confirmed());
     }
