@@ -22,7 +22,7 @@ run() {
     local batch="$bin/road.bat"
     printf '@echo off\r\n"%s" %s\r\necho exit=%%errorlevel%%\r\n' \
         "$("$wine" winepath -w "$1" 2>/dev/null | tr -d '\r')" "${*:2}" >"$batch"
-    "$wine" cmd /c "$("$wine" winepath -w "$batch" 2>/dev/null | tr -d '\r')" 2>/dev/null |
+    timeout 300 "$wine" cmd /c "$("$wine" winepath -w "$batch" 2>/dev/null | tr -d '\r')" 2>/dev/null |
         tr -d '\r' | sed -n 's/^exit=//p' || true  # the shell's 8 bits are no failure here
 }
 
