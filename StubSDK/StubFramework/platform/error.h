@@ -41,7 +41,7 @@ constexpr HResult HResultFromWin32(std::uint32_t error) {
 }
 
 // Maps an errno value to the matching Win32 error (unknown values become
-// ERROR_GEN_FAILURE, 31). Only meaningful on POSIX systems.
+// ERROR_GEN_FAILURE, 31): the system's on Linux, the C runtime's on Windows.
 std::uint32_t Win32ErrorFromErrno(int errnoValue);
 
 }  // namespace stubframework::platform

@@ -1,3 +1,5 @@
+// errno values (the system's on Linux, the C runtime's on Windows) as the
+// matching Win32 errors.
 #include <cerrno>
 
 #include "platform/error.h"
@@ -31,7 +33,9 @@ std::uint32_t Win32ErrorFromErrno(int errnoValue) {
         case EINVAL:
             return kErrorInvalidParameter;
         case ENOSPC:
+#ifdef EDQUOT  // no quotas in the Windows C runtime
         case EDQUOT:
+#endif
             return kErrorDiskFull;
         case ENAMETOOLONG:
             return kErrorFilenameExcedRange;
