@@ -23,7 +23,7 @@ std::unique_ptr<stubframework::StubFramework> MakeFramework(const std::string& f
 }  // namespace
 
 BridgeFixture::BridgeFixture()
-    : tmpdir_("TMPDIR", temp_.Path()),
+    : tmpdir_(temp_.Path()),
       registry_("STUB_REGISTRY_DIR", temp_.Path()),
       framework_(MakeFramework(temp_.Path())),
       methods_(std::make_unique<myexternalmethods::MyExternalMethods>(*framework_)) {

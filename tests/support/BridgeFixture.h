@@ -27,7 +27,7 @@ public:
 
 private:
     TestFolder temp_;
-    ScopedEnv tmpdir_;
+    ScopedTempPath tmpdir_;
     ScopedEnv registry_;
     std::unique_ptr<stubframework::StubFramework> framework_;
     std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;

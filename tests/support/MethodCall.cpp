@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "bridge/ExternalMethods.h"
-#include "platform/unicode.h"
 
 namespace stubtest {
 
@@ -50,13 +49,13 @@ ScriptValue ScriptValue::Empty() {
 }
 
 ScriptValue::ScriptValue(const ScriptValue& other) : ScriptValue() {
-    VariantCopy(&value_, &other.value_);
+    VariantCopy(&value_, const_cast<VARIANT*>(&other.value_));  // Windows' own takes no const
 }
 
 ScriptValue& ScriptValue::operator=(const ScriptValue& other) {
     if (this != &other) {
         VariantClear(&value_);
-        VariantCopy(&value_, &other.value_);
+        VariantCopy(&value_, const_cast<VARIANT*>(&other.value_));  // Windows' own takes no const
     }
     return *this;
 }
@@ -111,8 +110,8 @@ CallResult CallMethod(BridgeFixture& bridge, const std::string& name,
                       std::initializer_list<ScriptValue> arguments, std::optional<WORD> flags) {
     CallResult call;
     const std::size_t logBefore = bridge.LogText().size();
-    std::u16string wide = stubframework::platform::Utf8ToUtf16(name);
-    LPOLESTR names[] = {wide.data()};
+    const stubframework::platform::com::Bstr wide(name);
+    LPOLESTR names[] = {wide.Get()};
     DISPID id = DISPID_UNKNOWN;
     call.hr = bridge.Dispatch().GetIDsOfNames(IID_NULL, names, 1, 0, &id);
     if (SUCCEEDED(call.hr)) {

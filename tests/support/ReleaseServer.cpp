@@ -1,5 +1,7 @@
 #include "support/ReleaseServer.h"
 
+#include <atomic>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -7,10 +9,26 @@
 
 namespace stubtest {
 
-ReleaseServer::ReleaseServer() : server_("release-server/release_server.py", {root_.Path()}) {}
+namespace {
+
+// A folder of its own under a shared server's root, for each object.
+std::string NewScope(const std::string& root) {
+    static std::atomic<int> made{0};
+    const std::string name = "t" + std::to_string(++made);
+    std::filesystem::remove_all(root + "/" + name);
+    std::filesystem::create_directory(root + "/" + name);
+    return name;
+}
+
+}  // namespace
+
+ReleaseServer::ReleaseServer()
+    : server_("release-server", "release_server.py"),
+      scope_(server_.Shared() ? NewScope(server_.Folder()) : ""),
+      root_(scope_.empty() ? server_.Folder() : server_.Folder() + "/" + scope_) {}
 
 void ReleaseServer::AddPackage(const std::string& name, const std::string& content) {
-    const std::string path = root_ / name;
+    const std::string path = root_ + "/" + name;
     WriteFile(path, content);
     if (downloader::WriteMetaFile(path, path + ".meta") != downloader::kSuccess) {
         throw std::runtime_error("cannot write the meta file of " + name);
@@ -18,15 +36,35 @@ void ReleaseServer::AddPackage(const std::string& name, const std::string& conte
 }
 
 std::string ReleaseServer::Url(const std::string& name, const std::string& faults) const {
-    std::string url = "http://127.0.0.1:" + std::to_string(server_.Port()) + "/";
+    std::string url = server_.Origin("http") + "/";
     if (!faults.empty()) {
         url += "f/" + faults + "/";
     }
-    return url + name;
+    return url + (scope_.empty() ? "" : scope_ + "/") + name;
 }
 
 std::string ReleaseServer::Get(const std::string& path) const {
-    return HttpRequest(Url("") + path);
+    return HttpRequest(server_.Origin("http") + "/" + path);
+}
+
+// A request path as an object of its own server would have seen it; empty
+// for another object's.
+std::string ReleaseServer::Unscoped(const std::string& path) const {
+    if (scope_.empty()) {
+        return path;
+    }
+    std::size_t at = 0;
+    if (path.rfind("/f/", 0) == 0) {
+        at = path.find('/', 3);
+        if (at == std::string::npos) {
+            return {};
+        }
+    }
+    const std::string mark = "/" + scope_ + "/";
+    if (path.compare(at, mark.size(), mark) != 0) {
+        return {};
+    }
+    return path.substr(0, at) + path.substr(at + mark.size() - 1);
 }
 
 std::vector<ReleaseServer::Request> ReleaseServer::Requests() const {
@@ -34,7 +72,10 @@ std::vector<ReleaseServer::Request> ReleaseServer::Requests() const {
     const auto stats = nlohmann::json::parse(Get("stats"));
     for (const auto& item : stats["requests"]) {
         Request request;
-        request.path = item["path"].get<std::string>();
+        request.path = Unscoped(item["path"].get<std::string>());
+        if (request.path.empty()) {
+            continue;
+        }
         if (item["range"].is_string()) {
             request.range = item["range"].get<std::string>();
         }
@@ -49,7 +90,8 @@ std::vector<ReleaseServer::Request> ReleaseServer::Requests() const {
 std::int64_t ReleaseServer::SentBytes(const std::string& path) const {
     const auto stats = nlohmann::json::parse(Get("stats"));
     const auto& sent = stats["sent"];
-    return sent.contains(path) ? sent[path].get<std::int64_t>() : 0;
+    const std::string scoped = scope_.empty() ? path : "/" + scope_ + path;
+    return sent.contains(scoped) ? sent[scoped].get<std::int64_t>() : 0;
 }
 
 void ReleaseServer::ResetStats() const {

@@ -1,5 +1,8 @@
-// tools/release-server on a scratch folder, for the download tests: started
-// on a free port, stopped with the object.
+// tools/release-server for the download tests, serving a folder that is
+// empty when the object is made. Where the server is shared between tests
+// (Windows), each object has a folder of its own under its root, and sees
+// only the requests for it: a transfer an earlier test left running never
+// shows in a later one's figures.
 #pragma once
 
 #include <cstdint>
@@ -34,13 +37,15 @@ public:
     std::int64_t SentBytes(const std::string& path) const;
     void ResetStats() const;
 
-    const std::string& Root() const { return root_.Path(); }
+    const std::string& Root() const { return root_; }
 
 private:
     std::string Get(const std::string& path) const;
+    std::string Unscoped(const std::string& path) const;
 
-    TestFolder root_;
     ToolServer server_;
+    std::string scope_;  // the folder of its own under a shared root; empty when none
+    std::string root_;
 };
 
 // Deterministic package content of `size` bytes (no all-zero block).

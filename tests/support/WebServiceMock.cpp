@@ -1,16 +1,28 @@
 #include "support/WebServiceMock.h"
 
-#include <strings.h>
-
+#include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 
 namespace stubtest {
 
-// The key is made before the port is known.
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
+}
+
+}  // namespace
+
+// A server shared between tests (on Windows) starts each one afresh.
 WebServiceMock::WebServiceMock()
-    : server_("webservice-mock/webservice_mock.py", {certs_.Path()}),
-      base_("https://127.0.0.1:" + std::to_string(server_.Port())),
-      trust_(std::make_unique<ScopedEnv>("STUB_CA_BUNDLE", CertificatePath())) {}
+    : server_("webservice-mock", "webservice_mock.py"),
+      base_(server_.Origin("https")),
+      trust_(CertificatePath()) {
+    Reset();
+}
 
 std::string WebServiceMock::Control(const std::string& path, const std::string* putBody) const {
     return HttpRequest(base_ + path, CertificatePath(), putBody);
@@ -25,7 +37,8 @@ std::vector<WebServiceMock::Request> WebServiceMock::WaitFor(const std::string& 
     // The mock's own wait is long; a test that needs more waits again.
     for (;;) {
         std::vector<Request> requests =
-            Parse(Control("/__wait?path=" + path + "&count=" + std::to_string(count)));
+            Parse(Control("/__wait?path=" + path + "&count=" + std::to_string(count) +
+                          "&timeoutMs=20000"));
         if (requests.size() >= count) {
             return requests;
         }
@@ -74,7 +87,7 @@ void WebServiceMock::SetReply(const std::string& path, const std::string& reply)
 
 std::string WebServiceMock::Request::Header(const std::string& name) const {
     for (const auto& [key, value] : headers) {
-        if (strcasecmp(key.c_str(), name.c_str()) == 0) {
+        if (SameName(key, name)) {
             return value;
         }
     }
@@ -82,12 +95,8 @@ std::string WebServiceMock::Request::Header(const std::string& name) const {
 }
 
 bool WebServiceMock::Request::HasHeader(const std::string& name) const {
-    for (const auto& [key, value] : headers) {
-        if (strcasecmp(key.c_str(), name.c_str()) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& header) { return SameName(header.first, name); });
 }
 
 }  // namespace stubtest

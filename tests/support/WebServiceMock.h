@@ -1,8 +1,7 @@
-// tools/webservice-mock on a scratch folder, with its own certificate
-// trusted through STUB_CA_BUNDLE while the object lives.
+// tools/webservice-mock, with its own certificate trusted while the object
+// lives, and nothing recorded or set when it is made.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +20,7 @@ public:
 
     // "https://127.0.0.1:PORT"
     const std::string& BaseUrl() const { return base_; }
-    std::string CertificatePath() const { return certs_ / "cert.pem"; }
+    std::string CertificatePath() const { return server_.Folder() + "/cert.pem"; }
 
     struct Request {
         std::string method;
@@ -48,10 +47,9 @@ private:
     static std::vector<Request> Parse(const std::string& json);
     std::string Control(const std::string& path, const std::string* putBody = nullptr) const;
 
-    TestFolder certs_;
     ToolServer server_;
     std::string base_;
-    std::unique_ptr<ScopedEnv> trust_;
+    TrustedCertificate trust_;
 };
 
 }  // namespace stubtest

@@ -1,54 +1,26 @@
 // platform/http.h over WinINet and URL monikers, against the Python servers
-// under tools/. Wine runs no Linux program, so the servers are started
-// beside the test and named through the environment:
-//
-//   release_server.py ROOT --port-file F
-//     STUB_RELEASE_SERVER=http://127.0.0.1:PORT  STUB_RELEASE_ROOT=ROOT (Windows path)
-//   webservice_mock.py CERTS --port-file F
-//     STUB_WEBSERVICE=https://localhost:PORT  STUB_CA_BUNDLE=CERTS\cert.pem (Windows path;
-//     Wine refuses a certificate whose name is an address)
-//
-// The tests that need a server skip without it.
+// under tools/ (see support/ToolServer.h for how Wine reaches them).
 #include <gtest/gtest.h>
 
 #include "platform/win32/Win32.h"
 // After windows.h, which it needs.
 #include <objbase.h>
-#include <wincrypt.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "platform/http.h"
+#include "support/ReleaseServer.h"
+#include "support/WebServiceMock.h"
 
 namespace {
 
 namespace http = stubframework::platform::http;
 using namespace std::chrono_literals;
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-// Deterministic bytes with no long runs.
-std::string Bytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 2463534242u;
-    for (char& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state & 0xFF);
-    }
-    return bytes;
-}
 
 std::string Text(const std::vector<std::uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
@@ -131,24 +103,13 @@ private:
 
 class ReleaseServerTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (Env("STUB_RELEASE_SERVER").empty() || Env("STUB_RELEASE_ROOT").empty()) {
-            return;
-        }
-        package = Bytes(1000);
-        large = Bytes(1 << 20);
-        std::ofstream(Env("STUB_RELEASE_ROOT") + "\\p.bin", std::ios::binary) << package;
-        std::ofstream(Env("STUB_RELEASE_ROOT") + "\\large.bin", std::ios::binary) << large;
-    }
-
     void SetUp() override {
-        if (Env("STUB_RELEASE_SERVER").empty() || Env("STUB_RELEASE_ROOT").empty()) {
-            GTEST_SKIP() << "STUB_RELEASE_SERVER and STUB_RELEASE_ROOT name no release server";
-        }
+        server.AddPackage("p.bin", package);
+        server.AddPackage("large.bin", large);
     }
 
-    static std::string Url(const std::string& name, const std::string& faults = "") {
-        return Env("STUB_RELEASE_SERVER") + (faults.empty() ? "" : "/f/" + faults) + "/" + name;
+    std::string Url(const std::string& name, const std::string& faults = "") const {
+        return server.Url(name, faults);
     }
 
     // Sends a GET, waits for its end, closes it and waits for OnClosed.
@@ -169,14 +130,15 @@ protected:
         EXPECT_FALSE(events.callerThread);
     }
 
-    static std::string ETag() {
+    std::string ETag() const {
         Recorder events;
         Fetch(events, Url("p.bin"));
         return events.response.Header("ETag").value_or("");
     }
 
-    static inline std::string package;
-    static inline std::string large;
+    stubtest::ReleaseServer server;
+    static inline const std::string package = stubtest::PackageBytes(1000);
+    static inline const std::string large = stubtest::PackageBytes(1 << 20);
 };
 
 TEST_F(ReleaseServerTest, AWholeGetDeliversTheAnswerTheBodyAndOneEnd) {
@@ -312,8 +274,10 @@ TEST_F(ReleaseServerTest, PerformReadsWholeAnswersAndFailsBrokenOnes) {
 
 // The server's redirects lead back to themselves: followed, they loop.
 TEST_F(ReleaseServerTest, RedirectsAreFollowedOnlyWhenAskedAndNeverForEver) {
+    // A chain longer than we follow, but with an end: Wine's WinINet goes on
+    // following after its handles are closed, and would for ever.
     http::SyncRequest request;
-    request.url = Url("x", "redirect=p.bin");
+    request.url = Url("p.bin", "hops=15");
     request.read = http::SyncRequest::Read::kStatus;
     request.followRedirects = false;
     http::SyncReply reply = http::Perform(request);
@@ -421,50 +385,11 @@ TEST_F(ReleaseServerTest, AStopRequestEndsAPullThatReceivesNothing) {
     EXPECT_LE(pulled.body.size(), 100u);
 }
 
-// The web-service mock speaks HTTPS with a certificate of its own, trusted
-// for the test through the current user's root store.
+// The web-service mock speaks HTTPS with a certificate of its own.
 class WebServiceTest : public testing::Test {
 protected:
-    void SetUp() override {
-        base_ = Env("STUB_WEBSERVICE");
-        if (base_.empty() || Env("STUB_CA_BUNDLE").empty()) {
-            GTEST_SKIP() << "STUB_WEBSERVICE and STUB_CA_BUNDLE name no web-service mock";
-        }
-        ASSERT_TRUE(Trust(Env("STUB_CA_BUNDLE")));
-        Control("/__reset");
-    }
-
-    static bool Trust(const std::string& pemFile) {
-        std::ifstream in(pemFile, std::ios::binary);
-        std::stringstream pem;
-        pem << in.rdbuf();
-        const std::string text = pem.str();
-        DWORD size = 0;
-        if (!CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()),
-                                  CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
-            return false;
-        }
-        std::vector<BYTE> der(size);
-        CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()),
-                             CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr);
-        HCERTSTORE const store =
-            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-        if (store == nullptr) {
-            return false;
-        }
-        const BOOL added = CertAddEncodedCertificateToStore(
-            store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-        CertCloseStore(store, 0);
-        return added != FALSE;
-    }
-
-    std::string Control(const std::string& path) const {
-        http::SyncRequest request;
-        request.url = base_ + path;
-        return Text(http::Perform(request).body);
-    }
-
-    std::string base_;
+    stubtest::WebServiceMock mock;
+    const std::string base_ = mock.BaseUrl();
 };
 
 TEST_F(WebServiceTest, APutSendsItsBodyAndExactlyTheGivenHeaders) {
@@ -487,31 +412,12 @@ TEST_F(WebServiceTest, APutSendsItsBodyAndExactlyTheGivenHeaders) {
     request.bodyLength = 0;
     request.read = http::SyncRequest::Read::kNothing;
     EXPECT_TRUE(http::Perform(request).sent);
-    const std::string seen = Control("/__wait?path=/v1/reportError&count=2&timeoutMs=5000");
-    EXPECT_NE(seen.find(R"("method": "PUT")"), std::string::npos) << seen;
-    EXPECT_NE(seen.find(R"("body": "<report>\u0000\u00ff</report>")"), std::string::npos) << seen;
-    EXPECT_NE(seen.find(R"("method": "POST")"), std::string::npos) << seen;
-    EXPECT_EQ(seen.find("Content-Type", seen.find(R"("method": "POST")")), std::string::npos)
-        << seen;
-}
-
-TEST_F(WebServiceTest, ASilentServiceEndsTheRequestAtItsLimit) {
-    http::SyncRequest behaviour;
-    behaviour.url = base_ + "/__behaviour/v1/logAnalytics";
-    behaviour.verb = "PUT";
-    const std::string delay = R"({"delayMs": 5000})";
-    behaviour.body = reinterpret_cast<const std::uint8_t*>(delay.data());
-    behaviour.bodyLength = delay.size();
-    ASSERT_TRUE(http::Perform(behaviour).received);
-    http::SyncRequest request;
-    request.url = base_ + "/v1/logAnalytics";
-    request.verb = "POST";
-    request.totalTimeoutMs = 300;
-    const auto start = std::chrono::steady_clock::now();
-    const http::SyncReply reply = http::Perform(request);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
-    EXPECT_FALSE(reply.received);
-    EXPECT_EQ(reply.error, http::kErrorTimeout);
+    const auto seen = mock.WaitFor("/v1/reportError", 2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].method, "PUT");
+    EXPECT_EQ(seen[0].body, body);
+    EXPECT_EQ(seen[1].method, "POST");
+    EXPECT_FALSE(seen[1].HasHeader("Content-Type"));
 }
 
 TEST(CrackUrlTest, SplitsWhatARequestNeeds) {

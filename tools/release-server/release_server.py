@@ -22,6 +22,9 @@ Faults go in the path, before the file: /f/FAULT[,FAULT...]/package.bin
                   connection closes, so a client sees the surplus
     range200      ignore Range and answer 200 with the whole file
     redirect=PATH answer 302 with Location: PATH (the same server)
+    hops=N        answer 302 to the same path with hops=N-1, until N is 0:
+                  a chain of N redirects that ends (a client that cannot
+                  stop one it follows still ends)
     hugeheader=N  add a header line of N bytes to the answer
 
 GET /stats gives, as JSON, the body bytes sent per path and the requests
@@ -131,6 +134,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "redirect" in faults:
             self.send_response(302)
             self.send_header("Location", faults["redirect"])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if int(faults.get("hops", "0")) > 0:
+            self.send_response(302)
+            self.send_header("Location", "/f/hops=%d%s" % (int(faults["hops"]) - 1, path))
             self.send_header("Content-Length", "0")
             self.end_headers()
             return

@@ -98,7 +98,10 @@ TEST_F(DownloadDriverTest, AMissingMetaFileFailsTenAttemptsAboutASecondApart) {
 
 TEST_F(DownloadDriverTest, AnUnreachableHostIsNoNetwork) {
     EXPECT_EQ(Download("http://127.0.0.1:1/p.bin", false), ErrorHandle::NoNetwork);
-    EXPECT_EQ(CountLogLines("TransferDownloadError HRESULT: 800c0005"), 10);
+    // Unreachable, or failed where the system does not tell the two apart.
+    EXPECT_EQ(CountLogLines("TransferDownloadError HRESULT: 800c0005") +
+                  CountLogLines("TransferDownloadError HRESULT: 800c0008"),
+              10);
 }
 
 TEST_F(DownloadDriverTest, AStopRequestAbortsWithoutRetry) {
@@ -208,7 +211,11 @@ TEST_F(DownloadDriverTest, IsFileSameAsRemote) {
 
 TEST_F(DownloadDriverTest, ATargetThatIsALinkIsRefusedByBothTransports) {
     stubtest::WriteFile(folder / "victim", "keep me");
-    std::filesystem::create_symlink(folder / "victim", local);
+    std::error_code error;
+    std::filesystem::create_symlink(folder / "victim", local, error);
+    if (error) {
+        GTEST_SKIP() << "this system makes no links: " << error.message();
+    }
     for (const bool resume : {true, false}) {
         EXPECT_EQ(Download(server.Url("p.bin"), resume), ErrorHandle::Failure) << resume;
         EXPECT_EQ(stubtest::ReadFile(folder / "victim"), "keep me") << resume;

@@ -47,6 +47,11 @@ TEST_F(HttpTaskTest, DeliversHeaderDataAndOneEnd) {
     EXPECT_FALSE(events->headers[0].etag.empty());
     EXPECT_EQ(events->body, package);
     EXPECT_TRUE(logger->Has("HttpTask::ProcessData> Complete."));
+}
+
+// (WinINet reports these only for a server not yet in its pools.)
+TEST_F(HttpTaskTest, ConnectionStatusesAreLogged) {
+    Fetch(server.Url("p.bin"));
     EXPECT_TRUE(
         logger->Has("HttpTask::InternetStatusCallback> INTERNET_STATUS_RESOLVING_NAME 127.0.0.1"));
 }

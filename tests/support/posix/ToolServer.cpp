@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace stubtest {
 namespace {
@@ -20,34 +22,37 @@ std::size_t Append(char* data, std::size_t size, std::size_t count, void* out) {
 
 }  // namespace
 
-ToolServer::ToolServer(const std::string& script, const std::vector<std::string>& arguments) {
-    const std::string portFile = work_ / "port";
-    std::vector<std::string> command = {"env", "python3",
-                                        std::string(STUB_SOURCE_DIR) + "/tools/" + script};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    command.insert(command.end(), {"--port-file", portFile});
+struct ToolServer::Process {
+    TestFolder work;    // the port file
+    TestFolder folder;  // what the server is given
+    pid_t pid = -1;
+};
+
+ToolServer::ToolServer(const std::string& tool, const std::string& script)
+    : process_(std::make_unique<Process>()), folder_(process_->folder.Path()) {
+    const std::string portFile = process_->work / "port";
+    std::vector<std::string> command = {
+        "env", "python3", std::string(STUB_SOURCE_DIR) + "/tools/" + tool + "/" + script, folder_,
+        "--port-file", portFile};
     // Everything the child needs is built before fork: other threads may hold locks.
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
     }
     argv.push_back(nullptr);
-    server_ = fork();
-    if (server_ == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a crashed test
         execv("/usr/bin/env", argv.data());
         _exit(127);
     }
+    process_->pid = child;
     // No time limit of its own: on a loaded machine Python may take long to
     // start; a server that never comes ends the test at the runner's time-out,
     // one that ends fails it at once.
-    while (port_ == 0) {
-        port_ = std::atoi(ReadFile(portFile).c_str());
-        if (port_ != 0) {
-            break;
-        }
-        if (waitpid(server_, nullptr, WNOHANG) == server_) {
-            server_ = -1;
+    while ((port_ = std::atoi(ReadFile(portFile).c_str())) == 0) {
+        if (waitpid(child, nullptr, WNOHANG) == child) {
+            process_->pid = -1;
             throw std::runtime_error(script + " ended before it served");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -55,11 +60,20 @@ ToolServer::ToolServer(const std::string& script, const std::vector<std::string>
 }
 
 ToolServer::~ToolServer() {
-    if (server_ > 0) {
-        kill(server_, SIGTERM);
-        waitpid(server_, nullptr, 0);
+    if (process_->pid > 0) {
+        kill(process_->pid, SIGTERM);
+        waitpid(process_->pid, nullptr, 0);
     }
 }
+
+std::string ToolServer::Origin(const std::string& scheme) const {
+    return scheme + "://127.0.0.1:" + std::to_string(port_);
+}
+
+TrustedCertificate::TrustedCertificate(const std::string& pemFile)
+    : bundle_(std::make_unique<ScopedEnv>("STUB_CA_BUNDLE", pemFile)) {}
+
+TrustedCertificate::~TrustedCertificate() = default;
 
 std::string HttpRequest(const std::string& url, const std::string& caFile,
                         const std::string* putBody) {
