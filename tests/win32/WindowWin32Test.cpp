@@ -486,6 +486,63 @@ TEST(BrowserEventsWin32Test, OnlyTheTopLevelDocumentCountsAsComplete) {
     EXPECT_EQ(answer, nullptr);
 }
 
+TEST(BrowserEventsWin32Test, LeavingNavigationsAndNewWindowsAreCancelledWhenHandedOff) {
+    std::vector<std::string> offered;
+    win32::BrowserEventHandlers handlers;
+    handlers.onLeave = [&offered](const std::string& url) {
+        offered.push_back(url);
+        return url.rfind("https:", 0) == 0;
+    };
+    auto sink = win32::BrowserEvents::Create(handlers);
+    CountedDispatch browser;
+    CountedDispatch frame;
+    sink->SetTopLevel(&browser);
+    VARIANT none;
+    VariantInit(&none);
+    // The control passes the address as a reference to a VARIANT holding a BSTR.
+    const auto navigate = [&](IDispatch* source, const std::string& address) {
+        com::Variant url;
+        url.Get()->vt = VT_BSTR;
+        url.Get()->bstrVal = com::AllocString(address);
+        VARIANT urlArgument;
+        urlArgument.vt = VT_BYREF | VT_VARIANT;
+        urlArgument.pvarVal = url.Get();
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT cancelArgument;
+        cancelArgument.vt = VT_BYREF | VT_BOOL;
+        cancelArgument.pboolVal = &cancel;
+        EXPECT_EQ(Fire(sink.Get(), DISPID_BEFORENAVIGATE2,
+                       {cancelArgument, none, none, none, none, urlArgument,
+                        DispatchArgument(source)}),
+                  S_OK);
+        return cancel == VARIANT_TRUE;
+    };
+    EXPECT_TRUE(navigate(&browser, "https://example.com/eula"));
+    EXPECT_FALSE(navigate(&browser, "file:///C:/pages/next.html"));
+    EXPECT_FALSE(navigate(&frame, "https://example.com/frame"));  // frames load where they lead
+    EXPECT_EQ(offered, (std::vector<std::string>{"https://example.com/eula",
+                                                 "file:///C:/pages/next.html"}));
+
+    // (ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl): never a window of
+    // ours, wherever it leads.
+    offered.clear();
+    for (const char* address : {"https://example.com/help", "file:///C:/pages/popup.html"}) {
+        com::Variant url;
+        url.Get()->vt = VT_BSTR;
+        url.Get()->bstrVal = com::AllocString(address);
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT cancelArgument;
+        cancelArgument.vt = VT_BYREF | VT_BOOL;
+        cancelArgument.pboolVal = &cancel;
+        EXPECT_EQ(
+            Fire(sink.Get(), DISPID_NEWWINDOW3, {*url.Get(), none, none, cancelArgument, none}),
+            S_OK);
+        EXPECT_EQ(cancel, VARIANT_TRUE) << address;
+    }
+    EXPECT_EQ(offered, (std::vector<std::string>{"https://example.com/help",
+                                                 "file:///C:/pages/popup.html"}));
+}
+
 TEST(ScriptMessageTargetWin32Test, HandsTheArgumentOnAsTextUntilDetached) {
     std::vector<std::string> messages;
     auto target = win32::ScriptMessageTarget::Create(

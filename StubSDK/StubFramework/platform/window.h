@@ -29,6 +29,8 @@ protected:
     ~HostEvents() = default;
 };
 
+// How the Linux host shows pages. Windows has one host, the WebBrowser
+// control, whose script engine asks window.external for names itself.
 struct HostOptions {
     // "gtk", "external", or empty: the desktop window when a display is there.
     std::string backend;

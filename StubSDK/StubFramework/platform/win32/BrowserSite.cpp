@@ -546,6 +546,12 @@ HRESULT BrowserEvents::Invoke(DISPID id, REFIID /*riid*/, LCID /*locale*/, WORD 
                 handler();
             }
             break;
+        case DISPID_BEFORENAVIGATE2:
+            BeforeNavigate(arguments, count);
+            break;
+        case DISPID_NEWWINDOW3:
+            NewWindow(arguments, count);
+            break;
         case DISPID_TITLECHANGE:  // (Text)
             if (count >= 1 && arguments[0].vt == VT_BSTR && handlers_.onTitle) {
                 const auto handler = handlers_.onTitle;
@@ -556,6 +562,51 @@ HRESULT BrowserEvents::Invoke(DISPID id, REFIID /*riid*/, LCID /*locale*/, WORD 
             break;
     }
     return S_OK;
+}
+
+namespace {
+
+// The text of an argument given as a BSTR or a reference to one.
+std::string TextArgument(const VARIANT& value) {
+    if (value.vt == VT_BSTR) {
+        return com::ToUtf8(value.bstrVal);
+    }
+    if (value.vt == (VT_BYREF | VT_VARIANT) && value.pvarVal != nullptr) {
+        return TextArgument(*value.pvarVal);
+    }
+    if (value.vt == (VT_BYREF | VT_BSTR) && value.pbstrVal != nullptr) {
+        return com::ToUtf8(*value.pbstrVal);
+    }
+    return {};
+}
+
+void SetCancel(const VARIANT& cancel) {
+    if (cancel.vt == (VT_BYREF | VT_BOOL) && cancel.pboolVal != nullptr) {
+        *cancel.pboolVal = VARIANT_TRUE;
+    }
+}
+
+}  // namespace
+
+// (pDisp, URL, Flags, TargetFrameName, PostData, Headers, Cancel)
+void BrowserEvents::BeforeNavigate(const VARIANT* arguments, UINT count) {
+    if (count < 7 || !IsTopLevel(arguments[6]) || !handlers_.onLeave) {
+        return;
+    }
+    const auto handler = handlers_.onLeave;
+    if (handler(TextArgument(arguments[5]))) {
+        SetCancel(arguments[0]);
+    }
+}
+
+// (ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl): no window of ours.
+void BrowserEvents::NewWindow(const VARIANT* arguments, UINT count) {
+    if (count < 5 || !handlers_.onLeave) {
+        return;
+    }
+    SetCancel(arguments[3]);
+    const auto handler = handlers_.onLeave;
+    handler(TextArgument(arguments[0]));
 }
 
 // --- ScriptMessageTarget ---------------------------------------------------

@@ -45,6 +45,11 @@ struct SiteOptions {
     bool swallowScriptErrors = false;
     // OLECMDID_SETTITLE from the document.
     std::function<void(const std::string&)> onTitle;
+    // A top-level navigation, or a window the page opens (window.open, a link
+    // with a target), to this address: true when it went elsewhere and the
+    // control must not go there. A window the page opens never comes,
+    // whatever this says. Without it, navigations go where they lead.
+    std::function<bool(const std::string& url)> onLeave;
 };
 
 // The file:/// URL of a local path (a drive path or \\server\share): the
@@ -185,6 +190,11 @@ struct BrowserEventHandlers {
     // The top-level navigation failed; the control shows its error page.
     std::function<void()> onNavigateError;
     std::function<void(const std::string&)> onTitle;
+    // A top-level navigation, or a window the page opens (window.open, a link
+    // with a target), to this address: true when it went elsewhere and the
+    // control must not go there. A window the page opens never comes,
+    // whatever this says. Without it, navigations go where they lead.
+    std::function<bool(const std::string& url)> onLeave;
 };
 
 // The sink of DWebBrowserEvents2.
@@ -215,6 +225,8 @@ private:
     ~BrowserEvents() = default;
 
     bool IsTopLevel(const VARIANT& source) const;
+    void BeforeNavigate(const VARIANT* arguments, UINT count);
+    void NewWindow(const VARIANT* arguments, UINT count);
 
     std::atomic<ULONG> references_{1};
     BrowserEventHandlers handlers_;

@@ -10,13 +10,16 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <utility>
 
+#include "platform/process.h"
 #include "platform/unicode.h"
 #include "platform/win32/BrowserSite.h"
 #include "platform/win32/WindowThread.h"
@@ -91,6 +94,20 @@ std::string PagePath(const std::string& folder, const std::string& page) {
     return path + page;
 }
 
+// The installer's window shows our pages only: an address on the web (or a
+// mail address) goes to the desktop's browser, and the page that was there
+// stays. Anything else loads where it leads.
+bool HandOff(const std::string& url) {
+    std::string scheme = url.substr(0, url.find(':'));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "http" && scheme != "https" && scheme != "mailto") {
+        return false;
+    }
+    process::OpenWithDesktop(url);
+    return true;
+}
+
 void SetTitle(HWND window, const std::string& title) {
     if (IsWindow(window)) {
         SetWindowTextW(window, Wide(title).c_str());
@@ -111,6 +128,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
     win32::BrowserEventHandlers handlers;
     handlers.onDocumentComplete = [data] { data->events->OnDocumentComplete(); };
     handlers.onTitle = site.onTitle;
+    handlers.onLeave = &HandOff;
     data->browser =
         EmbeddedBrowser::Create(window, std::move(site), std::move(handlers), data->failure);
     if (!data->browser) {
