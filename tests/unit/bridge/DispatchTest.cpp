@@ -26,8 +26,8 @@ VARIANT Int(LONG value) {
 class DispatchTest : public ::testing::Test {
 protected:
     DISPID IdOf(const std::string& name, HRESULT* hr = nullptr) {
-        std::u16string wide = Utf8ToUtf16(name);
-        LPOLESTR names[] = {wide.data()};
+        const Bstr wide(name);
+        LPOLESTR names[] = {wide.Get()};
         DISPID id = 0;
         const HRESULT result = dispatch_.GetIDsOfNames(IID_NULL, names, 1, 0, &id);
         if (hr != nullptr) {
@@ -69,8 +69,8 @@ TEST_F(DispatchTest, DispIdsFollowTheCodeUnitOrderOfAllRegisteredNames) {
     EXPECT_EQ(hr, DISP_E_UNKNOWNNAME);
 
     // Several names at once: the unknown one fails, the others still resolve.
-    std::u16string a = u"setProperty", b = u"nope", c = u"getProperty";
-    LPOLESTR names[] = {a.data(), b.data(), c.data()};
+    const Bstr a("setProperty"), b("nope"), c("getProperty");
+    LPOLESTR names[] = {a.Get(), b.Get(), c.Get()};
     DISPID ids[3] = {};
     EXPECT_EQ(dispatch_.GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids[0], IdOf("setProperty"));
@@ -81,7 +81,7 @@ TEST_F(DispatchTest, DispIdsFollowTheCodeUnitOrderOfAllRegisteredNames) {
 TEST_F(DispatchTest, InvokeRefusesIdsOutsideTheTableAndForeignInterfaces) {
     Arguments none({});
     const auto count = static_cast<DISPID>(bridge_.Methods().Methods().size());
-    for (const DISPID id : {0, -1, -5, count + 1}) {
+    for (const DISPID id : std::initializer_list<DISPID>{0, -1, -5, count + 1}) {
         EXPECT_EQ(dispatch_.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, none.Params(), nullptr,
                                    nullptr, nullptr),
                   DISP_E_MEMBERNOTFOUND)

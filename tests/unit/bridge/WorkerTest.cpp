@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "platform/windowthread.h"
 #include "support/BridgeFixture.h"
@@ -23,6 +24,11 @@ struct Script {
     RecordingCallback* page = nullptr;  // to see when the page got its first call
 };
 Script gScript;
+// Holds the worker back until the window thread has closed, so that none of
+// its calls is under way as the thread's apartment ends (Wine's COM never
+// answers a call caught that way; Windows' answers it as it ends).
+std::atomic<bool> gStartAfterClose{false};
+std::atomic<bool> gWindowClosed{false};
 
 void Pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
@@ -30,6 +36,9 @@ void Pause() {
 
 // A download worker whose transfer and extraction are scripted.
 void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
+    while (gStartAfterClose && !gWindowClosed) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ComApartment apartment;
     ExternalMethods& owner = *request->owner;
     const auto callback =
@@ -77,13 +86,33 @@ void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
 
 class WorkerTest : public ::testing::Test {
 protected:
+    // The test thread is the window thread: a single-threaded apartment, as
+    // the host window makes its thread.
     void SetUp() override {
         gScript = Script{};
+        gStartAfterClose = false;
+        gWindowClosed = false;
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        apartment_ = true;
         platform::OpenWindowThread();
     }
+    // A worker's last word to the page (its final Release) needs the window
+    // thread: it answers until the workers are done.
     void TearDown() override {
-        EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(stubtest::kNoTimeLimitMs));
+        EXPECT_TRUE(platform::PumpWindowThreadUntil(
+            [this] { return bridge_.Dispatch().WaitForWorkers(0); }, stubtest::kNoTimeLimitMs));
+        CloseWindowThread();
+    }
+
+    // As the host window's thread ends: its apartment goes with it, so that a
+    // worker's call to the page fails at once instead of waiting for a thread
+    // that no longer answers.
+    void CloseWindowThread() {
         platform::CloseWindowThread();
+        if (std::exchange(apartment_, false)) {
+            CoUninitialize();
+        }
+        gWindowClosed = true;
     }
 
     HRESULT StartScripted(IDispatch* callback) {
@@ -125,6 +154,7 @@ protected:
     }
 
     stubtest::BridgeFixture bridge_;
+    bool apartment_ = false;
 };
 
 TEST_F(WorkerTest, ProgressAndTheFinalResultArriveOnTheWindowThread) {
@@ -172,8 +202,9 @@ TEST_F(WorkerTest, AFailureEndsTheProgressAndIsReportedOnce) {
 
 TEST_F(WorkerTest, ClosingTheWindowThreadDropsPageCallsWithoutHangingTheWorker) {
     auto callback = RecordingCallback::Create();
+    gStartAfterClose = true;
     ASSERT_EQ(StartScripted(callback.Get()), S_OK);
-    platform::CloseWindowThread();
+    CloseWindowThread();
     EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(stubtest::kNoTimeLimitMs));
     EXPECT_TRUE(callback->Calls().empty());
 }
