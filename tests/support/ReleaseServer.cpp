@@ -14,7 +14,7 @@ namespace {
 // A folder of its own under a shared server's root, for each object.
 std::string NewScope(const std::string& root) {
     static std::atomic<int> made{0};
-    const std::string name = "t" + std::to_string(++made);
+    std::string name = "t" + std::to_string(++made);
     std::filesystem::remove_all(root + "/" + name);
     std::filesystem::create_directory(root + "/" + name);
     return name;

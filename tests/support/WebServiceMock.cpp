@@ -36,9 +36,8 @@ std::vector<WebServiceMock::Request> WebServiceMock::WaitFor(const std::string& 
                                                              std::size_t count) const {
     // The mock's own wait is long; a test that needs more waits again.
     for (;;) {
-        std::vector<Request> requests =
-            Parse(Control("/__wait?path=" + path + "&count=" + std::to_string(count) +
-                          "&timeoutMs=20000"));
+        std::vector<Request> requests = Parse(Control(
+            "/__wait?path=" + path + "&count=" + std::to_string(count) + "&timeoutMs=20000"));
         if (requests.size() >= count) {
             return requests;
         }

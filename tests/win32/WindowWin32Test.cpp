@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/trackerview.h"
@@ -486,6 +487,15 @@ TEST(BrowserEventsWin32Test, OnlyTheTopLevelDocumentCountsAsComplete) {
     EXPECT_EQ(answer, nullptr);
 }
 
+// A by-reference VARIANT_BOOL, as the control passes Cancel.
+VARIANT CancelArgument(VARIANT_BOOL* cancel) {
+    *cancel = VARIANT_FALSE;
+    VARIANT value;
+    value.vt = VT_BYREF | VT_BOOL;
+    value.pboolVal = cancel;
+    return value;
+}
+
 TEST(BrowserEventsWin32Test, LeavingNavigationsAndNewWindowsAreCancelledWhenHandedOff) {
     std::vector<std::string> offered;
     win32::BrowserEventHandlers handlers;
@@ -499,20 +509,18 @@ TEST(BrowserEventsWin32Test, LeavingNavigationsAndNewWindowsAreCancelledWhenHand
     sink->SetTopLevel(&browser);
     VARIANT none;
     VariantInit(&none);
-    // The control passes the address as a reference to a VARIANT holding a BSTR.
+    com::Variant url;
+    url.Get()->vt = VT_BSTR;
+    // (pDisp, URL, Flags, TargetFrameName, PostData, Headers, Cancel), the
+    // address as a reference to a VARIANT holding a BSTR.
     const auto navigate = [&](IDispatch* source, const std::string& address) {
-        com::Variant url;
-        url.Get()->vt = VT_BSTR;
-        url.Get()->bstrVal = com::AllocString(address);
+        SysFreeString(std::exchange(url.Get()->bstrVal, com::AllocString(address)));
         VARIANT urlArgument;
         urlArgument.vt = VT_BYREF | VT_VARIANT;
         urlArgument.pvarVal = url.Get();
-        VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT cancelArgument;
-        cancelArgument.vt = VT_BYREF | VT_BOOL;
-        cancelArgument.pboolVal = &cancel;
+        VARIANT_BOOL cancel;
         EXPECT_EQ(Fire(sink.Get(), DISPID_BEFORENAVIGATE2,
-                       {cancelArgument, none, none, none, none, urlArgument,
+                       {CancelArgument(&cancel), none, none, none, none, urlArgument,
                         DispatchArgument(source)}),
                   S_OK);
         return cancel == VARIANT_TRUE;
@@ -520,23 +528,18 @@ TEST(BrowserEventsWin32Test, LeavingNavigationsAndNewWindowsAreCancelledWhenHand
     EXPECT_TRUE(navigate(&browser, "https://example.com/eula"));
     EXPECT_FALSE(navigate(&browser, "file:///C:/pages/next.html"));
     EXPECT_FALSE(navigate(&frame, "https://example.com/frame"));  // frames load where they lead
-    EXPECT_EQ(offered, (std::vector<std::string>{"https://example.com/eula",
-                                                 "file:///C:/pages/next.html"}));
+    EXPECT_EQ(offered,
+              (std::vector<std::string>{"https://example.com/eula", "file:///C:/pages/next.html"}));
 
     // (ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl): never a window of
     // ours, wherever it leads.
     offered.clear();
     for (const char* address : {"https://example.com/help", "file:///C:/pages/popup.html"}) {
-        com::Variant url;
-        url.Get()->vt = VT_BSTR;
-        url.Get()->bstrVal = com::AllocString(address);
-        VARIANT_BOOL cancel = VARIANT_FALSE;
-        VARIANT cancelArgument;
-        cancelArgument.vt = VT_BYREF | VT_BOOL;
-        cancelArgument.pboolVal = &cancel;
-        EXPECT_EQ(
-            Fire(sink.Get(), DISPID_NEWWINDOW3, {*url.Get(), none, none, cancelArgument, none}),
-            S_OK);
+        SysFreeString(std::exchange(url.Get()->bstrVal, com::AllocString(address)));
+        VARIANT_BOOL cancel;
+        EXPECT_EQ(Fire(sink.Get(), DISPID_NEWWINDOW3,
+                       {*url.Get(), none, none, CancelArgument(&cancel), none}),
+                  S_OK);
         EXPECT_EQ(cancel, VARIANT_TRUE) << address;
     }
     EXPECT_EQ(offered, (std::vector<std::string>{"https://example.com/help",

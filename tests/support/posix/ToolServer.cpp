@@ -32,8 +32,8 @@ ToolServer::ToolServer(const std::string& tool, const std::string& script)
     : process_(std::make_unique<Process>()), folder_(process_->folder.Path()) {
     const std::string portFile = process_->work / "port";
     std::vector<std::string> command = {
-        "env", "python3", std::string(STUB_SOURCE_DIR) + "/tools/" + tool + "/" + script, folder_,
-        "--port-file", portFile};
+        "env",   "python3",     std::string(STUB_SOURCE_DIR) + "/tools/" + tool + "/" + script,
+        folder_, "--port-file", portFile};
     // Everything the child needs is built before fork: other threads may hold locks.
     std::vector<char*> argv;
     for (std::string& part : command) {

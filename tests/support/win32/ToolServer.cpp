@@ -60,8 +60,8 @@ TrustedCertificate::TrustedCertificate(const std::string& pemFile) {
     if (store == nullptr) {
         throw std::runtime_error("the current user's root store cannot be opened");
     }
-    const BOOL added = CertAddEncodedCertificateToStore(
-        store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     CertCloseStore(store, 0);
     if (!added) {
         throw std::runtime_error("the certificate of " + pemFile + " cannot be trusted");

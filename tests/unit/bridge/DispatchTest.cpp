@@ -3,13 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/unicode.h"
 #include "support/BridgeFixture.h"
 #include "support/MethodCall.h"
 
 namespace {
 
-using stubframework::platform::Utf8ToUtf16;
 using stubframework::platform::com::Bstr;
 using stubframework::platform::com::Variant;
 

@@ -180,7 +180,7 @@ TEST_F(ZipTest, RefusesHostileArchivesWithoutWritingOutside) {
     // encrypted archives are in OtherToolsAndOursAgree.)
     WriteArchive(work / "locked.zip", {{"secret.txt", "secret"}});
     std::string archive = stubtest::ReadFile(work / "locked.zip");
-    archive[6] |= 0x01;                            // the local header's flags
+    archive[6] |= 0x01;                               // the local header's flags
     archive[archive.find("PK\x01\x02") + 8] |= 0x01;  // the directory's
     stubtest::WriteFile(work / "locked.zip", archive);
     EXPECT_FALSE(Extract(work / "locked.zip", work / "locked"));
