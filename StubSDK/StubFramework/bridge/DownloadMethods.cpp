@@ -221,13 +221,12 @@ ErrorHandle UpdateInstallerList(ProgressJob& job, ExternalMethods& owner,
         job.SetState(result);
         // What a plain transfer left is of no use; a resumable one goes on
         // from its part next time.
-        if (!request.isResume && temporary != target) {
+        if (!request.isResume) {
             fs::DeleteFile(temporary);
         }
     } else {
         ReportTransferEnd(job, host);
-        if (temporary != target &&
-            fs::MoveReplacing(temporary, target) != platform::kErrorSuccess) {
+        if (fs::MoveReplacing(temporary, target) != platform::kErrorSuccess) {
             // The old list stays as it was; the half-way file goes.
             debug::FrameworkErrorMessage(Log(owner), "Update installerlist cannot replace %s",
                                          target.c_str());
@@ -294,8 +293,10 @@ int ScriptBool(bool value) {
 std::string InstallerListDownloadPath(const std::string& target) {
     const std::size_t nameStart = target.find_last_of(fs::kPathSeparator) + 1;
     const std::size_t dot = target.find_last_of('.');
+    // A name without a dot still downloads beside the list, never onto it: a
+    // transfer that failed half-way must leave the old list whole.
     if (dot == std::string::npos || dot < nameStart) {
-        return target;
+        return target + "__NEW_FILE__";
     }
     return target.substr(0, dot) + "__NEW_FILE__" + target.substr(dot);
 }

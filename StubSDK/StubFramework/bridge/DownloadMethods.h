@@ -17,7 +17,7 @@ void SelfUpdateThreadFunc(std::unique_ptr<DownloadRequest> request);
 
 // Where the installer list downloads before it replaces `target`:
 // "__NEW_FILE__" inserted before the last dot of the file name (list.js
-// gives list__NEW_FILE__.js), or `target` itself when the name has no dot.
+// gives list__NEW_FILE__.js), or after a name without one.
 std::string InstallerListDownloadPath(const std::string& target);
 
 // The name the new stub downloads under: the URL's file name, or, when that

@@ -239,7 +239,8 @@ TEST_F(PackageOperationsTest, AZipArchiveIsUnpackedAsItArrivesWhenThePageAsks) {
 TEST_F(PackageOperationsTest, TheInstallerListReplacesItsFileOnlyWhenWhole) {
     EXPECT_EQ(InstallerListDownloadPath("/var/tmp/user.1000/list.js"),
               "/var/tmp/user.1000/list__NEW_FILE__.js");
-    EXPECT_EQ(InstallerListDownloadPath("/var/tmp/user.1000/list"), "/var/tmp/user.1000/list");
+    EXPECT_EQ(InstallerListDownloadPath("/var/tmp/user.1000/list"),
+              "/var/tmp/user.1000/list__NEW_FILE__");
     EXPECT_EQ(InstallerListDownloadPath("a.b.c"), "a.b__NEW_FILE__.c");
 
     server.AddPackage("list.js", "var list = [];\n");
@@ -254,12 +255,18 @@ TEST_F(PackageOperationsTest, TheInstallerListReplacesItsFileOnlyWhenWhole) {
               2);
     EXPECT_EQ(stubtest::ReadFile(list), "var list = [];\n");
     EXPECT_FALSE(stdfs::exists(work / "list__NEW_FILE__.js"));
-    // No dot: straight onto the target.
+    // No dot: beside the target all the same, so a failure leaves it whole.
+    stubtest::WriteFile(work / "plain", "old plain");
+    EXPECT_EQ(
+        Final(Run("updateInstallerList", {server.Url("gone"), work / "plain", false, false})).at(0),
+        2);
+    EXPECT_EQ(stubtest::ReadFile(work / "plain"), "old plain");
     EXPECT_EQ(
         Final(Run("updateInstallerList", {server.Url("list.js"), work / "plain", false, false}))
             .at(0),
         0);
     EXPECT_EQ(stubtest::ReadFile(work / "plain"), "var list = [];\n");
+    EXPECT_FALSE(stdfs::exists(work / "plain__NEW_FILE__"));
     // The move fails (a folder holds the name): 4, and nothing half-way stays.
     stdfs::create_directories(work / "held.js/inside");
     EXPECT_EQ(
