@@ -10,6 +10,7 @@
 #include "platform/crypto.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "support/RegistryCalls.h"
 
 namespace {
 
@@ -23,50 +24,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Every test works below a key of its own, under both roots it writes to,
 // and removes it in every view afterwards.
-class RegistryWin32Test : public ::testing::Test {
+class RegistryWin32Test : public ::testing::Test, protected stubtest::RegistryCalls {
 protected:
     void TearDown() override {
         for (const View view : {View::Wow64_32, View::Wow64_64}) {
             reg::DeleteTree(Root::CurrentUser, user_, view);
             reg::DeleteTree(Root::LocalMachine, machine_, view);
         }
-    }
-
-    reg::Key Create(Root root, const std::string& path, View view = View::Default) {
-        reg::Key key;
-        EXPECT_EQ(reg::CreateKey(root, path, view, key), platform::kErrorSuccess) << path;
-        return key;
-    }
-
-    static std::uint32_t Open(Root root, const std::string& path, View view, reg::Key& key,
-                              Access access = Access::Read) {
-        return reg::OpenKey(root, path, view, access, key);
-    }
-
-    static void SetText(const reg::Key& key, const std::string& name, const std::string& text) {
-        ASSERT_EQ(reg::SetValue(key, name, reg::kRegSz, reg::TextData(text)),
-                  platform::kErrorSuccess);
-    }
-
-    static std::optional<std::string> GetText(const reg::Key& key, const std::string& name) {
-        std::uint32_t type = 0;
-        Bytes data;
-        if (reg::QueryValue(key, name, type, data) != platform::kErrorSuccess) {
-            return std::nullopt;
-        }
-        return reg::DataText(data);
-    }
-
-    static std::vector<std::string> SubKeys(const reg::Key& key) {
-        std::vector<std::string> names;
-        std::string name;
-        std::uint32_t error = 0;
-        while ((error = reg::EnumKey(key, static_cast<std::uint32_t>(names.size()), name)) ==
-               platform::kErrorSuccess) {
-            names.push_back(name);
-        }
-        EXPECT_EQ(error, platform::kErrorNoMoreItems);
-        return names;
     }
 
     const std::string id_ = crypto::NewGuidText();

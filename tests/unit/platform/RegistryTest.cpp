@@ -13,6 +13,7 @@
 
 #include "platform/error.h"
 #include "platform/unicode.h"
+#include "support/RegistryCalls.h"
 #include "support/TestFolder.h"
 
 namespace {
@@ -34,55 +35,8 @@ void ExpectChildrenSucceed(const std::vector<pid_t>& children) {
     }
 }
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public ::testing::Test, protected stubtest::RegistryCalls {
 protected:
-    static reg::Key Create(Root root, const std::string& path, View view = View::Default) {
-        reg::Key key;
-        EXPECT_EQ(reg::CreateKey(root, path, view, key), platform::kErrorSuccess) << path;
-        return key;
-    }
-
-    static std::uint32_t Open(Root root, const std::string& path, View view, reg::Key& key,
-                              Access access = Access::Read) {
-        return reg::OpenKey(root, path, view, access, key);
-    }
-
-    static void SetText(const reg::Key& key, const std::string& name, const std::string& text) {
-        ASSERT_EQ(reg::SetValue(key, name, reg::kRegSz, reg::TextData(text)),
-                  platform::kErrorSuccess);
-    }
-
-    static std::optional<std::string> GetText(const reg::Key& key, const std::string& name) {
-        std::uint32_t type = 0;
-        Bytes data;
-        if (reg::QueryValue(key, name, type, data) != platform::kErrorSuccess) {
-            return std::nullopt;
-        }
-        return reg::DataText(data);
-    }
-
-    static std::vector<std::string> SubKeys(const reg::Key& key) {
-        std::vector<std::string> names;
-        std::string name;
-        std::uint32_t error = 0;
-        while ((error = reg::EnumKey(key, names.size(), name)) == platform::kErrorSuccess) {
-            names.push_back(name);
-        }
-        EXPECT_EQ(error, platform::kErrorNoMoreItems);
-        return names;
-    }
-
-    static std::vector<std::string> ValueNames(const reg::Key& key) {
-        std::vector<std::string> names;
-        std::string name;
-        std::uint32_t error = 0;
-        while ((error = reg::EnumValue(key, names.size(), name)) == platform::kErrorSuccess) {
-            names.push_back(name);
-        }
-        EXPECT_EQ(error, platform::kErrorNoMoreItems);
-        return names;
-    }
-
     stubtest::TestFolder folder_;
     stubtest::ScopedEnv registryDir_{"STUB_REGISTRY_DIR", folder_.Path()};
 };
