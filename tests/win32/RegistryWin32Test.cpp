@@ -17,9 +17,6 @@ namespace {
 namespace crypto = stubframework::platform::crypto;
 namespace reg = stubframework::platform::registry;
 namespace platform = stubframework::platform;
-using reg::Access;
-using reg::Root;
-using reg::View;
 using Bytes = std::vector<std::uint8_t>;
 
 // Every test works below a key of its own, under both roots it writes to,

@@ -20,9 +20,6 @@ namespace {
 
 namespace reg = stubframework::platform::registry;
 namespace platform = stubframework::platform;
-using reg::Access;
-using reg::Root;
-using reg::View;
 
 using Bytes = std::vector<std::uint8_t>;
 
