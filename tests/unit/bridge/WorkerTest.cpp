@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -27,8 +29,30 @@ Script gScript;
 // Holds the worker back until the window thread has closed, so that none of
 // its calls is under way as the thread's apartment ends (Wine's COM never
 // answers a call caught that way; Windows' answers it as it ends).
-std::atomic<bool> gStartAfterClose{false};
-std::atomic<bool> gWindowClosed{false};
+class CloseGate {
+public:
+    void Reset(bool hold) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        hold_ = hold;
+        closed_ = false;
+    }
+    void Closed() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    void Pass() {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [this] { return !hold_ || closed_; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool hold_ = false;
+    bool closed_ = false;
+};
+CloseGate gCloseGate;
 
 void Pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
@@ -36,9 +60,7 @@ void Pause() {
 
 // A download worker whose transfer and extraction are scripted.
 void ScriptedDownloadThreadFunc(std::unique_ptr<DownloadRequest> request) {
-    while (gStartAfterClose && !gWindowClosed) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    gCloseGate.Pass();
     ComApartment apartment;
     ExternalMethods& owner = *request->owner;
     const auto callback =
@@ -90,8 +112,7 @@ protected:
     // the host window makes its thread.
     void SetUp() override {
         gScript = Script{};
-        gStartAfterClose = false;
-        gWindowClosed = false;
+        gCloseGate.Reset(false);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         apartment_ = true;
         platform::OpenWindowThread();
@@ -112,7 +133,7 @@ protected:
         if (std::exchange(apartment_, false)) {
             CoUninitialize();
         }
-        gWindowClosed = true;
+        gCloseGate.Closed();
     }
 
     HRESULT StartScripted(IDispatch* callback) {
@@ -202,7 +223,7 @@ TEST_F(WorkerTest, AFailureEndsTheProgressAndIsReportedOnce) {
 
 TEST_F(WorkerTest, ClosingTheWindowThreadDropsPageCallsWithoutHangingTheWorker) {
     auto callback = RecordingCallback::Create();
-    gStartAfterClose = true;
+    gCloseGate.Reset(true);
     ASSERT_EQ(StartScripted(callback.Get()), S_OK);
     CloseWindowThread();
     EXPECT_TRUE(bridge_.Dispatch().WaitForWorkers(stubtest::kNoTimeLimitMs));
