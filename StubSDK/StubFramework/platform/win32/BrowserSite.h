@@ -45,11 +45,6 @@ struct SiteOptions {
     bool swallowScriptErrors = false;
     // OLECMDID_SETTITLE from the document.
     std::function<void(const std::string&)> onTitle;
-    // A top-level navigation, or a window the page opens (window.open, a link
-    // with a target), to this address: true when it went elsewhere and the
-    // control must not go there. A window the page opens never comes,
-    // whatever this says. Without it, navigations go where they lead.
-    std::function<bool(const std::string& url)> onLeave;
 };
 
 // The file:/// URL of a local path (a drive path or \\server\share): the
